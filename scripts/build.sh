@@ -1,0 +1,9 @@
+#!/bin/bash
+# Configures and builds everything into ${QOR_BUILD_DIR:-build}.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QOR_BUILD_DIR:-$root/build}
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)"
