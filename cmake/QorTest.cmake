@@ -34,3 +34,6 @@ function(qor_add_test)
     set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
   endif()
 endfunction()
+
+# Tests that touch the driver's registry key (HKLM\Software\Veltrane\Drivers\QOR)
+# pass LOCKS qor_registry so that no two of them run at the same time.
