@@ -206,8 +206,8 @@ void Input(unsigned type, float low, float span, int32_t raw, float *value, int3
         *value = static_cast<float>(raw);
         return;
     case kLin: {
-        // 64 bits: raw + 32768 must not overflow.
-        int64_t r = static_cast<int64_t>(raw) + ((static_cast<uint32_t>(flags) & 0x80000000u) ? 32768 : 0);
+        // In double, exactly: raw + 32768 must not overflow the int.
+        double r = static_cast<double>(raw) + ((static_cast<uint32_t>(flags) & 0x80000000u) ? 32768.0 : 0.0);
         *value = low + span * (static_cast<float>(r) / 65535.0f);
         return;
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -390,16 +391,33 @@ TEST_P(OutputTable, ConvertsValueToRawAndMarksQuality)
 
 INSTANTIATE_TEST_SUITE_P(Parvel, OutputTable, ::testing::ValuesIn(kOutputCases), CaseName<OutputCase>);
 
+int Bcd(int n, int digits)
+{
+    int bits = 0;
+    for (int i = 0; i < digits; ++i, n /= 10)
+        bits |= (n % 10) << (4 * i);
+    return bits;
+}
+
+// Input then output: the raw value the output conversion makes of what the
+// input conversion read. Both qualities are returned.
+struct Trip {
+    int back;
+    float value;
+    unsigned short inQuality, outQuality;
+};
+Trip RoundTrip(const Parvel &dll, unsigned type, float low, float span, int raw, int flags)
+{
+    Trip t{kUntouchedRaw, kUntouched, 0, 0};
+    dll.input(type, low, span, raw, &t.value, flags, &t.inQuality);
+    dll.output(type, low, span, t.value, &t.back, flags, &t.outQuality);
+    return t;
+}
+
 // Every raw value a type can read comes back unchanged through its output
 // conversion, with an odd low and span so that rounding is exercised.
 TEST_F(ParvelTest, EveryValidRawValueSurvivesInputThenOutput)
 {
-    auto bcd = [](int n, int digits) {
-        int bits = 0;
-        for (int i = 0; i < digits; ++i, n /= 10)
-            bits |= (n % 10) << (4 * i);
-        return bits;
-    };
     const struct {
         unsigned type;
         int flags;
@@ -409,19 +427,15 @@ TEST_F(ParvelTest, EveryValidRawValueSurvivesInputThenOutput)
         {5, 0, 0, 65535}, {5, INT_MIN, -32768, 32767}, {6, 0, 0, 999}, {7, 0, 0, 9999},
         {8, 0, 0, 8191}, {9, 0, 0, 8191}, {10, 0, 0, 255}, {11, 0, 0, 255}, {13, 0, 0, 8191},
     };
-    const float low = -20.3f, span = 170.7f;
     for (const auto &t : types) {
         int failures = 0;
         for (int i = t.from; i <= t.to && failures < 5; ++i) {
-            int raw = t.type == 6 ? bcd(i, 3) : t.type == 7 ? bcd(i, 4) : t.type == 13 ? i << 3 : i;
-            float value = kUntouched;
-            unsigned short qIn = 0, qOut = 0;
-            dll.input(t.type, low, span, raw, &value, t.flags, &qIn);
-            int back = kUntouchedRaw;
-            dll.output(t.type, low, span, value, &back, t.flags, &qOut);
-            if (back != raw || qIn != 0xC0 || qOut != 0xC0) {
+            int raw = t.type == 6 ? Bcd(i, 3) : t.type == 7 ? Bcd(i, 4) : t.type == 13 ? i << 3 : i;
+            Trip trip = RoundTrip(dll, t.type, -20.3f, 170.7f, raw, t.flags);
+            if (trip.back != raw || trip.inQuality != 0xC0 || trip.outQuality != 0xC0) {
                 ++failures;
-                ADD_FAILURE() << "type " << t.type << " raw " << raw << " value " << value << " back " << back;
+                ADD_FAILURE() << "type " << t.type << " raw " << raw << " value " << trip.value << " back "
+                              << trip.back;
             }
         }
     }
@@ -431,28 +445,17 @@ TEST_F(ParvelTest, EveryValidRawValueSurvivesInputThenOutput)
 // back unchanged; the other spellings of a time come back normalised.
 TEST_F(ParvelTest, TimerCodesComeBackInNormalForm)
 {
-    auto bcd3 = [](int n) { return (n / 100) << 8 | (n / 10 % 10) << 4 | n % 10; };
     for (int base = 0; base < 4; ++base)
         for (int n = base == 0 ? 0 : 100; n <= 999; ++n) {
-            int raw = bcd3(n) | base << 12;
-            float value = kUntouched;
-            unsigned short q = 0;
-            dll.input(SIGCOND_TBCD, 0, 0, raw, &value, 0, &q);
-            int back = kUntouchedRaw;
-            dll.output(SIGCOND_TBCD, 0, 0, value, &back, 0, &q);
-            ASSERT_EQ(raw, back) << "value " << value;
+            int raw = Bcd(n, 3) | base << 12;
+            Trip trip = RoundTrip(dll, SIGCOND_TBCD, 0, 0, raw, 0);
+            ASSERT_EQ(raw, trip.back) << "value " << trip.value;
         }
     const struct {
         int raw, normal;
     } spellings[] = {{0x1001, 0x0010}, {0x2099, 0x1990}, {0x3000, 0x0000}, {0x3001, 0x1100}};
-    for (const auto &s : spellings) {
-        float value = kUntouched;
-        unsigned short q = 0;
-        dll.input(SIGCOND_TBCD, 0, 0, s.raw, &value, 0, &q);
-        int back = kUntouchedRaw;
-        dll.output(SIGCOND_TBCD, 0, 0, value, &back, 0, &q);
-        EXPECT_EQ(s.normal, back) << std::hex << s.raw;
-    }
+    for (const auto &s : spellings)
+        EXPECT_EQ(s.normal, RoundTrip(dll, SIGCOND_TBCD, 0, 0, s.raw, 0).back) << std::hex << s.raw;
 }
 
 } // namespace
