@@ -279,6 +279,9 @@ const InputCase kInputCases[] = {
     {"unknown type keeps bits 0-2 and the high byte", 0xFFFFFFFF, 0, 100, 5, 0, 0x5503, kUntouched, 0x5507},
 };
 
+// A failing case names itself rather than dumping its bytes.
+void PrintTo(const InputCase &c, std::ostream *os) { *os << c.what; }
+
 class InputTable : public ParvelTest, public ::testing::WithParamInterface<InputCase> {};
 
 TEST_P(InputTable, ConvertsRawToValueAndMarksQuality)
@@ -376,6 +379,8 @@ const OutputCase kOutputCases[] = {
     {"unknown type", 14, 0, 100, 5, 0, 0, kUntouchedRaw, 0x04},
     {"unknown type keeps bits 0-2", 200, 0, 100, 5, 0, 0x0003, kUntouchedRaw, 0x07},
 };
+
+void PrintTo(const OutputCase &c, std::ostream *os) { *os << c.what; }
 
 class OutputTable : public ParvelTest, public ::testing::WithParamInterface<OutputCase> {};
 
