@@ -1,0 +1,262 @@
+#include "Channel.h"
+#include "DataBlock.h"
+#include "Device.h"
+#include "Driver.h"
+#include <algorithm>
+
+QOR_IMPLEMENT_SERIAL(CChannel, CConfigObject, 1)
+
+namespace {
+
+const CPropertyTable &ChannelTable()
+{
+    static const CPropertyTable table({
+        {"ActiveQueueCount", VT_I4, PropRead, PID_ActiveQueueCount, false},
+        {"BackupActiveResources", VT_I4, PropRead, PID_BackupActiveResources, false},
+        {"BackupCPName", VT_BSTR, PropWrite, PID_BackupCPName, false},
+        {"BackupVFDName", VT_BSTR, PropWrite, PID_BackupVFDName, false},
+        {"DataBlockCount", VT_I4, PropRead, PID_DataBlockCount, false},
+        {"Description", VT_BSTR, PropWrite, PID_Description, false},
+        {"DeviceCount", VT_I4, PropRead, PID_DeviceCount, false},
+        {"Enabled", VT_I2, PropWrite, PID_Enabled, false},
+        {"MsgErrorCount", VT_I4, PropReset, PID_MsgErrorCount, false},
+        {"MsgReceiveCount", VT_I4, PropReset, PID_MsgReceiveCount, false},
+        {"MsgRetryCount", VT_I4, PropReset, PID_MsgRetryCount, false},
+        {"MsgTimeoutCount", VT_I4, PropReset, PID_MsgTimeoutCount, false},
+        {"MsgTransmitCount", VT_I4, PropReset, PID_MsgTransmitCount, false},
+        {"Name", VT_BSTR, PropWrite, PID_Name, false},
+        {"ParseQueueCount", VT_I4, PropRead, PID_ParseQueueCount, false},
+        {"PollOverrunCount", VT_I4, PropReset, PID_PollOverrunCount, false},
+        {"PrimaryActiveResources", VT_I4, PropRead, PID_PrimaryActiveResources, false},
+        {"PrimaryCPName", VT_BSTR, PropWrite, PID_PrimaryCPName, false},
+        {"PrimaryVFDName", VT_BSTR, PropWrite, PID_PrimaryVFDName, false},
+        {"SendEvents", VT_I2, PropWrite, PID_SendEvents, false},
+    }, {"Name", "Description", "PrimaryCPName", "PrimaryVFDName", "BackupCPName", "BackupVFDName",
+        "Enabled"});
+    return table;
+}
+
+bool DriverRunning()
+{
+    CDriver *driver = CDriver::Current();
+    return driver && driver->IsRunning();
+}
+
+} // namespace
+
+long &CChannel::NameCounter()
+{
+    static long counter = 0;
+    return counter;
+}
+
+CChannel::CChannel() : CChannel(false, true) {}
+
+CChannel::CChannel(bool withDefaults, bool withThreads) : m_threaded(withThreads)
+{
+    if (!withDefaults)
+        return;
+    CDefaultsReader defaults("ChannelDefaults");
+    defaults.ApplyText(*this, "ChannelDescription", "Description");
+    unsigned long code;
+    if (defaults.Dword("ChannelDeviceScanThreadPriority", &code) && code >= 1 && code <= 15)
+        m_deviceScanPriority = int(code);
+    if (defaults.Dword("ChannelMessageParseThreadPriority", &code) && code >= 1 && code <= 15)
+        m_messageParsePriority = int(code);
+    AssignDefaultName(defaults.Text("ChannelName"), "Channel", NameCounter());
+}
+
+CChannel::~CChannel()
+{
+    Disable(false);
+    while (!m_devices.empty())
+        RemoveDevice(nullptr);
+}
+
+const CPropertyTable &CChannel::Properties() const { return ChannelTable(); }
+
+LONG CChannel::Enable(bool log)
+{
+    if (!m_threaded)
+        return CFG_E_NO_THREADS;
+    if (m_enabled)
+        return 0;
+    m_enabled = true;
+    if (log)
+        PostStateLine("Channel", true);
+    return 0;
+}
+
+LONG CChannel::Disable(bool log, int stopKind)
+{
+    if (!m_enabled)
+        return 0;
+    m_enabled = false;
+    if (log)
+        PostStateLine("Channel", false);
+    return 0;
+}
+
+void CChannel::ResetCounter(PropertyId id)
+{
+    for (CDevice *device : Devices())
+        device->ResetCounter(id);
+}
+
+LONG CChannel::AddDevice(CDevice *device)
+{
+    if (!device)
+        return E_INVALIDARG;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    for (CDevice *d : m_devices)
+        if (d == device || d->NameEquals(device->Name().c_str()))
+            return CFG_E_NAME_USED;
+    device->m_channel = this;
+    m_devices.push_back(device);
+    return 0;
+}
+
+LONG CChannel::RemoveDevice(CObject *object)
+{
+    if (object && !object->IsKindOf(CDevice::StaticClass()))
+        return E_INVALIDARG;
+    CDevice *device;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        if (m_devices.empty())
+            return CFG_E_NO_DEVICES;
+        auto it = object ? std::find(m_devices.begin(), m_devices.end(), object) : m_devices.begin();
+        if (it == m_devices.end())
+            return CFG_E_NOT_FOUND;
+        if (!*it)
+            return CFG_E_EMPTY_ENTRY;
+        device = *it;
+        device->Disable(false);
+        m_devices.erase(it);
+    }
+    delete device;
+    return 0;
+}
+
+LONG CChannel::GetDevices(SAFEARRAY *handles, SAFEARRAY *names)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return PutHandlesAndNames(m_devices, handles, names);
+}
+
+std::vector<CDevice *> CChannel::Devices() const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_devices;
+}
+
+LONG CChannel::Sum(PropertyId id) const
+{
+    if (id == PID_DeviceCount)
+        return LONG(Devices().size());
+    LONG total = 0;
+    for (CDevice *device : Devices())
+        total += device->Sum(id);
+    return total;
+}
+
+LONG CChannel::GetValue(const PropertyInfo &info, VARIANT *value)
+{
+    using namespace ConfigValue;
+    switch (info.id) {
+    case PID_Name: PutText(value, m_name); return 0;
+    case PID_Description: PutText(value, m_description); return 0;
+    case PID_PrimaryCPName: PutText(value, m_primary.cpName); return 0;
+    case PID_PrimaryVFDName: PutText(value, m_primary.vfdName); return 0;
+    case PID_BackupCPName: PutText(value, m_backup.cpName); return 0;
+    case PID_BackupVFDName: PutText(value, m_backup.vfdName); return 0;
+    case PID_Enabled: PutI2(value, m_enabled ? 1 : 0); return 0;
+    case PID_SendEvents: PutI2(value, m_sendEvents ? 1 : 0); return 0;
+    case PID_ActiveQueueCount: PutI4(value, m_activeQueueCount); return 0;
+    case PID_ParseQueueCount: PutI4(value, m_parseQueueCount); return 0;
+    case PID_PrimaryActiveResources: {
+        std::lock_guard<std::mutex> guard(m_primary.lock);
+        PutI4(value, m_primary.activeResources);
+        return 0;
+    }
+    case PID_BackupActiveResources: {
+        std::lock_guard<std::mutex> guard(m_backup.lock);
+        PutI4(value, m_backup.activeResources);
+        return 0;
+    }
+    default:
+        PutI4(value, Sum(info.id));
+        return 0;
+    }
+}
+
+LONG CChannel::SetCpName(ChannelConnection &record, const VARIANT &value)
+{
+    std::string text;
+    if (LONG code = ConfigValue::Text(value, &text, 130))
+        return code;
+    if (m_enabled && DriverRunning())
+        return CFG_E_CP_VFD_LOCKED;
+    std::lock_guard<std::mutex> guard(record.lock);
+    record.cpName = text;
+    return 0;
+}
+
+LONG CChannel::SetVfdName(ChannelConnection &record, const VARIANT &value)
+{
+    std::string text;
+    if (LONG code = ConfigValue::Text(value, &text, 34))
+        return code;
+    if (m_enabled && DriverRunning())
+        return CFG_E_CP_VFD_LOCKED;
+    // An empty name is no VFD at all: clearing a backup never collides.
+    if (!text.empty() && text != record.vfdName) {
+        std::vector<CChannel *> channels;
+        if (CDriver *driver = CDriver::Current())
+            channels = driver->Channels();
+        if (std::find(channels.begin(), channels.end(), this) == channels.end())
+            channels.push_back(this);
+        for (CChannel *channel : channels) {
+            for (ChannelConnection *other : {&channel->m_primary, &channel->m_backup}) {
+                if (other != &record && other->vfdName == text)
+                    return CFG_E_VFD_USED;
+            }
+        }
+    }
+    std::lock_guard<std::mutex> guard(record.lock);
+    record.vfdName = text;
+    return 0;
+}
+
+LONG CChannel::SetValue(const PropertyInfo &info, const VARIANT &value)
+{
+    switch (info.id) {
+    case PID_Name:
+        return SetNameValue(value);
+    case PID_Description:
+        return ConfigValue::Text(value, &m_description);
+    case PID_PrimaryCPName:
+        return SetCpName(m_primary, value);
+    case PID_BackupCPName:
+        return SetCpName(m_backup, value);
+    case PID_PrimaryVFDName:
+        return SetVfdName(m_primary, value);
+    case PID_BackupVFDName:
+        return SetVfdName(m_backup, value);
+    case PID_Enabled: {
+        SHORT on;
+        if (LONG code = ConfigValue::Int16(value, &on))
+            return code;
+        return on ? Enable(true) : Disable(true);
+    }
+    case PID_SendEvents: {
+        SHORT on;
+        if (LONG code = ConfigValue::Int16(value, &on))
+            return code;
+        m_sendEvents = on != 0;
+        return 0;
+    }
+    default:
+        return CFG_E_READ_ONLY;
+    }
+}

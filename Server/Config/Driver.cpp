@@ -1,0 +1,224 @@
+#include "Driver.h"
+#include "Channel.h"
+#include "DataBlock.h"
+#include "Device.h"
+#include "Registry.h"
+#include <algorithm>
+#include <atomic>
+
+QOR_IMPLEMENT_SERIAL(CDriver, CConfigObject, 1)
+
+namespace {
+
+std::atomic<CDriver *> g_current{nullptr};
+
+const CPropertyTable &DriverTable()
+{
+    static const CPropertyTable table({
+        {"ChannelCount", VT_I4, PropRead, PID_ChannelCount, false},
+        {"DataBlockCount", VT_I4, PropRead, PID_DataBlockCount, false},
+        {"DeviceCount", VT_I4, PropRead, PID_DeviceCount, false},
+        {"LastLoadTime", VT_DATE, PropRead, PID_LastLoadTime, false},
+        {"LastStartTime", VT_DATE, PropRead, PID_LastStartTime, false},
+        {"LastStopTime", VT_DATE, PropRead, PID_LastStopTime, false},
+        {"MsgErrorCount", VT_I4, PropReset, PID_MsgErrorCount, false},
+        {"MsgReceiveCount", VT_I4, PropReset, PID_MsgReceiveCount, false},
+        {"MsgRetryCount", VT_I4, PropReset, PID_MsgRetryCount, false},
+        {"MsgTimeoutCount", VT_I4, PropReset, PID_MsgTimeoutCount, false},
+        {"MsgTransmitCount", VT_I4, PropReset, PID_MsgTransmitCount, false},
+        {"Name", VT_BSTR, PropRead, PID_Name, false},
+        {"PollOverrunCount", VT_I4, PropReset, PID_PollOverrunCount, false},
+        {"SapiTimeout", VT_I4, PropWrite, PID_SapiTimeout, false},
+        {"SendEvents", VT_I2, PropWrite, PID_SendEvents, false},
+    }, {});
+    return table;
+}
+
+} // namespace
+
+CDriver::CDriver() : CDriver("QOR", "", "") {}
+
+CDriver::CDriver(const char *acronym, const char *productName, const char *versionText)
+    : m_acronym(acronym ? acronym : ""), m_productName(productName ? productName : ""),
+      m_versionText(versionText ? versionText : "")
+{
+    m_name = m_acronym;
+    ReadRegistry();
+    m_lastLoadTime = ConfigValue::Now();
+    g_current = this;
+}
+
+CDriver::~CDriver()
+{
+    while (!m_channels.empty())
+        RemoveChannel(nullptr);
+    CDriver *self = this;
+    g_current.compare_exchange_strong(self, nullptr);
+}
+
+CDriver *CDriver::Current() { return g_current.load(); }
+
+const CPropertyTable &CDriver::Properties() const { return DriverTable(); }
+
+void CDriver::ReadRegistry()
+{
+    CRegistry key;
+    if (key.OpenKey(QOR_DRIVER_KEY, nullptr, KEY_READ) == 0) {
+        unsigned long value;
+        if (key.ReadValue("DriverAutoCreate", &value) == 0)
+            m_autoCreate = value != 0;
+        if (key.ReadValue("DriverSapiTimeout", &value) == 0)
+            m_sapiTimeout = value < 1000 ? 1000 : uint32_t(value);
+    }
+    CRegistry defaults;
+    if (defaults.OpenKey(QOR_DRIVER_KEY "\\DriverDefaults", nullptr, KEY_READ) == 0) {
+        unsigned long value;
+        if (defaults.ReadValue("WriteQueueMaxSize", &value) == 0)
+            m_writeQueueMaxSize = uint32_t(value);
+    }
+}
+
+std::string CDriver::DisplayName() const
+{
+    return m_productName + ", Version " + m_versionText;
+}
+
+void CDriver::SetRunningState(bool running)
+{
+    if (running == IsRunning())
+        return;
+    InterlockedExchange(&m_running, running ? 1 : 0);
+    (running ? m_lastStartTime : m_lastStopTime) = ConfigValue::Now();
+}
+
+void CDriver::ResetCounter(PropertyId id)
+{
+    for (CChannel *channel : Channels())
+        channel->ResetCounter(id);
+}
+
+LONG CDriver::AddChannel(CChannel *channel)
+{
+    if (!channel)
+        return E_INVALIDARG;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    for (CChannel *c : m_channels)
+        if (c == channel || c->NameEquals(channel->Name().c_str()))
+            return CFG_E_NAME_USED;
+    m_channels.push_back(channel);
+    return 0;
+}
+
+LONG CDriver::RemoveChannel(CObject *object)
+{
+    if (object && !object->IsKindOf(CChannel::StaticClass()))
+        return E_INVALIDARG;
+    CChannel *channel;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        if (m_channels.empty())
+            return CFG_E_NO_CHANNELS;
+        auto it = object ? std::find(m_channels.begin(), m_channels.end(), object) : m_channels.begin();
+        if (it == m_channels.end())
+            return CFG_E_NOT_FOUND;
+        if (!*it)
+            return CFG_E_EMPTY_ENTRY;
+        channel = *it;
+        channel->Disable(false);
+        m_channels.erase(it);
+    }
+    delete channel;
+    return 0;
+}
+
+LONG CDriver::GetChannels(SAFEARRAY *handles, SAFEARRAY *names)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return PutHandlesAndNames(m_channels, handles, names);
+}
+
+std::vector<CChannel *> CDriver::Channels() const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_channels;
+}
+
+CConfigObject *CDriver::FindByName(const char *name, const CConfigObject *skip) const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    for (CChannel *channel : m_channels)
+        if (channel != skip && channel->NameEquals(name))
+            return channel;
+    for (CChannel *channel : m_channels)
+        for (CDevice *device : channel->Devices())
+            if (device != skip && device->NameEquals(name))
+                return device;
+    for (CChannel *channel : m_channels)
+        for (CDevice *device : channel->Devices())
+            for (CDataBlock *block : device->DataBlocks())
+                if (block != skip && block->NameEquals(name))
+                    return block;
+    return nullptr;
+}
+
+LONG CDriver::GetValue(const PropertyInfo &info, VARIANT *value)
+{
+    using namespace ConfigValue;
+    switch (info.id) {
+    case PID_Name:
+        PutText(value, DisplayName());
+        return 0;
+    case PID_SapiTimeout:
+        PutI4(value, LONG(m_sapiTimeout));
+        return 0;
+    case PID_SendEvents:
+        PutI2(value, m_sendEvents ? 1 : 0);
+        return 0;
+    case PID_LastLoadTime:
+        PutTime(value, m_lastLoadTime);
+        return 0;
+    case PID_LastStartTime:
+        PutTime(value, m_lastStartTime);
+        return 0;
+    case PID_LastStopTime:
+        PutTime(value, m_lastStopTime);
+        return 0;
+    default:
+        break;
+    }
+    // Counts and sums over the tree, through the channels' own answers.
+    std::vector<CChannel *> channels = Channels();
+    if (info.id == PID_ChannelCount) {
+        PutI4(value, LONG(channels.size()));
+        return 0;
+    }
+    LONG total = 0;
+    for (CChannel *channel : channels)
+        total += channel->Sum(info.id);
+    PutI4(value, total);
+    return 0;
+}
+
+LONG CDriver::SetValue(const PropertyInfo &info, const VARIANT &value)
+{
+    switch (info.id) {
+    case PID_SapiTimeout: {
+        LONG ms;
+        if (LONG code = ConfigValue::Int32(value, &ms))
+            return code;
+        if (ms < 1000)
+            return CFG_E_INVALID_VALUE;
+        m_sapiTimeout = uint32_t(ms);
+        return 0;
+    }
+    case PID_SendEvents: {
+        SHORT on;
+        if (LONG code = ConfigValue::Int16(value, &on))
+            return code;
+        m_sendEvents = on != 0;
+        return 0;
+    }
+    default:
+        return CFG_E_READ_ONLY;
+    }
+}
