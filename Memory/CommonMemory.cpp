@@ -62,6 +62,14 @@ void FormatName(char *out, size_t size, const char *pattern, const char *name)
     snprintf(out, size, pattern, name);
 }
 
+unsigned long HeaderOf(SharedArea *queue, QueueHeader **header)
+{
+    void *at = NULL;
+    unsigned long result = queue->Access(0, HeaderBytes, &at);
+    *header = static_cast<QueueHeader *>(at);
+    return result;
+}
+
 uint32_t &SlotFlag(void *slot) { return *static_cast<uint32_t *>(slot); }
 
 } // namespace
@@ -181,7 +189,7 @@ template <class Operation> unsigned long CCommonMemory::UnderLock(Group group, O
 
 unsigned long CCommonMemory::EntryAt(unsigned short index, DataBlockEntry **entry)
 {
-    void *at;
+    void *at = NULL;
     unsigned long result = m_areas[BlockList]->Access(static_cast<DWORD>(index) * EntryBytes, EntryBytes, &at);
     *entry = static_cast<DataBlockEntry *>(at);
     return result;
@@ -287,63 +295,6 @@ unsigned long CCommonMemory::CreateDataBlock(unsigned short *index, unsigned sho
     });
 }
 
-unsigned long CCommonMemory::DestroyDataBlock(unsigned short index)
-{
-    return UnderLock(InputGroup, [&]() -> unsigned long {
-        DataBlockEntry *entry;
-        unsigned long result = LiveEntry(index, &entry);
-        if (result != STORE_OK)
-            return result;
-        entry->inUse = 0;
-        ++m_freeEntries;
-        m_areas[BlockList]->DecrementLiveCount();
-        return STORE_OK;
-    });
-}
-
-unsigned long CCommonMemory::SetDataBlock(unsigned short index, unsigned short length, const void *source,
-                                          unsigned short offset)
-{
-    if (!source)
-        return STORE_BAD_PARAMETER;
-    return UnderLock(InputGroup, [&]() -> unsigned long {
-        DataBlockEntry *entry;
-        unsigned long result = LiveEntry(index, &entry);
-        if (result != STORE_OK)
-            return result;
-        if (static_cast<DWORD>(offset) + length > entry->size)
-            return STORE_NOT_IN_USE;
-        void *bytes;
-        result = m_areas[InputArea]->Access(entry->dataOffset + offset, length, &bytes);
-        if (result == STORE_OK)
-            memcpy(bytes, source, length);
-        return result;
-    });
-}
-
-unsigned long CCommonMemory::GetDataBlock(unsigned short index, unsigned short length, void *destination,
-                                          unsigned short offset, int force)
-{
-    if (!destination)
-        return STORE_BAD_PARAMETER;
-    return UnderLock(InputGroup, [&]() -> unsigned long {
-        DataBlockEntry *entry;
-        unsigned long result = LiveEntry(index, &entry);
-        if (result != STORE_OK)
-            return result;
-        DWORD end = static_cast<DWORD>(offset) + length;
-        if (end > entry->size)
-            return STORE_NOT_IN_USE;
-        if (end > entry->bytesInUse && !force)
-            return STORE_NOT_OPENED;
-        void *bytes;
-        result = m_areas[InputArea]->Access(entry->dataOffset + offset, length, &bytes);
-        if (result == STORE_OK)
-            memcpy(destination, bytes, length);
-        return result;
-    });
-}
-
 // Runs change on the live entry at index, under the input mutex.
 #define WITH_LIVE_ENTRY(index, change)                                                                       \
     UnderLock(InputGroup, [&]() -> unsigned long {                                                            \
@@ -354,6 +305,54 @@ unsigned long CCommonMemory::GetDataBlock(unsigned short index, unsigned short l
         }                                                                                                     \
         return result;                                                                                        \
     })
+
+// The address of [offset, offset + length) of the entry's block: 9 past its
+// size; with needValid, 8 past its bytes in use.
+unsigned long CCommonMemory::BlockBytes(const DataBlockEntry *entry, unsigned short offset, unsigned short length,
+                                        bool needValid, void **bytes)
+{
+    DWORD end = static_cast<DWORD>(offset) + length;
+    if (end > entry->size)
+        return STORE_NOT_IN_USE;
+    if (needValid && end > entry->bytesInUse)
+        return STORE_NOT_OPENED;
+    return m_areas[InputArea]->Access(entry->dataOffset + offset, length, bytes);
+}
+
+unsigned long CCommonMemory::DestroyDataBlock(unsigned short index)
+{
+    return WITH_LIVE_ENTRY(index, {
+        entry->inUse = 0;
+        ++m_freeEntries;
+        m_areas[BlockList]->DecrementLiveCount();
+    });
+}
+
+unsigned long CCommonMemory::SetDataBlock(unsigned short index, unsigned short length, const void *source,
+                                          unsigned short offset)
+{
+    if (!source)
+        return STORE_BAD_PARAMETER;
+    return WITH_LIVE_ENTRY(index, {
+        void *bytes;
+        result = BlockBytes(entry, offset, length, false, &bytes);
+        if (result == STORE_OK)
+            memcpy(bytes, source, length);
+    });
+}
+
+unsigned long CCommonMemory::GetDataBlock(unsigned short index, unsigned short length, void *destination,
+                                          unsigned short offset, int force)
+{
+    if (!destination)
+        return STORE_BAD_PARAMETER;
+    return WITH_LIVE_ENTRY(index, {
+        void *bytes;
+        result = BlockBytes(entry, offset, length, !force, &bytes);
+        if (result == STORE_OK)
+            memcpy(destination, bytes, length);
+    });
+}
 
 unsigned long CCommonMemory::SetBytesInUse(unsigned short index, unsigned short count)
 {
@@ -440,11 +439,11 @@ unsigned long CCommonMemory::AddRecord(Area area, const void *record)
 {
     SharedArea *queue = m_areas[area];
     const QueueKind &kind = Queues[area - OutputArea];
-    void *at;
-    unsigned long result = queue->Access(0, HeaderBytes, &at);
+    QueueHeader *header;
+    unsigned long result = HeaderOf(queue, &header);
     if (result != STORE_OK)
         return result;
-    QueueHeader *header = static_cast<QueueHeader *>(at);
+    void *at;
     uint32_t head = header->head, tail = header->tail;
     uint64_t slot = HeaderBytes + static_cast<uint64_t>(tail) * kind.recordSize;
     if (slot + kind.recordSize > queue->MaxSize())
@@ -469,11 +468,10 @@ unsigned long CCommonMemory::TakeRecord(Area area, void *record, bool atIndex, u
     const QueueKind &kind = Queues[area - OutputArea];
     if (!queue->Touched(0, HeaderBytes))
         return STORE_EMPTY;
-    void *at;
-    unsigned long result = queue->Access(0, HeaderBytes, &at);
+    QueueHeader *header;
+    unsigned long result = HeaderOf(queue, &header);
     if (result != STORE_OK)
         return result;
-    QueueHeader *header = static_cast<QueueHeader *>(at);
     auto slotAt = [&](uint32_t i, void **slot) {
         return queue->Access(HeaderBytes + i * kind.recordSize, kind.recordSize, slot);
     };
@@ -529,11 +527,10 @@ unsigned long CCommonMemory::CountRecords(Area area, unsigned long *count)
     SharedArea *queue = m_areas[area];
     if (!queue->Touched(0, HeaderBytes))
         return STORE_OK;
-    void *at;
-    unsigned long result = queue->Access(0, HeaderBytes, &at);
+    QueueHeader *header;
+    unsigned long result = HeaderOf(queue, &header);
     if (result != STORE_OK)
         return result;
-    const QueueHeader *header = static_cast<const QueueHeader *>(at);
     *count = header->tail > header->head ? header->tail - header->head : 0;
     return STORE_OK;
 }

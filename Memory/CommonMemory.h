@@ -79,9 +79,11 @@ private:
     unsigned long EnsureOpen();
     unsigned long Open();
     unsigned long OpenGroup(Group group);
-    unsigned long EntryAt(unsigned short index, struct DataBlockEntry **entry);
-    unsigned long LiveEntry(unsigned short index, struct DataBlockEntry **entry);
-    unsigned long TakeEntry(unsigned short size, unsigned short *index, struct DataBlockEntry **entry);
+    unsigned long EntryAt(unsigned short index, DataBlockEntry **entry);
+    unsigned long LiveEntry(unsigned short index, DataBlockEntry **entry);
+    unsigned long BlockBytes(const DataBlockEntry *entry, unsigned short offset, unsigned short length,
+                             bool needValid, void **bytes);
+    unsigned long TakeEntry(unsigned short size, unsigned short *index, DataBlockEntry **entry);
     template <class Operation> unsigned long UnderLock(Group group, Operation operation);
     unsigned long AddRecord(Area area, const void *record);
     unsigned long TakeRecord(Area area, void *record, bool atIndex, unsigned long index);
