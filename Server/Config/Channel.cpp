@@ -69,8 +69,7 @@ CChannel::CChannel(bool withDefaults, bool withThreads) : m_threaded(withThreads
 CChannel::~CChannel()
 {
     Disable(false);
-    while (!m_devices.empty())
-        RemoveDevice(nullptr);
+    m_devices.Clear();
 }
 
 const CPropertyTable &CChannel::Properties() const { return ChannelTable(); }
@@ -107,48 +106,22 @@ LONG CChannel::AddDevice(CDevice *device)
 {
     if (!device)
         return E_INVALIDARG;
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    for (CDevice *d : m_devices)
-        if (d == device || d->NameEquals(device->Name().c_str()))
-            return CFG_E_NAME_USED;
+    std::lock_guard<std::recursive_mutex> guard(m_devices.Lock());
+    if (m_devices.NameTaken(device))
+        return CFG_E_NAME_USED;
     device->m_channel = this;
-    m_devices.push_back(device);
+    m_devices.Append(device);
     return 0;
 }
 
-LONG CChannel::RemoveDevice(CObject *object)
-{
-    if (object && !object->IsKindOf(CDevice::StaticClass()))
-        return E_INVALIDARG;
-    CDevice *device;
-    {
-        std::lock_guard<std::recursive_mutex> guard(m_lock);
-        if (m_devices.empty())
-            return CFG_E_NO_DEVICES;
-        auto it = object ? std::find(m_devices.begin(), m_devices.end(), object) : m_devices.begin();
-        if (it == m_devices.end())
-            return CFG_E_NOT_FOUND;
-        if (!*it)
-            return CFG_E_EMPTY_ENTRY;
-        device = *it;
-        device->Disable(false);
-        m_devices.erase(it);
-    }
-    delete device;
-    return 0;
-}
+LONG CChannel::RemoveDevice(CObject *device) { return m_devices.Remove(device, CFG_E_NO_DEVICES); }
 
 LONG CChannel::GetDevices(SAFEARRAY *handles, SAFEARRAY *names)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return PutHandlesAndNames(m_devices, handles, names);
+    return m_devices.PutHandlesAndNames(handles, names);
 }
 
-std::vector<CDevice *> CChannel::Devices() const
-{
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return m_devices;
-}
+std::vector<CDevice *> CChannel::Devices() const { return m_devices.Items(); }
 
 LONG CChannel::Sum(PropertyId id) const
 {

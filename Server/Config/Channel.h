@@ -2,8 +2,7 @@
 // and VFD, with an optional backup CP and VFD.
 #pragma once
 #include "ConfigObject.h"
-
-class CDevice;
+#include "Device.h"
 
 // One of a channel's two CP/VFD pairs. The transaction processor that
 // serves it comes with the S7 connection layer.
@@ -62,8 +61,7 @@ private:
     LONG SetCpName(ChannelConnection &record, const VARIANT &value);
     LONG SetVfdName(ChannelConnection &record, const VARIANT &value);
 
-    mutable std::recursive_mutex m_lock;
-    std::vector<CDevice *> m_devices;
+    CChildList<CDevice> m_devices;
     ChannelConnection m_primary, m_backup;
     bool m_enabled = false;
     bool m_threaded = false;

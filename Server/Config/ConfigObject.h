@@ -162,27 +162,92 @@ void PutTime(VARIANT *value, const FILETIME &time);  // zero time gives VT_EMPTY
 FILETIME Now();
 } // namespace ConfigValue
 
-// Child lists for clients: element i of handles is the child's handle
-// (VT_I4), of names its name (VT_BSTR).
+// A parent's ordered list of children under the parent's lock. The parent
+// owns them: removing one disables it silently, unlinks and deletes it.
 template <class T>
-LONG PutHandlesAndNames(const std::vector<T *> &list, SAFEARRAY *handles, SAFEARRAY *names)
-{
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (!list[i])
-            return CFG_E_EMPTY_ENTRY;
-        LONG index = LONG(i);
-        VARIANT handle, name;
-        ConfigValue::PutI4(&handle, LONG(list[i]->Handle()));
-        ConfigValue::PutText(&name, list[i]->Name());
-        HRESULT hr = handles ? SafeArrayPutElement(handles, &index, &handle) : E_POINTER;
-        if (SUCCEEDED(hr))
-            hr = names ? SafeArrayPutElement(names, &index, &name) : E_POINTER;
-        VariantClear(&name);
-        if (FAILED(hr))
-            return CFG_E_ARRAY_PUT;
+class CChildList {
+public:
+    ~CChildList() { Clear(); }
+
+    std::vector<T *> Items() const
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        return m_items;
     }
-    return 0;
-}
+    bool Empty() const { return Items().empty(); }
+    std::recursive_mutex &Lock() const { return m_lock; }
+
+    // The child itself, or a sibling of the same name (ignoring case).
+    bool NameTaken(const T *child) const
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        for (const T *item : m_items)
+            if (item == child || item->NameEquals(child->Name().c_str()))
+                return true;
+        return false;
+    }
+    void Append(T *child)
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        m_items.push_back(child);
+    }
+    // object null: the first child. E_INVALIDARG for another class,
+    // emptyCode without children, CFG_E_NOT_FOUND when not a child.
+    LONG Remove(CObject *object, LONG emptyCode)
+    {
+        if (object && !object->IsKindOf(T::StaticClass()))
+            return E_INVALIDARG;
+        T *child;
+        {
+            std::lock_guard<std::recursive_mutex> guard(m_lock);
+            if (m_items.empty())
+                return emptyCode;
+            auto it = m_items.begin();
+            if (object)
+                while (it != m_items.end() && *it != object)
+                    ++it;
+            if (it == m_items.end())
+                return CFG_E_NOT_FOUND;
+            if (!*it)
+                return CFG_E_EMPTY_ENTRY;
+            child = *it;
+            child->Disable(false);
+            m_items.erase(it);
+        }
+        delete child;
+        return 0;
+    }
+    void Clear()
+    {
+        while (Remove(nullptr, 1) == 0) {
+        }
+    }
+    // Element i of handles is the child's handle (VT_I4), of names its
+    // name (VT_BSTR).
+    LONG PutHandlesAndNames(SAFEARRAY *handles, SAFEARRAY *names) const
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        for (size_t i = 0; i < m_items.size(); ++i) {
+            if (!m_items[i])
+                return CFG_E_EMPTY_ENTRY;
+            LONG index = LONG(i);
+            VARIANT handle, name;
+            ConfigValue::PutI4(&handle, LONG(m_items[i]->Handle()));
+            ConfigValue::PutText(&name, m_items[i]->Name());
+            HRESULT hr = handles ? SafeArrayPutElement(handles, &index, &handle) : E_POINTER;
+            if (SUCCEEDED(hr))
+                hr = names ? SafeArrayPutElement(names, &index, &name) : E_POINTER;
+            VariantClear(&name);
+            if (FAILED(hr))
+                return CFG_E_ARRAY_PUT;
+        }
+        return 0;
+    }
+
+private:
+    mutable std::recursive_mutex m_lock;
+    std::vector<T *> m_items;
+};
 
 // Registry defaults of new client-made objects.
 class CRegistry;

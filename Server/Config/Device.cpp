@@ -91,8 +91,7 @@ CDevice::CDevice(bool withDefaults)
 CDevice::~CDevice()
 {
     Disable(false);
-    while (!m_blocks.empty())
-        RemoveDataBlock(nullptr);
+    m_blocks.Clear();
 }
 
 const CPropertyTable &CDevice::Properties() const { return DeviceTable(); }
@@ -142,8 +141,7 @@ CDataBlock *CDevice::FindOverlap(uint16_t area, uint16_t dbNumber, unsigned star
 {
     if (length == 0)
         return nullptr;
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    for (CDataBlock *b : m_blocks) {
+    for (CDataBlock *b : m_blocks.Items()) {
         const S7Address &a = b->Address();
         if (b == skip || a.length == 0 || a.area != area || a.dbNumber != dbNumber)
             continue;
@@ -158,51 +156,23 @@ LONG CDevice::AddDataBlock(CDataBlock *block)
 {
     if (!block)
         return E_INVALIDARG;
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    for (CDataBlock *b : m_blocks)
-        if (b == block || b->NameEquals(block->Name().c_str()))
-            return CFG_E_BLOCK_COLLIDES;
+    std::lock_guard<std::recursive_mutex> guard(m_blocks.Lock());
     const S7Address &a = block->Address();
-    if (FindOverlap(a.area, a.dbNumber, a.start, a.length, block))
+    if (m_blocks.NameTaken(block) || FindOverlap(a.area, a.dbNumber, a.start, a.length, block))
         return CFG_E_BLOCK_COLLIDES;
     block->m_device = this;
-    m_blocks.push_back(block);
+    m_blocks.Append(block);
     return 0;
 }
 
-LONG CDevice::RemoveDataBlock(CObject *object)
-{
-    if (object && !object->IsKindOf(CDataBlock::StaticClass()))
-        return E_INVALIDARG;
-    CDataBlock *block;
-    {
-        std::lock_guard<std::recursive_mutex> guard(m_lock);
-        if (m_blocks.empty())
-            return CFG_E_NO_DATABLOCKS;
-        auto it = object ? std::find(m_blocks.begin(), m_blocks.end(), object) : m_blocks.begin();
-        if (it == m_blocks.end())
-            return CFG_E_NOT_FOUND;
-        if (!*it)
-            return CFG_E_EMPTY_ENTRY;
-        block = *it;
-        block->Disable(false);
-        m_blocks.erase(it);
-    }
-    delete block;
-    return 0;
-}
+LONG CDevice::RemoveDataBlock(CObject *block) { return m_blocks.Remove(block, CFG_E_NO_DATABLOCKS); }
 
 LONG CDevice::GetDataBlocks(SAFEARRAY *handles, SAFEARRAY *names)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return PutHandlesAndNames(m_blocks, handles, names);
+    return m_blocks.PutHandlesAndNames(handles, names);
 }
 
-std::vector<CDataBlock *> CDevice::DataBlocks() const
-{
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return m_blocks;
-}
+std::vector<CDataBlock *> CDevice::DataBlocks() const { return m_blocks.Items(); }
 
 LONG CDevice::Sum(PropertyId id) const
 {

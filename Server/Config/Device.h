@@ -2,9 +2,9 @@
 // channel's VFD, with an optional backup connection.
 #pragma once
 #include "ConfigObject.h"
+#include "DataBlock.h"
 
 class CChannel;
-class CDataBlock;
 struct ChannelConnection;
 
 struct DeviceConnection {
@@ -73,8 +73,7 @@ private:
     const ChannelConnection *ChannelRecordInUse() const;
 
     CChannel *m_channel = nullptr;
-    mutable std::recursive_mutex m_lock;
-    std::vector<CDataBlock *> m_blocks;
+    CChildList<CDataBlock> m_blocks;
     DeviceConnection m_primary, m_backup;
     bool m_usingPrimary = true;
     std::string m_nameInUse;

@@ -50,8 +50,7 @@ CDriver::CDriver(const char *acronym, const char *productName, const char *versi
 
 CDriver::~CDriver()
 {
-    while (!m_channels.empty())
-        RemoveChannel(nullptr);
+    m_channels.Clear();
     CDriver *self = this;
     g_current.compare_exchange_strong(self, nullptr);
 }
@@ -101,59 +100,34 @@ LONG CDriver::AddChannel(CChannel *channel)
 {
     if (!channel)
         return E_INVALIDARG;
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    for (CChannel *c : m_channels)
-        if (c == channel || c->NameEquals(channel->Name().c_str()))
-            return CFG_E_NAME_USED;
-    m_channels.push_back(channel);
+    std::lock_guard<std::recursive_mutex> guard(m_channels.Lock());
+    if (m_channels.NameTaken(channel))
+        return CFG_E_NAME_USED;
+    m_channels.Append(channel);
     return 0;
 }
 
-LONG CDriver::RemoveChannel(CObject *object)
-{
-    if (object && !object->IsKindOf(CChannel::StaticClass()))
-        return E_INVALIDARG;
-    CChannel *channel;
-    {
-        std::lock_guard<std::recursive_mutex> guard(m_lock);
-        if (m_channels.empty())
-            return CFG_E_NO_CHANNELS;
-        auto it = object ? std::find(m_channels.begin(), m_channels.end(), object) : m_channels.begin();
-        if (it == m_channels.end())
-            return CFG_E_NOT_FOUND;
-        if (!*it)
-            return CFG_E_EMPTY_ENTRY;
-        channel = *it;
-        channel->Disable(false);
-        m_channels.erase(it);
-    }
-    delete channel;
-    return 0;
-}
+LONG CDriver::RemoveChannel(CObject *channel) { return m_channels.Remove(channel, CFG_E_NO_CHANNELS); }
 
 LONG CDriver::GetChannels(SAFEARRAY *handles, SAFEARRAY *names)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return PutHandlesAndNames(m_channels, handles, names);
+    return m_channels.PutHandlesAndNames(handles, names);
 }
 
-std::vector<CChannel *> CDriver::Channels() const
-{
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return m_channels;
-}
+std::vector<CChannel *> CDriver::Channels() const { return m_channels.Items(); }
 
 CConfigObject *CDriver::FindByName(const char *name, const CConfigObject *skip) const
 {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    for (CChannel *channel : m_channels)
+    std::lock_guard<std::recursive_mutex> guard(m_channels.Lock());
+    std::vector<CChannel *> channels = m_channels.Items();
+    for (CChannel *channel : channels)
         if (channel != skip && channel->NameEquals(name))
             return channel;
-    for (CChannel *channel : m_channels)
+    for (CChannel *channel : channels)
         for (CDevice *device : channel->Devices())
             if (device != skip && device->NameEquals(name))
                 return device;
-    for (CChannel *channel : m_channels)
+    for (CChannel *channel : channels)
         for (CDevice *device : channel->Devices())
             for (CDataBlock *block : device->DataBlocks())
                 if (block != skip && block->NameEquals(name))

@@ -3,8 +3,7 @@
 // the whole tree.
 #pragma once
 #include "ConfigObject.h"
-
-class CChannel;
+#include "Channel.h"
 
 class CDriver : public CConfigObject {
     QOR_DECLARE_SERIAL(CDriver)
@@ -54,8 +53,7 @@ private:
     void ReadRegistry();
 
     std::string m_acronym, m_productName, m_versionText;
-    mutable std::recursive_mutex m_lock;
-    std::vector<CChannel *> m_channels;
+    CChildList<CChannel> m_channels;
     uint32_t m_sapiTimeout = 1000;
     uint32_t m_writeQueueMaxSize = 2000;
     bool m_autoCreate = true;
