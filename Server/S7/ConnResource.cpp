@@ -100,7 +100,7 @@ LONG CConnectionResource::Send(bool mayInitiate)
     bool comingUp = state == CQORCONN::Connecting;
     if (!m_request)
         return comingUp ? RES_PENDING : E_FAIL;
-    S7ErrorRecord error;
+    S7ErrorRecord error{};
     switch (state) {
     case CQORCONN::Connected: {
         HRESULT hr = m_conn->Send(m_request, &error);
