@@ -13,6 +13,8 @@ const uint32_t kMaxIndex = 0x7FFFFFFFu;
 // Longer names are no class of ours; refusing them early keeps a damaged
 // length from reading a large block as a name.
 const size_t kMaxClassName = 64;
+// A stream of objects each holding the next must not exhaust the stack.
+const unsigned kMaxLoadDepth = 256;
 
 using Cause = CArchiveException::Cause;
 
@@ -438,16 +440,21 @@ CObject *CArchive::ReadObjectRecord(const CRuntimeClass *kind, bool newOnly)
         Fail(Cause::BadIndex, "too many objects for one archive");
     m_loadArray.push_back(LoadEntry{nullptr, 0, object->Handle()});
 
+    if (m_loadDepth >= kMaxLoadDepth)
+        Fail(Cause::TooDeep, "objects nested more than " + std::to_string(kMaxLoadDepth) + " deep" + at);
     // A failed object is deleted; its entry then resolves to nothing.
     unsigned outer = m_loadSchema;
     m_loadSchema = schema;
+    ++m_loadDepth;
     try {
         object->Serialize(*this);
     } catch (...) {
         m_loadSchema = outer;
+        --m_loadDepth;
         throw;
     }
     m_loadSchema = outer;
+    --m_loadDepth;
     return object.release();
 }
 

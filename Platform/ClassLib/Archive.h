@@ -26,6 +26,7 @@ public:
         BadClass,      // a class that cannot be stored or created, or of the wrong kind
         BadSchema,     // a stored schema other than the class's own
         BadLength,     // a string or class-name length beyond the bytes left
+        TooDeep,       // objects nested inside objects beyond any sane depth
         WrongMode,     // storing into a loading archive or the reverse
         FileError,     // the file could not be opened, read or written
     };
@@ -170,5 +171,6 @@ private:
 
     bool m_closed = false;
     unsigned m_loadSchema = unsigned(-1);
+    unsigned m_loadDepth = 0;          // objects being loaded inside one another
     bool m_acceptAnySchema = false;
 };

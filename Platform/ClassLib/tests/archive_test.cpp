@@ -59,6 +59,20 @@ public:
     }
 };
 
+// A chain: each node owns the next.
+class CTestNode : public CObject {
+    QOR_DECLARE_SERIAL(CTestNode)
+public:
+    std::unique_ptr<CTestNode> next;
+    void Serialize(CArchive &ar) override
+    {
+        if (ar.IsStoring())
+            ar.WriteObject(next.get());
+        else
+            next.reset(static_cast<CTestNode *>(ar.ReadObject(CTestNode::StaticClass())));
+    }
+};
+
 // Known by name but not creatable.
 class CTestStone : public CObject {
     QOR_DECLARE_DYNAMIC(CTestStone)
@@ -68,6 +82,7 @@ class CTestStone : public CObject {
 
 QOR_IMPLEMENT_SERIAL(CTestPoint, CObject, 1)
 QOR_IMPLEMENT_SERIAL(CTestPair, CObject, 2)
+QOR_IMPLEMENT_SERIAL(CTestNode, CObject, 1)
 QOR_IMPLEMENT_DYNAMIC(CTestStone, CObject)
 
 namespace {
@@ -325,6 +340,41 @@ TEST(Archive, DamagedInputIsReportedWithoutReadingPastTheEnd)
         // An object whose fields failed to load is not left behind.
         EXPECT_EQ(liveBefore, LiveObjectCount());
     }
+}
+
+// A chain of depth nodes, the innermost ending in a null.
+Bytes NodeChain(size_t depth)
+{
+    Bytes bytes = Bytes{0xFF, 0xFF, 1, 0, 9, 0} + Chars("CTestNode");
+    for (size_t i = 1; i < depth; ++i) {
+        bytes.push_back(0x01);
+        bytes.push_back(0x80);
+    }
+    return bytes + Bytes{0x00, 0x00};
+}
+
+TEST(Archive, NestingIsLimitedBeforeTheStackIs)
+{
+    std::vector<uint8_t> fine = NodeChain(200);
+    CArchive in(fine.data(), fine.size());
+    std::unique_ptr<CTestNode> head = in.ReadNew<CTestNode>();
+    size_t depth = 0;
+    for (CTestNode *node = head.get(); node; node = node->next.get())
+        ++depth;
+    EXPECT_EQ(200u, depth);
+    EXPECT_TRUE(in.AtEnd());
+    head.reset();
+
+    unsigned liveBefore = LiveObjectCount();
+    std::vector<uint8_t> deep = NodeChain(5000);
+    CArchive tooDeep(deep.data(), deep.size());
+    try {
+        tooDeep.ReadNew<CTestNode>();
+        ADD_FAILURE() << "no exception";
+    } catch (const CArchiveException &e) {
+        EXPECT_EQ(int(Cause::TooDeep), int(e.GetCause())) << e.what();
+    }
+    EXPECT_EQ(liveBefore, LiveObjectCount());
 }
 
 TEST(Archive, BackReferenceToADeletedObjectIsRefused)
