@@ -3,7 +3,10 @@
 // shown, written to the event log and forwarded to Alarm & Event clients.
 #pragma once
 #include <windows.h>
+#include <atomic>
 #include <string>
+#include <vector>
+#include "LogView.h"
 
 enum MessageSeverity {
     SeverityInfo = 0,
@@ -29,7 +32,98 @@ struct ServerMessage {
     DWORD eventParameter = 0;
 };
 
-class CServerMsg;
+// The Alarm & Event connections, as the message log sees them: every line
+// posted with send event set is broadcast to each sink, whatever the
+// severity switches say. Called on the posting thread, which must not wait
+// for a client; a sink must not post forwarded lines while it holds a lock
+// that its Broadcast takes.
+class IServerEventSink {
+public:
+    virtual ~IServerEventSink() {}
+    virtual void Broadcast(const std::string &text, const std::string &source, DWORD eventCode,
+                           DWORD eventParameter) = 0;
+};
+
+// Shows a fatal line to the user; the default is the system's message box.
+class IMessageBoxSeam {
+public:
+    virtual ~IMessageBoxSeam() {}
+    virtual void Show(const std::string &text, const std::string &caption) = 0;
+};
+
+class CEventLog;
+
+// The message log. One exists per process (the first one made becomes the
+// process's, see GetServerMsg); its settings live under HKLM
+// "Software\Veltrane\Drivers\<driver>\DriverDefaults".
+class CServerMsg {
+public:
+    enum { DefaultMaximumMessages = 200, SeverityCount = 7 };
+
+    // Defaults, then the registry values in their order, stopping at the
+    // first one missing.
+    explicit CServerMsg(const char *driverName = "QOR");
+    // Writes all seven settings back and closes the event log.
+    ~CServerMsg();
+    CServerMsg(const CServerMsg &) = delete;
+    CServerMsg &operator=(const CServerMsg &) = delete;
+
+    // Opens the event log with the driver name as source (and with it the
+    // message table); true when created.
+    BOOL OpenEventLog();
+    CEventLog *GetEventLog() const { return m_eventLog; }
+
+    // The log entry: text lookup, forwarding, view, event log, fatal box.
+    void AddMessage(ServerMessage message);
+    // Empties the view and posts "Message log cleared".
+    void Clear();
+
+    // The message table's text for id; 0 or the lookup's error.
+    DWORD GetMessageText(DWORD id, std::string &text) const;
+
+    // Whether lines of severity are shown (fatal always).
+    BOOL IsShown(LONG severity) const;
+    // The switch of severity 0-2 or 4-6 ("LogInfo" ... "LogDebug3").
+    BOOL GetSwitch(LONG severity) const;
+    void SetSwitch(LONG severity, BOOL on);
+    void ToggleSwitch(LONG severity) { SetSwitch(severity, !GetSwitch(severity)); }
+    DWORD GetMaximumMessages() const { return m_maximumMessages; }
+
+    // The log view; NULL detaches it. Lines posted while none is set are
+    // dropped after the event log has had them.
+    void SetView(ILogView *view);
+    void AddEventSink(IServerEventSink *sink);
+    void RemoveEventSink(IServerEventSink *sink);
+    // NULL restores the system's message box. The seam must outlive any box
+    // still open when it is replaced.
+    void SetMessageBox(IMessageBoxSeam *seam);
+    // In service mode no message box is shown: nobody could answer it.
+    void SetServiceMode(BOOL on) { m_serviceMode = on != FALSE; }
+    // The thread on which a fatal box may be modal; by default the thread
+    // that made the log. Any other thread shows it without waiting.
+    void SetMainThread(DWORD threadId) { m_mainThread = threadId; }
+    const std::string &GetDriverName() const { return m_driverName; }
+
+    static DWORD DefaultEventId(LONG severity);
+    static WORD EventType(LONG severity);
+    static const char FatalAdvice[];
+
+private:
+    void ShowFatal(const std::string &text);
+    std::string settingsKey() const;
+
+    std::string m_driverName;
+    std::atomic<DWORD> m_switches[SeverityCount];
+    std::atomic<DWORD> m_maximumMessages;
+    CEventLog *m_eventLog;
+    CRITICAL_SECTION m_viewLock;
+    ILogView *m_view;
+    CRITICAL_SECTION m_sinkLock;
+    std::vector<IServerEventSink *> m_sinks;
+    std::atomic<IMessageBoxSeam *> m_messageBox;
+    std::atomic<bool> m_serviceMode;
+    std::atomic<DWORD> m_mainThread;
+};
 
 // The process's message log; null until one is created at start-up.
 CServerMsg *GetServerMsg();
