@@ -32,7 +32,7 @@ int Fail(WORD errorClass, WORD number, const char *text1, const char *text2 = ""
     t_lastError.number = number;
     lstrcpynA(t_lastError.text1, text1, sizeof(t_lastError.text1));
     lstrcpynA(t_lastError.text2, text2, sizeof(t_lastError.text2));
-    return S7_ERR;
+    return S7LIB_ERR;
 }
 
 // ---- catalogue -------------------------------------------------------------
@@ -356,7 +356,7 @@ int RequestTarget(DWORD cp_descr, DWORD cref, Descriptor **d, s7sim::Shared **s)
         return Fail(S7_CLASS_UNKNOWN_OBJECT, 2, "invalid connection reference");
     if ((*d)->conns[cref] != ConnConnected)
         return Fail(S7_CLASS_STATE, 3, "connection not established");
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 // The current event when it has the given code; fails otherwise.
@@ -386,12 +386,12 @@ int ConsumeEvent(DWORD cp_descr, int code)
 {
     Event *e = Current(cp_descr, code);
     if (!e)
-        return S7_ERR;
+        return S7LIB_ERR;
     Event copy = *e;
     Consume(cp_descr);
     if (copy.failed)
         return Fail(copy.errorClass, copy.errorNumber, copy.text1.c_str(), copy.text2.c_str());
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 } // namespace
@@ -413,7 +413,7 @@ int WINAPI s7_open(const char *cp_name, const char *vfd_name, DWORD *cp_descr)
     d.vfd = vfd;
     g_descriptors[d.id] = d;
     *cp_descr = d.id;
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_shut(DWORD cp_descr)
@@ -421,7 +421,7 @@ int WINAPI s7_shut(DWORD cp_descr)
     Guard guard;
     if (!g_descriptors.erase(cp_descr))
         return Fail(S7_CLASS_PARAMETER, 1, "invalid CP descriptor");
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_get_conn(DWORD cp_descr, WORD index, WORD *number, DWORD *cref, char *conn_name)
@@ -437,7 +437,7 @@ int WINAPI s7_get_conn(DWORD cp_descr, WORD index, WORD *number, DWORD *cref, ch
         return Fail(S7_CLASS_UNKNOWN_OBJECT, 2, "no connection at this index");
     *cref = index + 1u;
     lstrcpynA(conn_name, d->vfd->conns[index].name.c_str(), S7_CONN_NAME_MAX + 1);
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_get_cref(DWORD cp_descr, const char *conn_name, DWORD *cref)
@@ -451,7 +451,7 @@ int WINAPI s7_get_cref(DWORD cp_descr, const char *conn_name, DWORD *cref)
     for (size_t i = 0; i < d->vfd->conns.size(); ++i)
         if (d->vfd->conns[i].name == conn_name) {
             *cref = static_cast<DWORD>(i + 1);
-            return S7_OK;
+            return S7LIB_OK;
         }
     return Fail(S7_CLASS_UNKNOWN_OBJECT, 2, "unknown connection", conn_name);
 }
@@ -480,7 +480,7 @@ int WINAPI s7_initiate_req(DWORD cp_descr, DWORD cref)
         d->conns[cref] = ConnConnected;
     }
     Schedule(d, s, e);
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_get_initiate_cnf(DWORD cp_descr)
@@ -500,7 +500,7 @@ int WINAPI s7_abort(DWORD cp_descr, DWORD cref)
         return Fail(S7_CLASS_UNKNOWN_OBJECT, 2, "invalid connection reference");
     InterlockedIncrement(&s->aborts);
     d->conns[cref] = ConnIdle;
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_get_abort_ind(DWORD cp_descr)
@@ -544,7 +544,7 @@ int WINAPI s7_discard_msg(DWORD cp_descr)
     if (!d->headCurrent || d->fifo.empty())
         return Fail(S7_CLASS_NO_EVENT, 7, "no current event");
     Consume(cp_descr);
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_read_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7ReadPara *para)
@@ -552,8 +552,8 @@ int WINAPI s7_read_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7ReadPa
     Guard guard;
     Descriptor *d;
     s7sim::Shared *s;
-    if (RequestTarget(cp_descr, cref, &d, &s) != S7_OK)
-        return S7_ERR;
+    if (RequestTarget(cp_descr, cref, &d, &s) != S7LIB_OK)
+        return S7LIB_ERR;
     if (!para || para->access != S7_ACCESS_SYMB_ADDRESS ||
         !memchr(para->var_name, 0, sizeof(para->var_name)))
         return Fail(S7_CLASS_PARAMETER, 1, "invalid request record");
@@ -578,7 +578,7 @@ int WINAPI s7_read_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7ReadPa
             answer.data.assign(memory + range.offset, memory + range.offset + range.bytes);
     }
     Answer(d, s, cref, order_id, S7_EVENT_READ_CNF, std::move(answer));
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_get_read_cnf(DWORD cp_descr, void *buffer, WORD capacity, WORD *length)
@@ -588,7 +588,7 @@ int WINAPI s7_get_read_cnf(DWORD cp_descr, void *buffer, WORD capacity, WORD *le
         return Fail(S7_CLASS_PARAMETER, 1, "invalid parameter");
     Event *e = Current(cp_descr, S7_EVENT_READ_CNF);
     if (!e)
-        return S7_ERR;
+        return S7LIB_ERR;
     if (!e->failed && e->data.size() > capacity) {
         Consume(cp_descr);
         return Fail(S7_CLASS_PARAMETER, 6, "buffer too small");
@@ -600,7 +600,7 @@ int WINAPI s7_get_read_cnf(DWORD cp_descr, void *buffer, WORD capacity, WORD *le
     *length = static_cast<WORD>(copy.data.size());
     if (!copy.data.empty())
         memcpy(buffer, copy.data.data(), copy.data.size());
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_write_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7WritePara *para)
@@ -608,8 +608,8 @@ int WINAPI s7_write_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7Write
     Guard guard;
     Descriptor *d;
     s7sim::Shared *s;
-    if (RequestTarget(cp_descr, cref, &d, &s) != S7_OK)
-        return S7_ERR;
+    if (RequestTarget(cp_descr, cref, &d, &s) != S7LIB_OK)
+        return S7LIB_ERR;
     if (!para || para->access != S7_ACCESS_SYMB_ADDRESS ||
         !memchr(para->var_name, 0, sizeof(para->var_name)) || para->var_length > S7_WRITE_DATA_MAX)
         return Fail(S7_CLASS_PARAMETER, 1, "invalid request record");
@@ -643,7 +643,7 @@ int WINAPI s7_write_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7Write
         }
     }
     Answer(d, s, cref, order_id, S7_EVENT_WRITE_CNF, std::move(answer));
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_get_write_cnf(DWORD cp_descr)
@@ -671,7 +671,7 @@ int WINAPI s7_get_device(WORD index, WORD *number, char *cp_name)
     if (index >= g_cps.size())
         return Fail(S7_CLASS_UNKNOWN_OBJECT, 2, "no CP at this index");
     lstrcpynA(cp_name, g_cps[index].name.c_str(), S7_CP_NAME_MAX + 1);
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_get_vfd(const char *cp_name, WORD index, WORD *number, char *vfd_name)
@@ -686,7 +686,7 @@ int WINAPI s7_get_vfd(const char *cp_name, WORD index, WORD *number, char *vfd_n
     if (index >= cp->vfds.size())
         return Fail(S7_CLASS_UNKNOWN_OBJECT, 2, "no VFD at this index");
     lstrcpynA(vfd_name, cp->vfds[index].name.c_str(), S7_VFD_NAME_MAX + 1);
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 int WINAPI s7_set_window_handle_msg(DWORD cp_descr, HWND window, UINT message)
@@ -697,7 +697,7 @@ int WINAPI s7_set_window_handle_msg(DWORD cp_descr, HWND window, UINT message)
         return Fail(S7_CLASS_PARAMETER, 1, "invalid CP descriptor");
     d->window = window;
     d->message = message;
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 const char *WINAPI s7_get_err_text1(void) { return t_lastError.text1; }
@@ -712,7 +712,7 @@ int WINAPI s7_mini_db_set(WORD item, const char *value)
         strspn(value, "0123456789") != strlen(value))
         return Fail(S7_CLASS_PARAMETER, 1, "invalid mini-database item or value");
     g_abortTimeout = value;
-    return S7_OK;
+    return S7LIB_OK;
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void *)

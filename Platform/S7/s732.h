@@ -2,15 +2,15 @@
 // system uses it. Every entry is exported by ordinal only; callers resolve
 // them with GetProcAddress(module, MAKEINTRESOURCEA(ordinal)).
 //
-// Every call but receive returns S7_OK or S7_ERR; after S7_ERR the calling
+// Every call but receive returns S7LIB_OK or S7LIB_ERR; after S7LIB_ERR the calling
 // thread's last error (ordinals 39 to 42) tells why. Receive returns the code
 // of the event it made current, S7_NO_EVENT, or -1 / -2 on failure.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
-#define S7_OK 0
-#define S7_ERR (-1)
+#define S7LIB_OK 0
+#define S7LIB_ERR (-1)
 
 // Longest names, without the terminating zero.
 #define S7_CP_NAME_MAX 130

@@ -411,7 +411,7 @@ DWORD WINAPI CXActionProcessor::ReceiveThread(void *self)
 DWORD CXActionProcessor::ReceiveWindowLoop()
 {
     char className[256];
-    snprintf(className, sizeof(className), "%lX%s%s", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this)),
+    snprintf(className, sizeof(className), "%llX%s%s", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(this)),
              kClassMiddle, m_vfdName.c_str());
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA wc{};

@@ -69,14 +69,14 @@ protected:
     // Opens VFD1, connects connection conn and returns its reference.
     DWORD Connect(DWORD *descr, const char *vfd = "VFD1", const char *conn = "PLC1")
     {
-        EXPECT_EQ(open(kCp, vfd, descr), S7_OK);
+        EXPECT_EQ(open(kCp, vfd, descr), S7LIB_OK);
         DWORD ref = 0;
-        EXPECT_EQ(cref(*descr, conn, &ref), S7_OK);
-        EXPECT_EQ(initiate(*descr, ref), S7_OK);
+        EXPECT_EQ(cref(*descr, conn, &ref), S7LIB_OK);
+        EXPECT_EQ(initiate(*descr, ref), S7LIB_OK);
         DWORD r;
         WORD id;
         EXPECT_EQ(receive(*descr, &r, &id), S7_EVENT_INITIATE_CNF);
-        EXPECT_EQ(initiateCnf(*descr), S7_OK);
+        EXPECT_EQ(initiateCnf(*descr), S7LIB_OK);
         return ref;
     }
 
@@ -121,35 +121,35 @@ TEST_F(S732, CatalogueEnumeratesByIndexAndFindsByName)
     auto getConn = lib.Get<S7_GET_CONNECTION>(S7_ORD_GET_CONNECTION);
     WORD count = 0;
     char name[S7_CP_NAME_MAX + 1];
-    ASSERT_EQ(getCp(1, &count, name), S7_OK);
+    ASSERT_EQ(getCp(1, &count, name), S7LIB_OK);
     EXPECT_EQ(count, 2);
     EXPECT_STREQ(name, "CPTEST_B");
-    EXPECT_EQ(getCp(2, &count, name), S7_ERR);
-    ASSERT_EQ(getVfd(kCp, 1, &count, name), S7_OK);
+    EXPECT_EQ(getCp(2, &count, name), S7LIB_ERR);
+    ASSERT_EQ(getVfd(kCp, 1, &count, name), S7LIB_OK);
     EXPECT_EQ(count, 2);
     EXPECT_STREQ(name, "VFD2");
-    EXPECT_EQ(getVfd("NOCP", 0, &count, name), S7_ERR);
+    EXPECT_EQ(getVfd("NOCP", 0, &count, name), S7LIB_ERR);
     EXPECT_EQ(errClass(), S7_CLASS_UNKNOWN_OBJECT);
 
     DWORD d = 0, ref = 0;
-    ASSERT_EQ(open(kCp, "VFD1", &d), S7_OK);
-    ASSERT_EQ(getConn(d, 2, &count, &ref, name), S7_OK);
+    ASSERT_EQ(open(kCp, "VFD1", &d), S7LIB_OK);
+    ASSERT_EQ(getConn(d, 2, &count, &ref, name), S7LIB_OK);
     EXPECT_EQ(count, 3);
     EXPECT_STREQ(name, "REFUSER");
     DWORD byName = 0;
-    ASSERT_EQ(cref(d, "REFUSER", &byName), S7_OK);
+    ASSERT_EQ(cref(d, "REFUSER", &byName), S7LIB_OK);
     EXPECT_EQ(byName, ref);
-    EXPECT_EQ(cref(d, "NOSUCH", &byName), S7_ERR);
+    EXPECT_EQ(cref(d, "NOSUCH", &byName), S7LIB_ERR);
     EXPECT_EQ(errClass(), S7_CLASS_UNKNOWN_OBJECT);
-    EXPECT_EQ(open(kCp, "NOVFD", &d), S7_ERR);
-    EXPECT_EQ(shut(d), S7_OK);
-    EXPECT_EQ(shut(d), S7_ERR) << "a closed descriptor is gone";
+    EXPECT_EQ(open(kCp, "NOVFD", &d), S7LIB_ERR);
+    EXPECT_EQ(shut(d), S7LIB_OK);
+    EXPECT_EQ(shut(d), S7LIB_ERR) << "a closed descriptor is gone";
 }
 
 TEST_F(S732, LastErrorIsKeptPerThread)
 {
     DWORD d;
-    ASSERT_EQ(open("NOCP", "VFD1", &d), S7_ERR);
+    ASSERT_EQ(open("NOCP", "VFD1", &d), S7LIB_ERR);
     std::thread other([&] {
         DWORD x;
         open(kCp, "VFD1", nullptr);
@@ -172,7 +172,7 @@ TEST_F(S732, ReadAndWriteReachTheControllersMemory)
     DWORD d;
     DWORD ref = Connect(&d);
     S7ReadPara rp = ReadPara("DB10,W100,5");
-    ASSERT_EQ(read(d, ref, 7, &rp), S7_OK);
+    ASSERT_EQ(read(d, ref, 7, &rp), S7LIB_OK);
     DWORD r;
     WORD id;
     ASSERT_EQ(receive(d, &r, &id), S7_EVENT_READ_CNF);
@@ -180,7 +180,7 @@ TEST_F(S732, ReadAndWriteReachTheControllersMemory)
     EXPECT_EQ(id, 7);
     BYTE buffer[942];
     WORD length = 0;
-    ASSERT_EQ(readCnf(d, buffer, sizeof(buffer), &length), S7_OK);
+    ASSERT_EQ(readCnf(d, buffer, sizeof(buffer), &length), S7LIB_OK);
     ASSERT_EQ(length, 10);
     EXPECT_EQ(memcmp(buffer, words, 10), 0);
 
@@ -189,9 +189,9 @@ TEST_F(S732, ReadAndWriteReachTheControllersMemory)
     strcpy(wp.var_name, "MW4,2");
     wp.var_length = 4;
     memcpy(wp.value, "\x01\x02\x03\x04", 4);
-    ASSERT_EQ(write(d, ref, 8, &wp), S7_OK);
+    ASSERT_EQ(write(d, ref, 8, &wp), S7LIB_OK);
     ASSERT_EQ(receive(d, &r, &id), S7_EVENT_WRITE_CNF);
-    ASSERT_EQ(writeCnf(d), S7_OK);
+    ASSERT_EQ(writeCnf(d), S7LIB_OK);
     BYTE flags[4];
     ASSERT_TRUE(plc.ReadArea(s7sim::AreaFlags, 4, flags, 4));
     EXPECT_EQ(memcmp(flags, "\x01\x02\x03\x04", 4), 0);
@@ -200,40 +200,86 @@ TEST_F(S732, ReadAndWriteReachTheControllersMemory)
     strcpy(wp.var_name, "AX4.1");
     wp.var_length = 1;
     wp.value[0] = 1;
-    ASSERT_EQ(write(d, ref, 9, &wp), S7_OK);
+    ASSERT_EQ(write(d, ref, 9, &wp), S7LIB_OK);
     ASSERT_EQ(receive(d, &r, &id), S7_EVENT_WRITE_CNF);
-    ASSERT_EQ(writeCnf(d), S7_OK);
+    ASSERT_EQ(writeCnf(d), S7LIB_OK);
     BYTE q = 0;
     plc.ReadArea(s7sim::AreaOutputs, 4, &q, 1);
     EXPECT_EQ(q & 0x02, 0x02);
 
     // A write whose data does not fit the variable fails in its confirmation.
     wp.var_length = 3;
-    ASSERT_EQ(write(d, ref, 10, &wp), S7_OK);
+    ASSERT_EQ(write(d, ref, 10, &wp), S7LIB_OK);
     ASSERT_EQ(receive(d, &r, &id), S7_EVENT_WRITE_CNF);
-    EXPECT_EQ(writeCnf(d), S7_ERR);
+    EXPECT_EQ(writeCnf(d), S7LIB_ERR);
     EXPECT_EQ(errClass(), S7_CLASS_TYPE);
+    shut(d);
+}
+
+// Runs the peer program and answers its exit code.
+DWORD RunPeer(const std::string &args)
+{
+    std::string line = "s732_peer.exe " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 99;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 98;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+TEST_F(S732, AnotherProcessSeesAndSetsTheControllersMemory)
+{
+    DWORD d;
+    DWORD ref = Connect(&d, "VFD1", "PLC2");
+    ASSERT_EQ(RunPeer(std::string("write ") + kCp + " VFD1 PLC2 77 10 CAFE0102"), 0u);
+    S7ReadPara rp = ReadPara("DB77,B10,4");
+    ASSERT_EQ(read(d, ref, 1, &rp), S7LIB_OK);
+    DWORD r;
+    WORD id;
+    ASSERT_EQ(receive(d, &r, &id), S7_EVENT_READ_CNF);
+    BYTE buffer[942];
+    WORD length = 0;
+    ASSERT_EQ(readCnf(d, buffer, sizeof(buffer), &length), S7LIB_OK);
+    ASSERT_EQ(length, 4);
+    EXPECT_EQ(memcmp(buffer, "\xCA\xFE\x01\x02", 4), 0);
+
+    S7WritePara wp{};
+    wp.access = S7_ACCESS_SYMB_ADDRESS;
+    strcpy(wp.var_name, "DB77,W20,1");
+    wp.var_length = 2;
+    memcpy(wp.value, "\xBE\xEF", 2);
+    ASSERT_EQ(write(d, ref, 2, &wp), S7LIB_OK);
+    ASSERT_EQ(receive(d, &r, &id), S7_EVENT_WRITE_CNF);
+    ASSERT_EQ(writeCnf(d), S7LIB_OK);
+    EXPECT_EQ(RunPeer(std::string("check ") + kCp + " VFD1 PLC2 77 20 BEEF"), 0u);
+    EXPECT_EQ(RunPeer(std::string("check ") + kCp + " VFD1 PLC2 77 20 BEEE"), 1u);
     shut(d);
 }
 
 TEST_F(S732, RequestsNeedAnEstablishedConnectionAndAValidText)
 {
     DWORD d, ref;
-    ASSERT_EQ(open(kCp, "VFD1", &d), S7_OK);
-    ASSERT_EQ(cref(d, "PLC2", &ref), S7_OK);
+    ASSERT_EQ(open(kCp, "VFD1", &d), S7LIB_OK);
+    ASSERT_EQ(cref(d, "PLC2", &ref), S7LIB_OK);
     S7ReadPara rp = ReadPara("DB10,W100,5");
-    EXPECT_EQ(read(d, ref, 1, &rp), S7_ERR);
+    EXPECT_EQ(read(d, ref, 1, &rp), S7LIB_ERR);
     EXPECT_EQ(errClass(), S7_CLASS_STATE);
     shut(d);
     ref = Connect(&d, "VFD1", "PLC2");
     rp = ReadPara("XY10");
-    EXPECT_EQ(read(d, ref, 1, &rp), S7_ERR);
+    EXPECT_EQ(read(d, ref, 1, &rp), S7LIB_ERR);
     EXPECT_EQ(errClass(), S7_CLASS_PARAMETER);
-    EXPECT_EQ(initiate(d, ref), S7_ERR) << "already connected";
+    EXPECT_EQ(initiate(d, ref), S7LIB_ERR) << "already connected";
     auto abortConn = lib.Get<S7_ABORT>(S7_ORD_ABORT);
-    EXPECT_EQ(abortConn(d, ref), S7_OK);
+    EXPECT_EQ(abortConn(d, ref), S7LIB_OK);
     rp = ReadPara("DB10,W100,5");
-    EXPECT_EQ(read(d, ref, 1, &rp), S7_ERR) << "aborted";
+    EXPECT_EQ(read(d, ref, 1, &rp), S7LIB_ERR) << "aborted";
     shut(d);
 }
 
@@ -246,16 +292,16 @@ TEST_F(S732, ReceiveIsNonBlockingAndAnUnconsumedEventIsDropped)
     EXPECT_EQ(receive(d, &r, &id), S7_NO_EVENT);
     EXPECT_EQ(r, 0u);
     S7ReadPara rp = ReadPara("DB10,B0,4");
-    ASSERT_EQ(read(d, ref, 1, &rp), S7_OK);
-    ASSERT_EQ(read(d, ref, 2, &rp), S7_OK);
+    ASSERT_EQ(read(d, ref, 1, &rp), S7LIB_OK);
+    ASSERT_EQ(read(d, ref, 2, &rp), S7LIB_OK);
     ASSERT_EQ(receive(d, &r, &id), S7_EVENT_READ_CNF);
     EXPECT_EQ(id, 1);
     ASSERT_EQ(receive(d, &r, &id), S7_EVENT_READ_CNF) << "the first was left unconsumed";
     EXPECT_EQ(id, 2);
-    EXPECT_EQ(writeCnf(d), S7_ERR) << "the wrong getter consumes nothing";
+    EXPECT_EQ(writeCnf(d), S7LIB_ERR) << "the wrong getter consumes nothing";
     EXPECT_EQ(errClass(), S7_CLASS_NO_EVENT);
-    EXPECT_EQ(discard(d), S7_OK);
-    EXPECT_EQ(discard(d), S7_ERR);
+    EXPECT_EQ(discard(d), S7LIB_OK);
+    EXPECT_EQ(discard(d), S7LIB_ERR);
     EXPECT_EQ(receive(d, &r, &id), S7_NO_EVENT);
     EXPECT_EQ(receive(0xDEAD, &r, &id), S7_EVENT_BAD_DESCRIPTOR);
     shut(d);
@@ -267,11 +313,11 @@ TEST_F(S732, EachDescriptorHasItsOwnEventsAndOneMessagePerEvent)
     ASSERT_NE(window, nullptr);
     DWORD d1, d2;
     DWORD ref = Connect(&d1);
-    ASSERT_EQ(open(kCp, "VFD1", &d2), S7_OK);
-    ASSERT_EQ(setWindow(d1, window, 1025), S7_OK);
+    ASSERT_EQ(open(kCp, "VFD1", &d2), S7LIB_OK);
+    ASSERT_EQ(setWindow(d1, window, 1025), S7LIB_OK);
     S7ReadPara rp = ReadPara("DB10,B0,4");
     for (WORD id = 1; id <= 3; ++id)
-        ASSERT_EQ(read(d1, ref, id, &rp), S7_OK);
+        ASSERT_EQ(read(d1, ref, id, &rp), S7LIB_OK);
     int posted = 0;
     MSG msg;
     while (PeekMessageA(&msg, window, 1025, 1025, PM_REMOVE))
@@ -307,7 +353,7 @@ TEST_P(S732Faults, InjectedFaultShapesTheNextAnswer)
     DWORD ref = Connect(&d, "VFD1", "PLC2");
     plc.get()->*c.counter = 1;
     S7ReadPara rp = ReadPara("DB10,B0,2");
-    ASSERT_EQ(read(d, ref, 500, &rp), S7_OK);
+    ASSERT_EQ(read(d, ref, 500, &rp), S7LIB_OK);
     DWORD r;
     WORD id;
     int code = receive(d, &r, &id);
@@ -316,9 +362,9 @@ TEST_P(S732Faults, InjectedFaultShapesTheNextAnswer)
         EXPECT_EQ(id != 500, c.staleId);
         BYTE buffer[942];
         WORD length;
-        EXPECT_EQ(readCnf(d, buffer, sizeof(buffer), &length) == S7_ERR, c.getterFails);
+        EXPECT_EQ(readCnf(d, buffer, sizeof(buffer), &length) == S7LIB_ERR, c.getterFails);
     } else if (code == S7_EVENT_ABORT_IND) {
-        EXPECT_EQ(abortInd(d) == S7_ERR, c.getterFails);
+        EXPECT_EQ(abortInd(d) == S7LIB_ERR, c.getterFails);
     }
     if (c.getterFails) {
         EXPECT_EQ(errClass(), 88);
@@ -346,25 +392,25 @@ TEST_F(S732, ConfigurationSwitchesApply)
 {
     DWORD d, ref, r;
     WORD id;
-    ASSERT_EQ(open(kCp, "VFD1", &d), S7_OK);
-    ASSERT_EQ(cref(d, "REFUSER", &ref), S7_OK);
+    ASSERT_EQ(open(kCp, "VFD1", &d), S7LIB_OK);
+    ASSERT_EQ(cref(d, "REFUSER", &ref), S7LIB_OK);
     for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(initiate(d, ref), S7_OK);
+        ASSERT_EQ(initiate(d, ref), S7LIB_OK);
         ASSERT_EQ(receive(d, &r, &id), S7_EVENT_INITIATE_CNF);
-        EXPECT_EQ(initiateCnf(d), S7_ERR) << "every initiate is refused";
+        EXPECT_EQ(initiateCnf(d), S7LIB_ERR) << "every initiate is refused";
         EXPECT_EQ(errClass(), S7_CLASS_INITIATE);
     }
     shut(d);
 
     // A latency holds the confirmation back.
-    ASSERT_EQ(open(kCp, "VFD2", &d), S7_OK);
-    ASSERT_EQ(cref(d, "SLOW", &ref), S7_OK);
-    ASSERT_EQ(initiate(d, ref), S7_OK);
+    ASSERT_EQ(open(kCp, "VFD2", &d), S7LIB_OK);
+    ASSERT_EQ(cref(d, "SLOW", &ref), S7LIB_OK);
+    ASSERT_EQ(initiate(d, ref), S7LIB_OK);
     EXPECT_EQ(receive(d, &r, &id), S7_NO_EVENT);
     shut(d);
-    ASSERT_EQ(open(kCp, "VFD2", &d), S7_OK);
-    ASSERT_EQ(cref(d, "QUICK", &ref), S7_OK);
-    ASSERT_EQ(initiate(d, ref), S7_OK);
+    ASSERT_EQ(open(kCp, "VFD2", &d), S7LIB_OK);
+    ASSERT_EQ(cref(d, "QUICK", &ref), S7LIB_OK);
+    ASSERT_EQ(initiate(d, ref), S7LIB_OK);
     int code = S7_NO_EVENT;
     for (int i = 0; i < 1000 && code == S7_NO_EVENT; ++i) {
         Sleep(10);
@@ -377,9 +423,9 @@ TEST_F(S732, ConfigurationSwitchesApply)
 TEST_F(S732, MiniDatabaseTakesTheAbortTimeoutAsDecimalText)
 {
     auto set = lib.Get<S7_MINI_DB_SET>(S7_ORD_MINI_DB_SET);
-    EXPECT_EQ(set(S7_MINI_DB_ABORT_TIMEOUT, "20"), S7_OK);
-    EXPECT_EQ(set(S7_MINI_DB_ABORT_TIMEOUT, "2x"), S7_ERR);
-    EXPECT_EQ(set(61, "20"), S7_ERR);
+    EXPECT_EQ(set(S7_MINI_DB_ABORT_TIMEOUT, "20"), S7LIB_OK);
+    EXPECT_EQ(set(S7_MINI_DB_ABORT_TIMEOUT, "2x"), S7LIB_ERR);
+    EXPECT_EQ(set(61, "20"), S7LIB_ERR);
 }
 
 TEST(S7VarText, ParsesTheRequestTexts)

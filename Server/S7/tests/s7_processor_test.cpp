@@ -329,6 +329,32 @@ TEST_F(Processor, StoppingWaitsForABusyConnectionAndRefusesNewRequests)
     plc->dropConfirmation = 0;
 }
 
+TEST_F(Processor, ReceiveLockLeftByADeadOwnerIsTaken)
+{
+    UseController("PLC1");
+    // A thread that ends while holding the machine-wide lock abandons it.
+    std::thread owner([] {
+        HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, "VELTRANE_QOR_XACTION_PROCESSOR_RECEIVE_LOCK");
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(WaitForSingleObject(m, 5000), WAIT_OBJECT_0);
+        CloseHandle(m);
+    });
+    owner.join();
+    CountingRequest read("PLC1", "DB10,B0,1");
+    ASSERT_GT(processor->Submit(&read), 0);
+    ASSERT_TRUE(WaitDone(read));
+    EXPECT_EQ(read.GetSubStatus(), CXAction::SubSuccess);
+    // The receive released the lock it took over: others may receive again.
+    std::thread other([] {
+        HANDLE m = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "VELTRANE_QOR_XACTION_PROCESSOR_RECEIVE_LOCK");
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(WaitForSingleObject(m, 5000), WAIT_OBJECT_0);
+        ReleaseMutex(m);
+        CloseHandle(m);
+    });
+    other.join();
+}
+
 TEST_F(Processor, RequestWithoutConnectionFails)
 {
     CXAction nowhere;
