@@ -176,6 +176,14 @@ public:
         return m_changed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
                                   [&] { return m_boxes.size() >= count; });
     }
+    // Waits until count boxes were answered (Show returned); a test that
+    // released a held box waits for this before the recorder goes away.
+    bool WaitForAnswers(size_t count, DWORD timeoutMs)
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        return m_changed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return m_answered >= count; });
+    }
     std::vector<Box> Boxes() const
     {
         std::lock_guard<std::mutex> hold(m_lock);

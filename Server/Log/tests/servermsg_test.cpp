@@ -334,6 +334,7 @@ TEST_F(ServerMsgTest, AFatalLineOnAWorkerThreadDoesNotWaitForItsBox)
     ASSERT_TRUE(boxes.WaitForBoxes(1, 60000));
     DWORD workerId = GetThreadId(worker);
     boxes.Release();
+    EXPECT_TRUE(boxes.WaitForAnswers(1, 60000));
     CloseHandle(worker);
 
     EXPECT_EQ(WAIT_OBJECT_0, waited) << "the worker waited for the box";
