@@ -180,16 +180,28 @@ LONG CConfigObject::SetProperty(BSTR name, const VARIANT &value, VARIANT *result
     return 0;
 }
 
-LONG CConfigObject::SetProperty(const char *name, const VARIANT &value, LONG *code)
+namespace {
+
+// Calls a by-BSTR member with a narrow name; *code gets the per-property code.
+template <class Call>
+LONG CallByName(const char *name, LONG *code, Call call)
 {
-    BSTR bname = SysAllocString(ConfigValue::Widen(name).c_str());
+    BSTR bname = SysAllocString(ConfigValue::Widen(name ? name : "").c_str());
     VARIANT result;
     VariantInit(&result);
-    LONG answer = SetProperty(bname, value, &result);
+    LONG answer = call(bname, &result);
     SysFreeString(bname);
     if (code)
         *code = V_VT(&result) == VT_ERROR ? V_ERROR(&result) : 0;
+    VariantClear(&result);
     return answer;
+}
+
+} // namespace
+
+LONG CConfigObject::SetProperty(const char *name, const VARIANT &value, LONG *code)
+{
+    return CallByName(name, code, [&](BSTR n, VARIANT *r) { return SetProperty(n, value, r); });
 }
 
 LONG CConfigObject::SetProperty(const char *name, const char *text, LONG *code)
@@ -210,14 +222,7 @@ LONG CConfigObject::SetProperty(const char *name, LONG value, LONG *code)
 
 LONG CConfigObject::GetProperty(const char *name, VARIANT *value, LONG *code)
 {
-    BSTR bname = SysAllocString(ConfigValue::Widen(name).c_str());
-    VARIANT result;
-    VariantInit(&result);
-    LONG answer = GetProperty(bname, value, &result);
-    SysFreeString(bname);
-    if (code)
-        *code = V_VT(&result) == VT_ERROR ? V_ERROR(&result) : 0;
-    return answer;
+    return CallByName(name, code, [&](BSTR n, VARIANT *r) { return GetProperty(n, value, r); });
 }
 
 LONG CConfigObject::SetNameValue(const VARIANT &value)
