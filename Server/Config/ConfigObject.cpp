@@ -2,6 +2,7 @@
 #include "Driver.h"
 #include "Duration.h"
 #include "EventCode.h"
+#include "HmiAlarm.h"
 #include "Registry.h"
 #include "ServerMsg.h"
 #include <algorithm>
@@ -23,7 +24,6 @@ int CompareNoCase(const char *a, const char *b)
 }
 
 std::atomic<HmiAlarmLineFn> g_alarmLine{nullptr};
-std::atomic<QualityTextFn> g_qualityText{nullptr};
 std::atomic<bool> g_importing{false};
 std::atomic<ConfigPostFn> g_post{nullptr};
 
@@ -74,18 +74,13 @@ const PropertyInfo *CPropertyTable::Find(const char *name) const
 }
 
 void SetConfigHmiAlarmLine(HmiAlarmLineFn send) { g_alarmLine = send; }
-void SetConfigQualityText(QualityTextFn text) { g_qualityText = text; }
 
 void SendConfigHmiAlarmLine(const char *text, const char *source)
 {
     if (HmiAlarmLineFn send = g_alarmLine.load())
         send(text, source);
-}
-
-bool ConfigQualityText(unsigned char quality, std::string *text)
-{
-    QualityTextFn fn = g_qualityText.load();
-    return fn && fn(quality, text);
+    else
+        SendHmiAlarm(text, source);
 }
 
 void SetConfigMessagePoster(ConfigPostFn post) { g_post = post; }

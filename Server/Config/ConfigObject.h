@@ -65,15 +65,11 @@ private:
     std::vector<const char *> m_configurable;
 };
 
-// Links to parts of the server outside this folder, wired at start-up.
-// The HMI alarm line takes the objects' state changes; the quality text
-// names a status word's quality byte (false when no text applies).
+// The HMI alarm line takes the objects' state changes (SendHmiAlarm of
+// the server's alarm line); a test may watch them instead (null restores it).
 using HmiAlarmLineFn = void (*)(const char *text, const char *source);
-using QualityTextFn = bool (*)(unsigned char quality, std::string *text);
 void SetConfigHmiAlarmLine(HmiAlarmLineFn send);
-void SetConfigQualityText(QualityTextFn text);
 void SendConfigHmiAlarmLine(const char *text, const char *source);
-bool ConfigQualityText(unsigned char quality, std::string *text);
 
 // The objects' log lines go to PostServerMessage; a test may watch them
 // instead (null restores the message log).

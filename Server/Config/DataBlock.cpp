@@ -1,6 +1,7 @@
 #include "DataBlock.h"
 #include "Device.h"
 #include "Driver.h"
+#include "Quality.h"
 #include <cmath>
 
 QOR_IMPLEMENT_SERIAL(CDataBlock, CConfigObject, 1)
@@ -352,7 +353,7 @@ LONG CDataBlock::GetValue(const PropertyInfo &info, VARIANT *value)
     case PID_Quality: PutI2(value, SHORT(m_status)); return 0;
     case PID_QualityString: {
         std::string text;
-        if (!ConfigQualityText((unsigned char)(m_status & 0xFF), &text))
+        if (GetQualityText(m_status & 0xFF, text) != 1)
             return E_FAIL;
         PutText(value, text);
         return 0;

@@ -17,13 +17,6 @@ std::vector<std::pair<std::string, std::string>> g_alarms;
 
 void RecordLine(const ServerMessage &m) { g_lines.push_back(m); }
 void RecordAlarm(const char *text, const char *source) { g_alarms.emplace_back(text, source); }
-bool FakeQuality(unsigned char quality, std::string *text)
-{
-    if (quality >= 128 && quality < 192)
-        return false;
-    *text = quality >= 192 ? "Good" : "Bad";
-    return true;
-}
 
 VARIANT Text(const std::string &text)
 {
@@ -99,7 +92,6 @@ protected:
         OverrideDurationSeparators(&pinned);
         SetConfigMessagePoster(RecordLine);
         SetConfigHmiAlarmLine(RecordAlarm);
-        SetConfigQualityText(FakeQuality);
         g_lines.clear();
         g_alarms.clear();
         driver.reset(new CDriver("QOR", "QOR I/O Server", "7.10"));
@@ -112,7 +104,6 @@ protected:
         driver.reset();
         SetConfigMessagePoster(nullptr);
         SetConfigHmiAlarmLine(nullptr);
-        SetConfigQualityText(nullptr);
         SetConfigImporting(false);
         OverrideDurationSeparators(nullptr);
         ClearRegistry();
@@ -384,6 +375,8 @@ TEST_F(ConfigTree, DefaultsOfNewObjects)
 
 TEST_F(ConfigTree, QualityStringFailsWhenNoTextApplies)
 {
+    block->SetStatus(0x0318);
+    EXPECT_EQ("Bad, Comm failure", Get(*block, "QualityString")) << "the high byte is no quality";
     block->SetStatus(0x80);
     VARIANT v;
     VariantInit(&v);
