@@ -1,17 +1,10 @@
 #include "ConnResource.h"
+#include "S7Lock.h"
 #include "Clock.h"
 
 namespace {
 
 volatile LONG g_staleConfirmations;
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION *cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
-    ~Locked() { LeaveCriticalSection(m_cs); }
-private:
-    CRITICAL_SECTION *m_cs;
-};
 
 class TickClock : public IClock {
 public:

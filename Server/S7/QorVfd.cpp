@@ -1,4 +1,5 @@
 #include "QorVfd.h"
+#include "S7Lock.h"
 #include "S7Library.h"
 #include "XAction.h"
 #include "s732.h"
@@ -7,14 +8,6 @@
 namespace {
 
 volatile LONG g_liveObjects;
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION *cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
-    ~Locked() { LeaveCriticalSection(m_cs); }
-private:
-    CRITICAL_SECTION *m_cs;
-};
 
 } // namespace
 

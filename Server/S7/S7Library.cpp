@@ -176,11 +176,19 @@ HRESULT QORGetRefForConn(DWORD cpDescriptor, const char *connName, DWORD *connRe
                 [&](const S7Api &a) { return a.getCref(cpDescriptor, connName, connRef); });
 }
 
+namespace {
+std::string ForRef(const char *failText, DWORD connRef)
+{
+    char text[96];
+    snprintf(text, sizeof(text), "%s for nConnRef=%d", failText, static_cast<int>(connRef));
+    return text;
+}
+} // namespace
+
 HRESULT QORInitiateConnReq(DWORD cpDescriptor, DWORD connRef, S7ErrorRecord *error)
 {
-    char text[64];
-    snprintf(text, sizeof(text), "Error QORInitiateConnReq for nConnRef=%lu", static_cast<unsigned long>(connRef));
-    return Call(text, error, [&](const S7Api &a) { return a.initiate(cpDescriptor, connRef); });
+    return Call(ForRef("Error QORInitiateConnReq", connRef).c_str(), error,
+                [&](const S7Api &a) { return a.initiate(cpDescriptor, connRef); });
 }
 
 HRESULT QORGetInitiateConnCnf(DWORD cpDescriptor, S7ErrorRecord *error)
@@ -190,9 +198,8 @@ HRESULT QORGetInitiateConnCnf(DWORD cpDescriptor, S7ErrorRecord *error)
 
 HRESULT QORAbortConnection(DWORD cpDescriptor, DWORD connRef, S7ErrorRecord *error)
 {
-    char text[64];
-    snprintf(text, sizeof(text), "Error QORAbortConnection for nConnRef=%lu", static_cast<unsigned long>(connRef));
-    return Call(text, error, [&](const S7Api &a) { return a.abort(cpDescriptor, connRef); });
+    return Call(ForRef("Error QORAbortConnection", connRef).c_str(), error,
+                [&](const S7Api &a) { return a.abort(cpDescriptor, connRef); });
 }
 
 HRESULT QORGetAbortInd(DWORD cpDescriptor, S7ErrorRecord *error)

@@ -1,4 +1,5 @@
 #include "XActionProcessor.h"
+#include "S7Lock.h"
 #include "S7Library.h"
 #include "ServerMsg.h"
 #include <cstdio>
@@ -10,14 +11,6 @@ const char kClassMiddle[] = "_{A87274E5-05D1-4362-8F5E-5E5DD20F4CE4}_";
 constexpr UINT_PTR kSilentTimer = 1;     // 500 ms: polls for events whose notice was missed
 constexpr UINT_PTR kRunOutTimer = 2;     // 25 ms: drains the library while shutting down
 constexpr ULONGLONG kRunOutMs = 1200;
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION *cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
-    ~Locked() { LeaveCriticalSection(m_cs); }
-private:
-    CRITICAL_SECTION *m_cs;
-};
 
 } // namespace
 
