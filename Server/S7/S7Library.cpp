@@ -341,17 +341,15 @@ template <typename Fetch> HRESULT Walk(HRESULT *libraryCode, Fetch &&fetch)
 
 } // namespace
 
-HRESULT QOREnumerateCps(S7CpList **list, HRESULT *libraryCode)
+namespace {
+
+// Fills the list's rows by index; a failure deletes the list.
+template <typename List, typename Fetch> HRESULT Fill(List **list, HRESULT *libraryCode, Fetch &&fetch)
 {
-    if (!list)
-        return E_INVALIDARG;
-    *list = new (std::nothrow) S7CpList;
-    if (!*list)
-        return E_OUTOFMEMORY;
     HRESULT hr = Walk(libraryCode, [&](WORD index, WORD *count, S7ErrorRecord *error) {
-        S7CpRow row{};
+        typename decltype((*list)->rows)::value_type row{};
         row.index = index;
-        HRESULT r = QORGetCpByIndex(index, count, row.name, error);
+        HRESULT r = fetch(index, count, row.name, error);
         if (SUCCEEDED(r))
             (*list)->rows.push_back(row);
         return r;
@@ -363,6 +361,18 @@ HRESULT QOREnumerateCps(S7CpList **list, HRESULT *libraryCode)
     return hr;
 }
 
+} // namespace
+
+HRESULT QOREnumerateCps(S7CpList **list, HRESULT *libraryCode)
+{
+    if (!list)
+        return E_INVALIDARG;
+    *list = new (std::nothrow) S7CpList;
+    if (!*list)
+        return E_OUTOFMEMORY;
+    return Fill(list, libraryCode, QORGetCpByIndex);
+}
+
 HRESULT QOREnumerateVfds(const char *cpName, S7VfdList **list, HRESULT *libraryCode)
 {
     if (!list || !Fits(cpName, S7_CP_NAME_MAX))
@@ -371,19 +381,9 @@ HRESULT QOREnumerateVfds(const char *cpName, S7VfdList **list, HRESULT *libraryC
     if (!*list)
         return E_OUTOFMEMORY;
     lstrcpynA((*list)->cpName, cpName, sizeof((*list)->cpName));
-    HRESULT hr = Walk(libraryCode, [&](WORD index, WORD *count, S7ErrorRecord *error) {
-        S7NameRow row{};
-        row.index = index;
-        HRESULT r = QORGetVfdByIndex(cpName, index, count, row.name, error);
-        if (SUCCEEDED(r))
-            (*list)->rows.push_back(row);
-        return r;
+    return Fill(list, libraryCode, [&](WORD index, WORD *count, char *name, S7ErrorRecord *error) {
+        return QORGetVfdByIndex(cpName, index, count, name, error);
     });
-    if (FAILED(hr)) {
-        delete *list;
-        *list = nullptr;
-    }
-    return hr;
 }
 
 HRESULT QOREnumerateConnections(const char *cpName, const char *vfdName, S7ConnList **list, HRESULT *libraryCode)
@@ -409,20 +409,11 @@ HRESULT QOREnumerateConnections(const char *cpName, const char *vfdName, S7ConnL
     }
     lstrcpynA((*list)->cpName, cpName, sizeof((*list)->cpName));
     lstrcpynA((*list)->vfdName, vfdName, sizeof((*list)->vfdName));
-    hr = Walk(libraryCode, [&](WORD index, WORD *count, S7ErrorRecord *rec) {
-        S7NameRow row{};
-        row.index = index;
+    hr = Fill(list, libraryCode, [&](WORD index, WORD *count, char *name, S7ErrorRecord *rec) {
         DWORD ref = 0;
-        HRESULT r = QORGetConnByIndex(descriptor, index, count, &ref, row.name, rec);
-        if (SUCCEEDED(r))
-            (*list)->rows.push_back(row);
-        return r;
+        return QORGetConnByIndex(descriptor, index, count, &ref, name, rec);
     });
     QORShutCpVfd(descriptor, &error);
-    if (FAILED(hr)) {
-        delete *list;
-        *list = nullptr;
-    }
     return hr;
 }
 

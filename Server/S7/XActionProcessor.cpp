@@ -89,6 +89,9 @@ bool CXActionProcessor::Start(const char *cpName, const char *vfdName, HANDLE co
             if (m_vfd->IsOpen())
                 m_vfd->Close(error);
             hr = m_vfd->Open(cpName, vfdName, error);
+            // A window that exists already listens to the new descriptor.
+            if (SUCCEEDED(hr) && m_window)
+                m_vfd->SetWindowMessage(m_window, kEventMessage, error);
         }
         if (FAILED(hr))
             return false;
@@ -111,7 +114,12 @@ bool CXActionProcessor::Start(const char *cpName, const char *vfdName, HANDLE co
     // The window must be registered with the library before the first
     // request, or its first events would wait for the silent tick.
     HANDLE waits[2] = {m_windowReady, m_receiveThread};
-    return WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
+    if (WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0)
+        return true;
+    Locked state(&m_stateLock);
+    m_vfd->Close(error);
+    InterlockedExchange(&m_state, StateIdle);
+    return false;
 }
 
 void CXActionProcessor::Stop()
@@ -422,6 +430,7 @@ DWORD CXActionProcessor::ReceiveWindowLoop()
         return static_cast<DWORD>(-4);
     }
     S7ErrorRecord error;
+    m_window = window;
     m_vfd->SetWindowMessage(window, kEventMessage, &error);
     SetTimer(window, kSilentTimer, 500, nullptr);
     SetTimer(window, kRunOutTimer, 25, nullptr);
@@ -462,6 +471,7 @@ DWORD CXActionProcessor::ReceiveWindowLoop()
             DispatchMessageA(&msg);
         }
     }
+    m_window = nullptr;
     KillTimer(window, kSilentTimer);
     KillTimer(window, kRunOutTimer);
     DestroyWindow(window);

@@ -70,6 +70,7 @@ private:
     HANDLE m_receiveMutex = nullptr;
     HANDLE m_stopEvent = nullptr;
     HANDLE m_windowReady = nullptr;
+    HWND volatile m_window = nullptr;     // the receive window while it exists
     CRITICAL_SECTION m_listLock;
     CRITICAL_SECTION m_stateLock;
     HANDLE m_receiveThread = nullptr;

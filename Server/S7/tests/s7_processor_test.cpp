@@ -355,6 +355,19 @@ TEST_F(Processor, ReceiveLockLeftByADeadOwnerIsTaken)
     other.join();
 }
 
+TEST_F(Processor, StoppedProcessorStartsAgain)
+{
+    UseController("PLC1");
+    processor->Stop();
+    CountingRequest refused("PLC1", "DB10,B0,1");
+    EXPECT_EQ(processor->Submit(&refused), CXActionProcessor::SubmitNotRunning);
+    ASSERT_TRUE(processor->Start(kCp, kVfd, completion));
+    CountingRequest read("PLC1", "DB10,B0,1");
+    ASSERT_GT(processor->Submit(&read), 0);
+    ASSERT_TRUE(WaitDone(read));
+    EXPECT_EQ(read.GetSubStatus(), CXAction::SubSuccess);
+}
+
 TEST_F(Processor, RequestWithoutConnectionFails)
 {
     CXAction nowhere;
