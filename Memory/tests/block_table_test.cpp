@@ -57,6 +57,8 @@ struct ReuseCase {
     DWORD offset;
 };
 
+void PrintTo(const ReuseCase &c, std::ostream *os) { *os << "size " << c.size; }
+
 class BlockReuse : public BlockTable, public ::testing::WithParamInterface<ReuseCase> {};
 
 // Five blocks of 260 bytes, the fourth destroyed, then one of the given size.
@@ -124,6 +126,11 @@ struct RangeCase {
     int force;
     unsigned long result;
 };
+
+void PrintTo(const RangeCase &c, std::ostream *os)
+{
+    *os << "offset " << c.offset << " length " << c.length << " force " << c.force;
+}
 
 class BlockRange : public BlockTable, public ::testing::WithParamInterface<RangeCase> {};
 

@@ -30,6 +30,8 @@ const QueueKind Kinds[] = {
      &CCommonMemory::GetEventAt, &CCommonMemory::GetEventCount},
 };
 
+void PrintTo(const QueueKind &kind, std::ostream *os) { *os << kind.name; }
+
 class RecordQueue : public ::testing::TestWithParam<QueueKind> {
 protected:
     const QueueKind &kind = GetParam();

@@ -37,6 +37,8 @@ const GrowthCase GrowthCases[] = {
     {"beyond the overrun zone", 2 * Unit, 4095, 3 * Unit, 4, STORE_OVERRUN, 2 * Unit, 0, 0},
 };
 
+void PrintTo(const GrowthCase &c, std::ostream *os) { *os << c.what; }
+
 class AreaGrowth : public ::testing::TestWithParam<GrowthCase> {};
 
 TEST_P(AreaGrowth, CommitsWholeStepsAndRaisesTheSharedMark)
@@ -48,7 +50,7 @@ TEST_P(AreaGrowth, CommitsWholeStepsAndRaisesTheSharedMark)
     EXPECT_EQ(c.maxAfterRounding, area.MaxSize());
 
     void *at = NULL;
-    EXPECT_EQ(c.result, area.Access(c.offset, c.length, &at));
+    ASSERT_EQ(c.result, area.Access(c.offset, c.length, &at));
     EXPECT_EQ(c.committed, area.CommittedSize());
     EXPECT_EQ(c.highWater, area.HighWater());
     if (c.result == STORE_OK) {
