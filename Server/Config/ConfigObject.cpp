@@ -25,15 +25,7 @@ int CompareNoCase(const char *a, const char *b)
 
 std::atomic<HmiAlarmLineFn> g_alarmLine{nullptr};
 std::atomic<bool> g_importing{false};
-std::atomic<ConfigPostFn> g_post{nullptr};
 
-void Post(const ServerMessage &message)
-{
-    if (ConfigPostFn post = g_post.load())
-        post(message);
-    else
-        PostServerMessage(message);
-}
 
 void SetResult(VARIANT *result, LONG code)
 {
@@ -82,8 +74,6 @@ void SendConfigHmiAlarmLine(const char *text, const char *source)
     else
         SendHmiAlarm(text, source);
 }
-
-void SetConfigMessagePoster(ConfigPostFn post) { g_post = post; }
 
 void SetConfigImporting(bool importing) { g_importing = importing; }
 bool IsConfigImporting() { return g_importing; }
@@ -272,7 +262,7 @@ void CConfigObject::PostStateLine(const char *kind, bool enabled)
     ServerMessage line;
     line.severity = SeverityInfo;
     line.text = text;
-    Post(line);
+    PostServerMessage(line);
     CDriver *driver = CDriver::Current();
     SendConfigHmiAlarmLine(text.c_str(), driver ? driver->Acronym().c_str() : "");
     if (m_sendEvents) {
@@ -282,7 +272,7 @@ void CConfigObject::PostStateLine(const char *kind, bool enabled)
         event.eventCode = (enabled ? CEventCode::ObjectEnabled() : CEventCode::ObjectDisabled()).Value();
         event.source = m_name;
         event.sendEvent = TRUE;
-        Post(event);
+        PostServerMessage(event);
     }
 }
 

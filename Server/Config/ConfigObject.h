@@ -71,12 +71,6 @@ using HmiAlarmLineFn = void (*)(const char *text, const char *source);
 void SetConfigHmiAlarmLine(HmiAlarmLineFn send);
 void SendConfigHmiAlarmLine(const char *text, const char *source);
 
-// The objects' log lines go to PostServerMessage; a test may watch them
-// instead (null restores the message log).
-struct ServerMessage;
-using ConfigPostFn = void (*)(const ServerMessage &message);
-void SetConfigMessagePoster(ConfigPostFn post);
-
 // While the document imports a CSV file, objects post no enable or disable lines.
 void SetConfigImporting(bool importing);
 bool IsConfigImporting();

@@ -4,6 +4,7 @@
 #include "Driver.h"
 #include "Duration.h"
 #include "EventCode.h"
+#include "LogTestDoubles.h"
 #include "Registry.h"
 #include "ServerMsg.h"
 #include <gtest/gtest.h>
@@ -11,11 +12,9 @@
 
 namespace {
 
-// What the objects posted, instead of the message log and the HMI alarm line.
-std::vector<ServerMessage> g_lines;
+// What the objects sent to the HMI alarm line (its library is not loaded here).
 std::vector<std::pair<std::string, std::string>> g_alarms;
 
-void RecordLine(const ServerMessage &m) { g_lines.push_back(m); }
 void RecordAlarm(const char *text, const char *source) { g_alarms.emplace_back(text, source); }
 
 VARIANT Text(const std::string &text)
@@ -86,13 +85,21 @@ protected:
     void SetUp() override
     {
         ClearRegistry();
+        HKEY key;
+        logKeyExisted = RegOpenKeyExA(HKEY_LOCAL_MACHINE, QOR_DRIVER_KEY "\\DriverDefaults", 0, KEY_READ,
+                                      &key) == ERROR_SUCCESS;
+        if (logKeyExisted)
+            RegCloseKey(key);
+        // The message log, with its view and the Alarm & Event side recorded.
+        log.reset(new CServerMsg("QOR"));
+        log->SetSwitch(SeverityInfo, TRUE);
+        log->SetView(&view);
+        log->AddEventSink(&sink);
         DurationSeparators pinned;
         pinned.time = ":";
         pinned.decimal = ".";
         OverrideDurationSeparators(&pinned);
-        SetConfigMessagePoster(RecordLine);
         SetConfigHmiAlarmLine(RecordAlarm);
-        g_lines.clear();
         g_alarms.clear();
         driver.reset(new CDriver("QOR", "QOR I/O Server", "7.10"));
         channel = AddChannel("Ch1");
@@ -102,7 +109,11 @@ protected:
     void TearDown() override
     {
         driver.reset();
-        SetConfigMessagePoster(nullptr);
+        log->RemoveEventSink(&sink);
+        log->SetView(nullptr);
+        log.reset();  // writes its switches back
+        if (!logKeyExisted)
+            RegDeleteTreeA(HKEY_LOCAL_MACHINE, QOR_DRIVER_KEY "\\DriverDefaults");
         SetConfigHmiAlarmLine(nullptr);
         SetConfigImporting(false);
         OverrideDurationSeparators(nullptr);
@@ -142,6 +153,10 @@ protected:
         }
     }
 
+    bool logKeyExisted = false;
+    CRecordingLogView view;
+    CRecordingEventSink sink;
+    std::unique_ptr<CServerMsg> log;
     std::unique_ptr<CDriver> driver;
     CChannel *channel = nullptr;
     CDevice *device = nullptr;
@@ -621,41 +636,44 @@ TEST_F(ConfigTree, CounterResetReachesTheWholeTree)
 
 TEST_F(ConfigTree, EnableAndDisableLines)
 {
+    using Texts = std::vector<std::string>;
     EXPECT_EQ(0, Set(*channel, "Enabled", I2(1)));
-    ASSERT_EQ(1u, g_lines.size());
-    EXPECT_EQ("Channel Ch1 Enabled", g_lines[0].text);
-    EXPECT_EQ(SeverityInfo, g_lines[0].severity);
-    EXPECT_FALSE(g_lines[0].sendEvent);
+    EXPECT_EQ(Texts{"Channel Ch1 Enabled"}, view.Texts());
+    EXPECT_EQ(SeverityInfo, view.Lines()[0].severity);
+    EXPECT_TRUE(sink.Events().empty()) << "SendEvents is off";
     ASSERT_EQ(1u, g_alarms.size());
     EXPECT_EQ("Channel Ch1 Enabled", g_alarms[0].first);
     EXPECT_EQ("QOR", g_alarms[0].second);
 
     // Already enabled: nothing to say.
     EXPECT_EQ(0, Set(*channel, "Enabled", I2(1)));
-    EXPECT_EQ(1u, g_lines.size());
+    EXPECT_EQ(1u, view.Texts().size());
 
     // With SendEvents a second, never-shown record carries the event.
     EXPECT_EQ(0, Set(*device, "SendEvents", I2(1)));
     EXPECT_EQ(0, Set(*device, "Enabled", I2(1)));
-    ASSERT_EQ(3u, g_lines.size());
-    EXPECT_EQ("Device Dev1 Enabled", g_lines[1].text);
-    EXPECT_EQ("Device Dev1 Enabled", g_lines[2].text);
-    EXPECT_EQ(SeverityEventOnly, g_lines[2].severity);
-    EXPECT_TRUE(g_lines[2].sendEvent);
-    EXPECT_EQ("Dev1", g_lines[2].source);
-    EXPECT_EQ(0x010202u, g_lines[2].eventCode);
+    EXPECT_EQ((Texts{"Device Dev1 Enabled", "Channel Ch1 Enabled"}), view.Texts());
+    ASSERT_EQ(1u, sink.Events().size());
+    EXPECT_EQ("Device Dev1 Enabled", sink.Events()[0].text);
+    EXPECT_EQ("Dev1", sink.Events()[0].source);
+    EXPECT_EQ(0x010202u, sink.Events()[0].eventCode);
 
     EXPECT_EQ(0, Set(*block, "SendEvents", I2(1)));
     EXPECT_EQ(0, Set(*block, "Enabled", I2(0)));
-    ASSERT_EQ(5u, g_lines.size());
-    EXPECT_EQ("DataBlock Blk1 Disabled", g_lines[3].text);
-    EXPECT_EQ(0x020202u, g_lines[4].eventCode);
+    EXPECT_EQ("DataBlock Blk1 Disabled", view.Texts()[0]);
+    ASSERT_EQ(2u, sink.Events().size());
+    EXPECT_EQ(0x020202u, sink.Events()[1].eventCode);
+    EXPECT_EQ("Blk1", sink.Events()[1].source);
+    EXPECT_EQ(3u, g_alarms.size());
 
     // While a CSV file is imported no lines are posted.
     SetConfigImporting(true);
     EXPECT_EQ(0, Set(*channel, "Enabled", I2(0)));
+    EXPECT_EQ(0, Set(*block, "Enabled", I2(1)));
     SetConfigImporting(false);
-    EXPECT_EQ(5u, g_lines.size());
+    EXPECT_EQ(3u, view.Texts().size());
+    EXPECT_EQ(2u, sink.Events().size());
+    EXPECT_EQ(3u, g_alarms.size());
     EXPECT_EQ("0", Get(*channel, "Enabled"));
 }
 
@@ -668,7 +686,7 @@ TEST_F(ConfigTree, EnableRefusals)
     EXPECT_EQ(0, Set(*block, "Enabled", I2(1)));
     EXPECT_EQ(CFG_E_LENGTH_ENABLED, Set(*block, "Length", I4(0)));
     EXPECT_EQ("10", Get(*block, "Length"));
-    EXPECT_TRUE(g_lines.size() == 1 && g_lines[0].text == "DataBlock Blk1 Enabled");
+    EXPECT_EQ(std::vector<std::string>{"DataBlock Blk1 Enabled"}, view.Texts());
 }
 
 TEST_F(ConfigTree, ConnectionNamesAreLockedWhileRunning)
