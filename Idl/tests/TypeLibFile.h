@@ -6,20 +6,18 @@
 
 #include <string>
 
-// The type library sits beside the programs in the bin folder.
-inline std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.find_last_of(L'\\') + 1);
-}
-
 inline std::wstring ProgramPath()
 {
     wchar_t path[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     return std::wstring(path, n);
+}
+
+// The type library sits beside the programs in the bin folder.
+inline std::wstring ProgramFolder()
+{
+    std::wstring s = ProgramPath();
+    return s.substr(0, s.find_last_of(L'\\') + 1);
 }
 
 inline std::wstring TypeLibPath() { return ProgramFolder() + L"Hadrel.tlb"; }
