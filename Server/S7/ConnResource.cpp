@@ -76,6 +76,7 @@ LONG CConnectionResource::StartRequest(CXAction *request)
     if (m_request || m_coarse != CoarseIdle)
         return RES_BUSY;
     m_request = request;
+    InterlockedExchange(&m_used, 1);
     request->Complete(CXAction::StateStarted, CXAction::SubInProgress);
     m_coarse = CoarseBusy;
     m_detail = DetailInitial;

@@ -61,7 +61,9 @@ public:
     WORD GetDetailState() const { return m_detail; }
     DWORD GetReference() const { return m_conn->GetReference(); }
     const std::string &GetName() const { return m_name; }
-    DWORD m_tickCount = 0;
+    // True once per request started since the last call: a request that
+    // finishes between two timeout ticks still counts as use.
+    bool TakeUsed() { return InterlockedExchange(&m_used, 0) != 0; }
 
     // IS7EventTarget
     CQORCONN *GetConnection() override { return m_conn; }
@@ -84,6 +86,7 @@ private:
     volatile WORD m_coarse = CoarseIdle;
     volatile WORD m_detail = DetailInitial;
     volatile LONG m_marked = 0;
+    volatile LONG m_used = 0;
     CRITICAL_SECTION m_lock;
 };
 

@@ -346,7 +346,8 @@ void CXActionProcessor::TimeoutTick(DWORD elapsedMs)
     m_resources.ForEach([&](CResourceLink *link) {
         CConnectionResource *resource = link->m_resource;
         resource->Age(elapsedMs);
-        if (!resource->IsCoarseBusy()) {
+        bool used = resource->TakeUsed();
+        if (!resource->IsCoarseBusy() && !used) {
             link->m_busyTimeMs = 0;
             if (resource->IsMarked()) {
                 resource->Close();

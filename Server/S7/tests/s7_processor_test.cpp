@@ -274,6 +274,13 @@ TEST_F(Processor, IdleConnectionClosesTenSecondsAfterItsLastRequest)
     ASSERT_TRUE(WaitDone(read));
     ASSERT_TRUE(WaitTicks(*processor));
     EXPECT_EQ(processor->GetResourceCount(), 1);
+    // A request on the open connection, done between two ticks, restarts the countdown.
+    clock.Advance(9000);
+    ASSERT_TRUE(WaitTicks(*processor));
+    CountingRequest again("PLC7", "DB10,B0,1");
+    ASSERT_GT(processor->Submit(&again), 0);
+    ASSERT_TRUE(WaitDone(again));
+    ASSERT_TRUE(WaitTicks(*processor));
     clock.Advance(9999);
     ASSERT_TRUE(WaitTicks(*processor));
     EXPECT_EQ(processor->GetResourceCount(), 1) << "1 ms before the idle close";
