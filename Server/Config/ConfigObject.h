@@ -75,9 +75,6 @@ void SendConfigHmiAlarmLine(const char *text, const char *source);
 void SetConfigImporting(bool importing);
 bool IsConfigImporting();
 
-// The driver's registry key for the object defaults, read access.
-#define QOR_DEFAULTS_KEY(sub) QOR_DRIVER_KEY "\\" sub
-
 class CConfigObject : public CObject {
     QOR_DECLARE_DYNAMIC(CConfigObject)
 public:

@@ -909,6 +909,14 @@ INSTANTIATE_TEST_SUITE_P(Sequences, AddressRules, testing::Values(
         {"StartAddress", 0, "M10", 0, 0, "M10", "M11", "MINT10,1", 2, 1},
         {"StartAddress", 0, "DB8192,0", 0, CFG_E_BAD_ADDRESS, "M10", "M11", "MINT10,1", 2, 1}}));
 
+TEST_F(ConfigTree, DeviceReferenceCarriesTheNameChecksum)
+{
+    EXPECT_EQ(0xBB3D, CDevice::Crc16("123456789"));
+    std::unique_ptr<CDevice> made(new CDevice(true));
+    EXPECT_EQ(CDevice::Crc16(made->Name()), made->Reference() >> 16);
+    EXPECT_LT(made->Reference() & 0xFFFF, uint32_t(999 | 59 << 10) + 1);
+}
+
 TEST(EventCodes, PackCategoryGroupAndState)
 {
     EXPECT_EQ(0x010202u, CEventCode::ObjectEnabled().Value());
