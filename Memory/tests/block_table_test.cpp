@@ -228,23 +228,15 @@ TEST_F(BlockTable, BadArgumentsAnswer87WithoutWaitingForTheLock)
     unsigned short index = Create(10);
     // Another thread holds the input lock for the whole check.
     HANDLE taken = CreateEventA(NULL, TRUE, FALSE, NULL), done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    struct Holder {
-        std::string lock;
-        HANDLE taken, done;
-    } holder{name + "_InputLock", taken, done};
-    HANDLE thread = CreateThread(
-        NULL, 0,
-        [](void *p) -> DWORD {
-            Holder *h = static_cast<Holder *>(p);
-            HANDLE lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, h->lock.c_str());
-            WaitForSingleObject(lock, INFINITE);
-            SetEvent(h->taken);
-            WaitForSingleObject(h->done, INFINITE);
-            ReleaseMutex(lock);
-            CloseHandle(lock);
-            return 0;
-        },
-        &holder, 0, NULL);
+    std::string lockName = name + "_InputLock";
+    HANDLE thread = StartThread([&] {
+        HANDLE lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, lockName.c_str());
+        WaitForSingleObject(lock, INFINITE);
+        SetEvent(taken);
+        WaitForSingleObject(done, INFINITE);
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    });
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(taken, INFINITE));
 
     unsigned long word;
@@ -281,24 +273,18 @@ TEST_F(BlockTable, ConcurrentFirstCallsOpenTheStoreOnce)
 {
     const int Threads = 8;
     struct Call {
-        CCommonMemory *store;
         unsigned short index;
         unsigned long result;
-        HANDLE go;
     } calls[Threads];
     HANDLE go = CreateEventA(NULL, TRUE, FALSE, NULL);
     HANDLE threads[Threads];
     for (int i = 0; i < Threads; ++i) {
-        calls[i] = {&store, 0, 1, go};
-        threads[i] = CreateThread(
-            NULL, 0,
-            [](void *p) -> DWORD {
-                Call *c = static_cast<Call *>(p);
-                WaitForSingleObject(c->go, INFINITE);
-                c->result = c->store->CreateDataBlock(&c->index, 10, 0);
-                return 0;
-            },
-            &calls[i], 0, NULL);
+        calls[i] = {0, 1};
+        Call *call = &calls[i];
+        threads[i] = StartThread([this, call, go] {
+            WaitForSingleObject(go, INFINITE);
+            call->result = store.CreateDataBlock(&call->index, 10, 0);
+        });
     }
     SetEvent(go);
     WaitForMultipleObjects(Threads, threads, TRUE, INFINITE);

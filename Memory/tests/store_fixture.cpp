@@ -122,3 +122,18 @@ SeededBlock::SeededBlock(unsigned seed)
     status = static_cast<unsigned short>(0xC0 | ((seed & 0xFF) << 8));
     owner = 0x5000 + seed;
 }
+
+namespace {
+DWORD WINAPI RunWork(void *work)
+{
+    std::function<void()> *f = static_cast<std::function<void()> *>(work);
+    (*f)();
+    delete f;
+    return 0;
+}
+} // namespace
+
+HANDLE StartThread(std::function<void()> work)
+{
+    return CreateThread(NULL, 0, RunWork, new std::function<void()>(std::move(work)), 0, NULL);
+}

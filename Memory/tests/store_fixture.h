@@ -3,6 +3,7 @@
 // check layouts, and the second process (memory_peer.exe).
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "CommonMemory.h"
@@ -54,6 +55,9 @@ private:
     PROCESS_INFORMATION m_process;
     HANDLE m_ready;
 };
+
+// Runs work on a thread of its own; the caller waits for and closes the handle.
+HANDLE StartThread(std::function<void()> work);
 
 // An output record whose address word carries a sequence number.
 OutputRecord NumberedOutput(uint32_t number);

@@ -126,28 +126,19 @@ TEST_F(TwoProcesses, APeerKilledWhileHoldingTheInputLockLeavesTheStoreUsable)
         peer.Kill();
     }
     // A hang here would be the fault; the worker turns it into a failure.
-    struct Work {
-        CCommonMemory *store;
-        unsigned short index;
-        unsigned long set, get, create;
-    } work{&store, index, 1, 1, 1};
-    HANDLE thread = CreateThread(
-        NULL, 0,
-        [](void *p) -> DWORD {
-            Work *w = static_cast<Work *>(p);
-            BYTE bytes[16] = {9, 8, 7}, back[16];
-            unsigned short created;
-            w->set = w->store->SetDataBlock(w->index, 16, bytes, 0);
-            w->get = w->store->GetDataBlock(w->index, 16, back, 0, 1);
-            w->create = w->store->CreateDataBlock(&created, 16, 2);
-            return 0;
-        },
-        &work, 0, NULL);
+    unsigned long set = 1, get = 1, create = 1;
+    HANDLE thread = StartThread([&] {
+        BYTE bytes[16] = {9, 8, 7}, back[16];
+        unsigned short created;
+        set = store.SetDataBlock(index, 16, bytes, 0);
+        get = store.GetDataBlock(index, 16, back, 0, 1);
+        create = store.CreateDataBlock(&created, 16, 2);
+    });
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 120000)) << "the abandoned lock froze the store";
     CloseHandle(thread);
-    EXPECT_EQ(0u, work.set);
-    EXPECT_EQ(0u, work.get);
-    EXPECT_EQ(0u, work.create);
+    EXPECT_EQ(0u, set);
+    EXPECT_EQ(0u, get);
+    EXPECT_EQ(0u, create);
     EXPECT_EQ(2, store.GetDataBlockCount());
 }
 
