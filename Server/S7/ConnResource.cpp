@@ -250,6 +250,13 @@ CResourceList::CResourceList() { InitializeCriticalSection(&m_cs); }
 
 CResourceList::~CResourceList()
 {
+    Clear();
+    DeleteCriticalSection(&m_cs);
+}
+
+void CResourceList::Clear()
+{
+    Locked lock(&m_cs);
     for (CResourceLink *chain : {m_first, m_purge})
         while (chain) {
             CResourceLink *next = chain->m_next;
@@ -257,7 +264,8 @@ CResourceList::~CResourceList()
             delete chain;
             chain = next;
         }
-    DeleteCriticalSection(&m_cs);
+    m_first = m_last = m_purge = nullptr;
+    m_count = 0;
 }
 
 bool CResourceList::LockList()

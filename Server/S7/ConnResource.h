@@ -114,6 +114,8 @@ class CResourceList {
 public:
     CResourceList();
     ~CResourceList();   // deletes every link and its resource
+    // Deletes every link and its resource now (the owner's VFD must outlive them).
+    void Clear();
     CResourceList(const CResourceList &) = delete;
     CResourceList &operator=(const CResourceList &) = delete;
 

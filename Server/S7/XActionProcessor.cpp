@@ -37,6 +37,8 @@ CXActionProcessor::~CXActionProcessor()
         for (int i = 0; i < 1200 && m_resources.GetCount() > 0; ++i)
             Sleep(100);
     StopThreads();
+    // Connection objects abort through the VFD object, so they go first.
+    m_resources.Clear();
     delete m_vfd;
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
