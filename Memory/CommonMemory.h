@@ -32,6 +32,8 @@ public:
 
     // Data blocks. Every method answers 8 when the store cannot be opened.
     // A new block of size bytes (1..65535), zeroed; its entry index in *index.
+    // owner is a 32-bit handle of the caller's choosing, never a pointer: the
+    // processes sharing the store need not have the same word size.
     unsigned long CreateDataBlock(unsigned short *index, unsigned short size, unsigned long owner);
     unsigned long DestroyDataBlock(unsigned short index);
     // Copies length bytes into the block at offset; 9 unless offset + length <= size.
