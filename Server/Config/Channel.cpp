@@ -86,11 +86,18 @@ LONG CChannel::Enable(bool log)
     return 0;
 }
 
+void CChannel::Stop(int stopKind)
+{
+    for (CDevice *device : Devices())
+        device->Stop(stopKind);
+}
+
 LONG CChannel::Disable(bool log, int stopKind)
 {
     if (!m_enabled)
         return 0;
     m_enabled = false;
+    Stop(stopKind);
     if (log)
         PostStateLine("Channel", false);
     return 0;

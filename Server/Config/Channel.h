@@ -34,6 +34,8 @@ public:
     // answers 0 silently. log: post the enable/disable lines.
     LONG Enable(bool log);
     LONG Disable(bool log, int stopKind = 0);
+    // Stops every device with the stop kind.
+    void Stop(int stopKind);
     bool IsEnabled() const { return m_enabled; }
     bool IsThreaded() const { return m_threaded; }
 

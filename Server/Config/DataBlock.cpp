@@ -134,18 +134,21 @@ LONG CDataBlock::Enable(bool log)
     return 0;
 }
 
+void CDataBlock::Stop(int stopKind)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    uint16_t low = m_status & 0xFF;
+    if (stopKind == 1)
+        low = m_latchData ? 0x14 : uint16_t(low & ~0xC3);
+    else
+        low = 0x00;
+    m_status = uint16_t((m_status & 0xFF00) | low);
+}
+
 LONG CDataBlock::Disable(bool log, int stopKind)
 {
-    {
-        std::lock_guard<std::recursive_mutex> guard(m_lock);
-        m_enabled = false;
-        uint16_t low = m_status & 0xFF;
-        if (stopKind == 1)
-            low = m_latchData ? 0x14 : uint16_t(low & ~0xC3);
-        else
-            low = 0x00;
-        m_status = uint16_t((m_status & 0xFF00) | low);
-    }
+    m_enabled = false;
+    Stop(stopKind);
     if (log)
         PostStateLine("DataBlock", false);
     return 0;

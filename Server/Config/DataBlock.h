@@ -23,6 +23,10 @@ public:
     LONG Enable(bool log);
     // stopKind 1: a connection switch (keeps the last value's quality).
     LONG Disable(bool log, int stopKind = 0);
+    // The status a stop leaves: low byte 0x00; with stopKind 1 (connection
+    // switch) 0x14 with LatchData on, else the old byte without quality and
+    // limit bits. The high byte stays.
+    void Stop(int stopKind);
     bool IsEnabled() const { return m_enabled; }
     // False when its shared-memory block could not be made; never enables.
     bool IsValid() const { return m_valid; }

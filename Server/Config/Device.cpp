@@ -104,9 +104,16 @@ LONG CDevice::Enable(bool log)
     return 0;
 }
 
+void CDevice::Stop(int stopKind)
+{
+    for (CDataBlock *block : DataBlocks())
+        block->Stop(stopKind);
+}
+
 LONG CDevice::Disable(bool log, int stopKind)
 {
     m_enabled = false;
+    Stop(stopKind);
     if (log)
         PostStateLine("Device", false);
     return 0;

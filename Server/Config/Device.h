@@ -26,6 +26,8 @@ public:
 
     LONG Enable(bool log);
     LONG Disable(bool log, int stopKind = 0);
+    // Stops every block with the stop kind (the queues join later).
+    void Stop(int stopKind);
     bool IsEnabled() const { return m_enabled; }
     // Enabled, and its channel enabled.
     bool IsActive() const;

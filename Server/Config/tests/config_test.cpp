@@ -909,6 +909,26 @@ INSTANTIATE_TEST_SUITE_P(Sequences, AddressRules, testing::Values(
         {"StartAddress", 0, "M10", 0, 0, "M10", "M11", "MINT10,1", 2, 1},
         {"StartAddress", 0, "DB8192,0", 0, CFG_E_BAD_ADDRESS, "M10", "M11", "MINT10,1", 2, 1}}));
 
+TEST_F(ConfigTree, DisablingStopsTheBlocksBelow)
+{
+    // The high byte of the status word is never the stop's.
+    EXPECT_EQ(0, Set(*channel, "Enabled", I2(1)));
+    EXPECT_EQ(0, Set(*block, "Enabled", I2(1)));
+    block->SetStatus(0x01C0);
+    EXPECT_EQ(0, Set(*channel, "Enabled", I2(0)));
+    EXPECT_EQ(0x0100, GetLong(*block, "Quality"));
+    EXPECT_EQ("1", Get(*block, "Enabled")) << "the block keeps its own setting";
+
+    // A connection switch keeps the last value with LatchData, else the substatus.
+    block->SetStatus(0x02C3 | 0x18);
+    device->Disable(false, 1);
+    EXPECT_EQ(0x0218, GetLong(*block, "Quality"));
+    EXPECT_EQ(0, Set(*block, "LatchData", I2(1)));
+    block->SetStatus(0x00C0);
+    device->Disable(false, 1);
+    EXPECT_EQ(0x14, GetLong(*block, "Quality"));
+}
+
 TEST_F(ConfigTree, DeviceReferenceCarriesTheNameChecksum)
 {
     EXPECT_EQ(0xBB3D, CDevice::Crc16("123456789"));
