@@ -1,5 +1,6 @@
 #include "S7Library.h"
 #include "s732.h"
+#include "ServerMsg.h"
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -112,6 +113,7 @@ template <typename F> HRESULT Call(const char *failText, S7ErrorRecord *error, F
         return S_OK;
     FillFromLibrary(error, static_cast<DWORD>(result), *api);
     S7DebugOutput("%s\n", failText);
+    LogMessage(SeverityDebug1, "%s: %s", failText, api->errText1() ? api->errText1() : "");
     return QOR_E_S7_LIBRARY;
 }
 
