@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -330,6 +331,42 @@ TEST_F(S732, EachDescriptorHasItsOwnEventsAndOneMessagePerEvent)
     shut(d1);
     shut(d2);
     DestroyWindow(window);
+}
+
+TEST_F(S732, ConcurrentDescriptorsKeepTheirOwnEventsAndErrors)
+{
+    s7sim::Controller plc;
+    ASSERT_TRUE(plc.Open(kCp, "VFD1", "PLC1"));
+    for (BYTE i = 0; i < 8; ++i)
+        plc.WriteDb(20, i, &i, 1);
+    std::vector<std::thread> threads;
+    std::vector<int> good(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            DWORD d;
+            DWORD ref = Connect(&d);
+            char text[32];
+            snprintf(text, sizeof(text), "DB20,B%d,1", t);
+            S7ReadPara rp = ReadPara(text);
+            for (WORD id = 1; id <= 200; ++id) {
+                DWORD r;
+                WORD got;
+                BYTE value = 0xFF;
+                WORD length = 0;
+                if (read(d, ref, id, &rp) == S7LIB_OK && receive(d, &r, &got) == S7_EVENT_READ_CNF && got == id &&
+                    readCnf(d, &value, 1, &length) == S7LIB_OK && length == 1 && value == t)
+                    ++good[t];
+                // A failure of this thread's own making leaves the others' errors alone.
+                open("NOCP", "VFD1", &r);
+                if (errClass() != S7_CLASS_UNKNOWN_OBJECT)
+                    --good[t];
+            }
+            shut(d);
+        });
+    for (auto &th : threads)
+        th.join();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(good[t], 200) << "thread " << t;
 }
 
 // Each row: a fault switch, what the next read then receives.
