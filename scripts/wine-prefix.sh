@@ -16,6 +16,10 @@ case "$cmd" in
     # Wine refuses a prefix it does not own; CI and sessions both run as root.
     WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE_BIN" wineboot -i >/dev/null 2>&1 || true
     "$WINE_BIN" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    # A crashing test must fail at once, not wait in Wine's debugger until
+    # ctest's timeout.
+    "$WINE_BIN" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d 'cmd.exe /c exit' /f >/dev/null 2>&1
+    "$WINE_BIN" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
     "$WINESERVER_BIN" -k 2>/dev/null || true
     "$WINESERVER_BIN" -w 2>/dev/null || true
     "$WINESERVER_BIN" -p
