@@ -19,6 +19,9 @@ struct ChannelConnection {
 class CChannel : public CConfigObject {
     QOR_DECLARE_SERIAL(CChannel)
 public:
+    // The object's own fields in the configuration file (children are
+    // written by the document, each after its parent).
+    void Serialize(CArchive &archive) override;
     // Created by class (configuration load): no defaults, no default name.
     CChannel();
     // withDefaults: a client's new channel, with registry defaults and a

@@ -10,6 +10,9 @@ class CDevice;
 class CDataBlock : public CConfigObject {
     QOR_DECLARE_SERIAL(CDataBlock)
 public:
+    // The object's own fields in the configuration file (children are
+    // written by the document, each after its parent).
+    void Serialize(CArchive &archive) override;
     CDataBlock();
     // withDefaults: registry defaults; withName: a default name too (a
     // client's new block; temporary blocks get none).

@@ -17,6 +17,9 @@ struct DeviceConnection {
 class CDevice : public CConfigObject {
     QOR_DECLARE_SERIAL(CDevice)
 public:
+    // The object's own fields in the configuration file (children are
+    // written by the document, each after its parent).
+    void Serialize(CArchive &archive) override;
     CDevice();
     explicit CDevice(bool withDefaults);
     ~CDevice() override;

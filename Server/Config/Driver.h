@@ -8,6 +8,9 @@
 class CDriver : public CConfigObject {
     QOR_DECLARE_SERIAL(CDriver)
 public:
+    // The object's own fields in the configuration file (children are
+    // written by the document, each after its parent).
+    void Serialize(CArchive &archive) override;
     CDriver();
     // acronym: the driver's short name (registry key, named objects);
     // the display Name is "<product>, Version <version>".
