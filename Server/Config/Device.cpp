@@ -1,4 +1,5 @@
 #include "Device.h"
+#include "ProtocolMsg.h"
 #include "Channel.h"
 #include "DataBlock.h"
 #include "Driver.h"
@@ -135,8 +136,8 @@ void CDevice::ResetCounter(PropertyId id)
     switch (id) {
     case PID_MsgRetryCount: InterlockedExchange(&m_msgRetryCount, 0); break;
     case PID_MsgTimeoutCount: InterlockedExchange(&m_msgTimeoutCount, 0); break;
-    case PID_ReadCountMax: m_readCountMax = 0; break;
-    case PID_WriteCountMax: m_writeCountMax = 0; break;
+    case PID_ReadCountMax: m_readQueue.ResetHighestCount(); break;
+    case PID_WriteCountMax: m_writeQueue.ResetHighestCount(); break;
     default: break;
     }
     for (CDataBlock *block : DataBlocks())
@@ -226,10 +227,10 @@ LONG CDevice::GetValue(const PropertyInfo &info, VARIANT *value)
     case PID_ConnNameInUse: PutText(value, m_holdsRecord ? m_nameInUse : std::string()); return 0;
     case PID_CPNameInUse: PutText(value, record ? record->cpName : std::string()); return 0;
     case PID_VFDNameInUse: PutText(value, record ? record->vfdName : std::string()); return 0;
-    case PID_ReadQueueCount: PutI4(value, m_readQueueCount); return 0;
-    case PID_WriteQueueCount: PutI4(value, m_writeQueueCount); return 0;
-    case PID_ReadCountMax: PutI4(value, m_readCountMax); return 0;
-    case PID_WriteCountMax: PutI4(value, m_writeCountMax); return 0;
+    case PID_ReadQueueCount: PutI4(value, LONG(m_readQueue.GetCount())); return 0;
+    case PID_WriteQueueCount: PutI4(value, LONG(m_writeQueue.GetCount())); return 0;
+    case PID_ReadCountMax: PutI4(value, LONG(m_readQueue.GetHighestCount())); return 0;
+    case PID_WriteCountMax: PutI4(value, LONG(m_writeQueue.GetHighestCount())); return 0;
     default:
         PutI4(value, Sum(info.id));
         return 0;
@@ -310,4 +311,33 @@ LONG CDevice::SetValue(const PropertyInfo &info, const VARIANT &value)
     default:
         return CFG_E_READ_ONLY;
     }
+}
+
+void CDevice::BindMessage(CProtocolMsg *msg) const
+{
+    if (!msg)
+        return;
+    const ChannelConnection *record = ChannelRecordInUse();
+    msg->m_cpName = record ? record->cpName : std::string();
+    msg->m_vfdName = record ? record->vfdName : std::string();
+    const DeviceConnection &connection = InUse();
+    msg->m_connName = connection.name;
+    msg->SetConnectionName(connection.name.c_str());
+    msg->SetTimeout(connection.replyTimeout);
+    msg->SetRetries(connection.retries);
+}
+
+static int IsBlockMessage(CProtocolMsg *msg, void *block)
+{
+    return msg->GetBlock() == static_cast<IMsgBlock *>(block) ? 1 : 0;
+}
+
+// The messages belong to their block: taken out of the queue, not freed.
+static void KeepMessage(CProtocolMsg *) {}
+
+int CDevice::RemoveBlockMessages(const IMsgBlock *block)
+{
+    void *argument = const_cast<IMsgBlock *>(block);
+    return MoveLockedItems<CProtocolMsg>(&m_readQueue, IsBlockMessage, argument, nullptr, false, false, KeepMessage) +
+           MoveLockedItems<CProtocolMsg>(&m_writeQueue, IsBlockMessage, argument, nullptr, false, false, KeepMessage);
 }

@@ -3,6 +3,10 @@
 #pragma once
 #include "ConfigObject.h"
 #include "DataBlock.h"
+#include "LockedList.h"
+
+class CProtocolMsg;
+class IMsgBlock;
 
 class CChannel;
 struct ChannelConnection;
@@ -59,6 +63,18 @@ public:
     CDataBlock *FindOverlap(uint16_t area, uint16_t dbNumber, unsigned start, unsigned length,
                             const CDataBlock *skip) const;
 
+    // The messages waiting to be sent, reads and writes; the channel's
+    // device-scan thread sends them, one request in flight per device.
+    CLockedList<CProtocolMsg> &ReadQueue() { return m_readQueue; }
+    CLockedList<CProtocolMsg> &WriteQueue() { return m_writeQueue; }
+    // Binds a message to the connection in use: the channel record's CP and
+    // VFD, the device connection's name, timeout and retries.
+    void BindMessage(CProtocolMsg *msg) const;
+    // Takes a block's messages out of both queues (the block is being
+    // disabled or destroyed); answers how many were removed. The messages
+    // stay the block's.
+    int RemoveBlockMessages(const IMsgBlock *block);
+
     // The device's own counts, raised by its requests.
     void CountRetry() { InterlockedIncrement(&m_msgRetryCount); }
     void CountTimeout() { InterlockedIncrement(&m_msgTimeoutCount); }
@@ -86,6 +102,5 @@ private:
     bool m_enabled = false;
     uint32_t m_reference = 0;
     volatile LONG m_msgRetryCount = 0, m_msgTimeoutCount = 0;
-    LONG m_readQueueCount = 0, m_writeQueueCount = 0;
-    LONG m_readCountMax = 0, m_writeCountMax = 0;
+    CLockedList<CProtocolMsg> m_readQueue, m_writeQueue;
 };
