@@ -1,7 +1,21 @@
 #!/bin/bash
-# Installs what is missing, builds everything, and runs the system's main job.
+# Installs what is missing, builds everything, and runs the system's main job
+# as far as it is built: reads through the S7 connection layer from the
+# built-in simulated controller, and blocks and records passed between two
+# processes through the shared memory store.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QOR_BUILD_DIR:-$root/build}
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
-echo "Built into ${QOR_BUILD_DIR:-$root/build}/bin. The server is not built yet: nothing to run."
+QOR_BUILD_DIR=$build "$root/scripts/build.sh"
+cmake --build "$build" --target server_s7_bench store_bench >/dev/null
+arch=$(grep -m1 '^QOR_TARGET_ARCH:' "$build/CMakeCache.txt" | cut -d= -f2)
+prefix=$build/runprefix
+"$root/scripts/wine-prefix.sh" start "$prefix" "$arch"
+trap '"$root/scripts/wine-prefix.sh" stop "$prefix" "$arch"' EXIT
+export QOR_WINEPREFIX=$prefix QOR_TARGET_ARCH=$arch
+cd "$build/bin"
+echo "== S7 reads from the simulated controller"
+"$root/scripts/wine-run.sh" server_s7_bench.exe 2000
+echo "== Shared memory store across two processes"
+"$root/scripts/wine-run.sh" store_bench.exe blocks 5000 records 5000
