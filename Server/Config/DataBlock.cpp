@@ -2,6 +2,8 @@
 #include "Device.h"
 #include "Driver.h"
 #include "Quality.h"
+#include "ServerMsg.h"
+#include "Store.h"
 #include <cmath>
 
 QOR_IMPLEMENT_SERIAL(CDataBlock, CConfigObject, 1)
@@ -81,8 +83,19 @@ CDataBlock::CDataBlock() : CDataBlock(false, false) {}
 CDataBlock::CDataBlock(bool withDefaults, bool withName)
 {
     m_address.dataType = S7TypeByte;
-    uint32_t now = GetTickCount();
+    uint32_t now = DataBlockTicks();
     m_schedule = {0, 0, now, now + m_accessTime};
+    if (ServerStore()->CreateDataBlock(&m_index, kImageSize, Handle()) != STORE_OK) {
+        m_valid = false;
+        ServerMessage line;
+        line.severity = SeverityFatal;
+        line.messageId = 0xC1060501;
+        line.eventLog = TRUE;
+        PostServerMessage(line);
+    } else {
+        PublishAddress();
+        WriteStatus(0);
+    }
     if (!withDefaults)
         return;
     CDefaultsReader defaults("DataBlockDefaults");
@@ -100,7 +113,15 @@ CDataBlock::CDataBlock(bool withDefaults, bool withName)
         AssignDefaultName(defaults.Text("DataBlockName"), "DataBlock", NameCounter());
 }
 
-CDataBlock::~CDataBlock() { m_enabled = false; }
+CDataBlock::~CDataBlock()
+{
+    m_enabled = false;
+    if (m_device)
+        m_device->RemoveBlockMessages(this);
+    delete m_readMsg;
+    if (m_valid)
+        ServerStore()->DestroyDataBlock(m_index);
+}
 
 const CPropertyTable &CDataBlock::Properties() const { return DataBlockTable(); }
 
@@ -118,7 +139,7 @@ unsigned CDataBlock::BytesInUse() const
 
 void CDataBlock::ResetSchedule()
 {
-    uint32_t now = GetTickCount();
+    uint32_t now = DataBlockTicks();
     m_schedule = {0, 0, now, m_accessTime == kNone ? now : now + m_accessTime};
 }
 
@@ -128,6 +149,8 @@ LONG CDataBlock::Enable(bool log)
         return E_FAIL;
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     ResetSchedule();
+    if (m_readMsg)
+        m_readMsg->m_flag = 0;
     m_enabled = true;
     if (log)
         PostStateLine("DataBlock", true);
@@ -142,12 +165,19 @@ void CDataBlock::Stop(int stopKind)
         low = m_latchData ? 0x14 : uint16_t(low & ~0xC3);
     else
         low = 0x00;
-    m_status = uint16_t((m_status & 0xFF00) | low);
+    WriteStatus(uint8_t(low));
+    ReportStatusChange();
 }
 
 LONG CDataBlock::Disable(bool log, int stopKind)
 {
-    m_enabled = false;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        m_enabled = false;
+        if (m_device)
+            m_device->RemoveBlockMessages(this);
+        m_outstanding = false;
+    }
     Stop(stopKind);
     if (log)
         PostStateLine("DataBlock", false);
@@ -221,6 +251,7 @@ void CDataBlock::ApplyAddress(const S7Address &address)
         m_address = address;
         m_internalAddress = InternalAddressOf(address);
         m_readBuilt = false;
+        PublishAddress();
     }
     if (wasEnabled)
         Enable(false);
@@ -269,9 +300,11 @@ LONG CDataBlock::SetAddressText(const VARIANT &value, bool end)
         c.start = parsed.start;
         c.bit = parsed.bit;
         if (!end && hasLength) {
-            // The end stays where it was; a start past it leaves one unit.
+            // The end stays where it was, so the start may not pass it.
             unsigned oldEnd = unsigned(m_address.start) + m_address.length - 1;
-            length = oldEnd >= c.start ? oldEnd - c.start + 1 : 1;
+            if (c.start > oldEnd)
+                return CFG_E_INVALID_VALUE;
+            length = oldEnd - c.start + 1;
         }
     } else {
         if (parsed.area != m_address.area || parsed.dbNumber != m_address.dbNumber)
@@ -296,6 +329,7 @@ void CDataBlock::ClearAddress()
     m_pollOverrun = m_lastError = 0;
     ClearErrorDetails();
     m_readBuilt = false;
+    PublishAddress();
 }
 
 LONG CDataBlock::SetLength(LONG length)
@@ -408,7 +442,7 @@ LONG CDataBlock::SetValue(const PropertyInfo &info, const VARIANT &value)
             return code;
         std::lock_guard<std::recursive_mutex> guard(m_lock);
         m_accessTime = ms;
-        uint32_t now = GetTickCount();
+        uint32_t now = DataBlockTicks();
         m_schedule.a0 = now;
         m_schedule.a1 = ms == kNone ? now : now + ms;
         return 0;
@@ -422,7 +456,7 @@ LONG CDataBlock::SetValue(const PropertyInfo &info, const VARIANT &value)
         bool scheduled = !(m_schedule.t0 == 0 && m_schedule.t1 == 0) &&
                          !(m_schedule.t0 == kNone && m_schedule.t1 == kNone);
         if (m_enabled && scheduled) {
-            uint32_t now = GetTickCount();
+            uint32_t now = DataBlockTicks();
             m_schedule.t1 = now;
             m_schedule.t0 = now - 1;
         }

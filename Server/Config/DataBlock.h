@@ -3,11 +3,37 @@
 // statistics and the schedule fields that the poll scheduler works on.
 #pragma once
 #include "ConfigObject.h"
+#include "ProtocolMsg.h"
 #include "S7Types.h"
+#include <vector>
 
 class CDevice;
 
-class CDataBlock : public CConfigObject {
+// The tick count (ms) that schedules and access windows run on; tests
+// install their own clock (null restores the system's).
+using DataBlockTickFn = uint32_t (*)();
+void SetDataBlockTickSource(DataBlockTickFn tick);
+uint32_t DataBlockTicks();
+
+// One point the HMI asked to be told about (24 bytes, kept sorted by
+// ascending address word).
+struct ExceptionRegistration {
+    uint32_t address;     // area << 28 | data-block number << 15 | start
+    uint32_t internal;    // for a data address the bit number (bits 0-3)
+    uint8_t tag;
+    uint16_t id;
+    uint32_t changed;     // set by the deadband rule, cleared when reported
+    uint8_t kind;         // 1 analog value, 2 digital bit
+    uint32_t hmiValue;    // the HMI's own value, kept only
+};
+static_assert(sizeof(ExceptionRegistration) == 24, "ExceptionRegistration is 24 bytes");
+
+// The block's shared-memory image.
+enum : unsigned short {
+    kImageDataBytes = 250, kImageTimeOffset = 250, kImageTypeOffset = 258, kImageSize = 260,
+};
+
+class CDataBlock : public CConfigObject, public IMsgBlock {
     QOR_DECLARE_SERIAL(CDataBlock)
 public:
     // The object's own fields in the configuration file (children are
@@ -35,6 +61,48 @@ public:
     bool IsValid() const { return m_valid; }
     void SetValid(bool valid) { m_valid = valid; }
 
+    // Runs the scheduler (device-scan thread); true when a read was queued
+    // on the device's read queue.
+    bool PollDue();
+    // A read at once unless one is outstanding; E_FAIL when disabled.
+    LONG Poll();
+    // A completed request of this block (message-parse thread).
+    void ProcessReply(CProtocolMsg *msg);
+    // A failed request; null: a failure without one (lost connection).
+    void ProcessFailure(CProtocolMsg *msg);
+
+    // Sends the pending block writes as one write (the scheduler does it
+    // instead of a poll once "SendBlockWrites" was written); true when sent.
+    bool SendPendingBlockWrites();
+
+    // Exception points of the HMI. Add inserts before the first record whose
+    // address word is not smaller; Remove takes the first equal record.
+    LONG AddRegistration(uint32_t address, uint32_t internal, uint8_t tag, uint16_t id, uint8_t kind,
+                         uint32_t hmiValue);
+    LONG RemoveRegistration(uint32_t address, uint32_t internal, uint8_t tag, uint16_t id, uint8_t kind);
+    std::vector<ExceptionRegistration> Registrations() const;
+
+    // Automation read of count elements from first (see the .cpp for the
+    // rules); answers 1 when there is no data. The three arrays are
+    // VT_ARRAY | VT_VARIANT: read times, status words, values.
+    LONG ReadData(VARTYPE wanted, LONG first, LONG bit, LONG count, unsigned sigCond, float high,
+                  float low, VARIANT *times, VARIANT *statuses, VARIANT *values);
+    // A VT_UI1 array of the bytes in use, copied from the image.
+    HRESULT GetRawDataBlockContent(VARIANT *bytes);
+
+    // The block's entry in the store.
+    unsigned short StoreIndex() const { return m_index; }
+    bool IsReadOutstanding() const { return m_outstanding; }
+    CProtocolMsg *ReadMessage() const { return m_readMsg; }
+
+    // IMsgBlock
+    IMsgDevice *GetMsgDevice() override;
+    void AddMsgRetry() override;
+    void AddMsgTimeout() override;
+    void TakeBackMsg(CProtocolMsg *msg) override;
+    bool IsDataMonitorOn() override { return m_tracewellOn; }
+    void SendToDataMonitor(const BYTE *, DWORD) override {}
+
     CDevice *Device() const { return m_device; }
     const S7Address &Address() const { return m_address; }
     // Area in bits 28-31, data-block number in 15-27, start in 0-14.
@@ -48,13 +116,16 @@ public:
     uint32_t AccessTime() const { return m_accessTime; }
     float DeadBand() const { return m_deadBand; }
     bool ReadMessageBuilt() const { return m_readBuilt; }
-    void SetStatus(uint16_t status) { m_status = status; }
+    // The whole status word, here and in the store.
+    void SetStatus(uint16_t status);
     uint16_t Status() const { return m_status; }
 
     // Schedule (tick counts): poll window [T0, T1), access window [A0, A1].
     struct Schedule { uint32_t t0, t1, a0, a1; };
     Schedule GetSchedule() const { return m_schedule; }
     void SetSchedule(const Schedule &s) { m_schedule = s; }
+    // Waiting for the first scan again (T0 = T1 = 0), access window from now.
+    void ResetSchedule();
 
     // Raises a statistics counter (the request path counts here).
     void CountMessage(PropertyId counter);
@@ -78,8 +149,20 @@ private:
     LONG CheckAndApply(S7Address candidate, unsigned length);
     void ApplyAddress(const S7Address &address);
     void ClearAddress();
-    void ResetSchedule();
     void ClearErrorDetails();
+    // Run-time parts.
+    bool RunScheduler(bool forced);
+    LONG BuildReadMessage();
+    void ResetReadMessage();
+    void WriteStatus(uint8_t low);
+    void ReportStatusChange();
+    void PostCommLine(bool failed);
+    // The status and line of a failure; true when the line was posted.
+    bool FailStatus();
+    void FailureWithoutRequest();
+    void ApplyDeadband(const unsigned char *old, unsigned char *work, unsigned bytes);
+    // Bytes in use, internal address and type word into the store.
+    void PublishAddress();
 
     CDevice *m_device = nullptr;
     bool m_valid = true;
@@ -102,5 +185,10 @@ private:
     FILETIME m_readTime{}, m_writeTime{}, m_errorTime{};
     LONG m_sapiReturnCode = 0, m_sapiIecErrorNo = 0, m_sapiDetailedErrorNo = 0;
     std::string m_sapiIecErrorMsg, m_sapiDetailedErrorMsg;
+    std::string m_sapiAddress;
+    unsigned short m_index = 0;
+    CProtocolMsg *m_readMsg = nullptr;
+    bool m_outstanding = false;
+    std::vector<ExceptionRegistration> m_registrations;
     mutable std::recursive_mutex m_lock;
 };

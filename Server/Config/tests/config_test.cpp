@@ -824,6 +824,7 @@ TEST_F(ConfigTree, SiblingNamesAndBlockCollisions)
     Set(*overlap, "Name", Text("Over"));
     Set(*overlap, "StartAddress", Text("DB10,9"));
     EXPECT_EQ(CFG_E_BLOCK_COLLIDES, device->AddDataBlock(overlap.get()));
+    Set(*overlap, "EndAddress", Text("DB10,10"));
     Set(*overlap, "StartAddress", Text("DB10,10"));
     EXPECT_EQ(0, device->AddDataBlock(overlap.get()));
     CDataBlock *added = overlap.release();
@@ -901,7 +902,8 @@ INSTANTIATE_TEST_SUITE_P(Sequences, AddressRules, testing::Values(
         {"DataType", 1, nullptr, 4, 0, "Q4:0", "Q12", "AX4.0", 9, 4},
         {"StartAddress", 0, "Q4.1", 0, 0, "Q4:1", "Q12", "AX4.1", 9, 4},
         {"StartAddress", 0, "DB1,0:3", 0, 0, "DB1,0:3", "DB1,12", "DB1,X0.3", 13, 4},
-        {"StartAddress", 0, "DB1,20", 0, 0, "DB1,20:0", "DB1,20", "DB1,X20.0", 1, 4}},
+        // A start past the kept end is refused: the block stays as it was.
+        {"StartAddress", 0, "DB1,20", 0, CFG_E_INVALID_VALUE, "DB1,0:3", "DB1,12", "DB1,X0.3", 13, 4}},
     std::vector<AddressStep>{
         // A bit is refused for a type that is not bit-addressable.
         {"DataType", 1, nullptr, 1, 0, "", "", "Error", 0, 1},

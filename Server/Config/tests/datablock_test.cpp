@@ -1,0 +1,578 @@
+// The data block at run time: its schedule on an injected clock, reply
+// processing into the store with the deadband, failure and recovery, and
+// one poll against the simulated controller.
+#include "Channel.h"
+#include "DataBlock.h"
+#include "Device.h"
+#include "Driver.h"
+#include "Duration.h"
+#include "LogTestDoubles.h"
+#include "S7Sim.h"
+#include "ServerMsg.h"
+#include "Store.h"
+#include "XActionProcessor.h"
+#include <gtest/gtest.h>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const uint32_t kNone = uint32_t(-1);
+
+uint32_t g_now = 1000;
+uint32_t FakeTicks() { return g_now; }
+
+VARIANT Text(const std::string &text)
+{
+    VARIANT v;
+    ConfigValue::PutText(&v, text);
+    return v;
+}
+VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
+VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
+VARIANT R4(float f) { VARIANT v; ConfigValue::PutR4(&v, f); return v; }
+
+LONG Set(CConfigObject &o, const char *name, VARIANT v)
+{
+    LONG code = -1;
+    o.SetProperty(name, v, &code);
+    VariantClear(&v);
+    return code;
+}
+
+// The simulated controllers of this program: names no other program uses.
+const char *const kCp = "CPBLK";
+const char *const kVfd = "VFDBLK";
+const char *const kConn = "PLCBLK1";
+
+void UseCatalogue()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        char dir[MAX_PATH];
+        GetTempPathA(sizeof(dir), dir);
+        std::string path = std::string(dir) + "server_config_datablock.cfg";
+        FILE *f = fopen(path.c_str(), "w");
+        fprintf(f, "cp CPBLK\nvfd CPBLK VFDBLK\nconnection CPBLK VFDBLK PLCBLK1\n");
+        fclose(f);
+        SetEnvironmentVariableA("S732_CONFIG", path.c_str());
+    });
+}
+
+bool WaitFor(const std::function<bool()> &cond, DWORD limitMs = 15000)
+{
+    ULONGLONG end = GetTickCount64() + limitMs;
+    while (!cond()) {
+        if (GetTickCount64() > end)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+std::vector<std::pair<std::string, std::string>> g_alarms;
+void RecordAlarm(const char *text, const char *source) { g_alarms.emplace_back(text, source); }
+
+// A driver with channel Ch1, device Dev1 and block Blk1 (DB10,0, 10 bytes),
+// all enabled, over a store of its own and the fake clock. The driver is
+// not started, so the channel's threads leave the block alone.
+class BlockRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        UseCatalogue();
+        std::string name = "QORBLK" + std::to_string(GetCurrentProcessId());
+        store.reset(new CCommonMemory(STORE_STANDARD_GROUPS, name.c_str()));
+        SetServerStore(store.get());
+        g_now = 1000;
+        SetDataBlockTickSource(FakeTicks);
+        DurationSeparators pinned;
+        pinned.time = ":";
+        pinned.decimal = ".";
+        OverrideDurationSeparators(&pinned);
+        log.reset(new CServerMsg("QOR"));
+        log->SetSwitch(SeverityInfo, TRUE);
+        log->SetView(&view);
+        SetConfigHmiAlarmLine(RecordAlarm);
+        g_alarms.clear();
+        driver.reset(new CDriver("QOR", "QOR I/O Server", "7.10"));
+        // The driver installs the store it owns; this test's own comes back on top.
+        SetServerStore(store.get());
+        channel = new CChannel;
+        ASSERT_EQ(0, Set(*channel, "Name", Text("Ch1")));
+        ASSERT_EQ(0, Set(*channel, "PrimaryCPName", Text(kCp)));
+        ASSERT_EQ(0, Set(*channel, "PrimaryVFDName", Text(kVfd)));
+        ASSERT_EQ(0, driver->AddChannel(channel));
+        device = new CDevice;
+        ASSERT_EQ(0, Set(*device, "Name", Text("Dev1")));
+        ASSERT_EQ(0, Set(*device, "PrimaryConnName", Text(kConn)));
+        ASSERT_EQ(0, channel->AddDevice(device));
+        block = new CDataBlock;
+        ASSERT_EQ(0, Set(*block, "Name", Text("Blk1")));
+        ASSERT_EQ(0, Set(*block, "StartAddress", Text("DB10,0")));
+        ASSERT_EQ(0, Set(*block, "Length", I4(10)));
+        ASSERT_EQ(0, device->AddDataBlock(block));
+        ASSERT_EQ(0, Set(*channel, "Enabled", I2(1)));
+        ASSERT_EQ(0, Set(*device, "Enabled", I2(1)));
+    }
+    void TearDown() override
+    {
+        driver.reset();
+        log->SetView(nullptr);
+        log.reset();
+        SetConfigHmiAlarmLine(nullptr);
+        SetDataBlockTickSource(nullptr);
+        OverrideDurationSeparators(nullptr);
+        SetServerStore(nullptr);
+        store.reset();
+    }
+
+    void Enable(CDataBlock &b) { ASSERT_EQ(0, Set(b, "Enabled", I2(1))); }
+    void SetHmiAccess() { store->SetKIVAccess(block->StoreIndex(), 1); }
+
+    // One scheduler run at time t; a queued read is answered with zero bytes
+    // unless keep is set (it then stays outstanding).
+    bool RunAt(uint32_t t, bool keep = false)
+    {
+        g_now = t;
+        bool queued = block->PollDue();
+        CProtocolMsg *msg = device->ReadQueue().RemoveHead();
+        EXPECT_EQ(queued, msg != nullptr);
+        if (msg && !keep)
+            Answer(msg, std::vector<unsigned char>(block->BytesInUse()));
+        return queued;
+    }
+
+    // Completes the block's read with these controller-order bytes.
+    void Answer(CProtocolMsg *msg, const std::vector<unsigned char> &bytes)
+    {
+        msg->SetReceivedData(bytes.data(), DWORD(bytes.size()));
+        msg->Complete(CXAction::StateCompleted, CXAction::SubSuccess);
+        block->ProcessReply(msg);
+    }
+    // A read of host-order values of the block's type, converted to
+    // controller order as the controller sends them.
+    void Read(const std::vector<unsigned char> &host)
+    {
+        std::vector<unsigned char> wire(host.size());
+        unsigned count;
+        CS7Types::Instance().ConvertData(block->Address().dataType, reinterpret_cast<const char *>(host.data()),
+                                         unsigned(host.size()), reinterpret_cast<char *>(wire.data()), &count);
+        ASSERT_TRUE(block->Poll() == 0);
+        CProtocolMsg *msg = device->ReadQueue().RemoveHead();
+        ASSERT_NE(nullptr, msg);
+        Answer(msg, wire);
+    }
+    void Fail()
+    {
+        ASSERT_TRUE(block->Poll() == 0);
+        CProtocolMsg *msg = device->ReadQueue().RemoveHead();
+        ASSERT_NE(nullptr, msg);
+        msg->Complete(CXAction::StateCompleted, CXAction::SubError);
+        block->ProcessFailure(msg);
+    }
+
+    std::vector<unsigned char> Image(unsigned bytes)
+    {
+        std::vector<unsigned char> out(bytes);
+        EXPECT_EQ(0u, store->GetDataBlock(block->StoreIndex(), (unsigned short)bytes, out.data(), 0, 1));
+        return out;
+    }
+    uint16_t StoredStatus()
+    {
+        unsigned short status = 0;
+        unsigned long owner = 0;
+        EXPECT_EQ(0u, store->GetDataBlockStatus(block->StoreIndex(), &status, &owner));
+        EXPECT_EQ(block->Handle(), owner) << "the entry holds the block's handle";
+        return status;
+    }
+    // Takes every queued exception record.
+    std::vector<ExceptionRecord> Exceptions()
+    {
+        std::vector<ExceptionRecord> out;
+        ExceptionRecord r;
+        while (store->GetExceptionHead(&r) == 0)
+            out.push_back(r);
+        return out;
+    }
+    int LinesContaining(const std::string &part)
+    {
+        int n = 0;
+        for (const std::string &t : view.Texts())
+            n += t.find(part) != std::string::npos;
+        return n;
+    }
+    LONG Counter(const char *name)
+    {
+        VARIANT v;
+        VariantInit(&v);
+        LONG code;
+        block->GetProperty(name, &v, &code);
+        return V_I4(&v);
+    }
+
+    std::unique_ptr<CCommonMemory> store;
+    CRecordingLogView view;
+    std::unique_ptr<CServerMsg> log;
+    std::unique_ptr<CDriver> driver;
+    CChannel *channel = nullptr;
+    CDevice *device = nullptr;
+    CDataBlock *block = nullptr;
+};
+
+struct Step {
+    uint32_t t;
+    bool hmiRead;      // the HMI read the block just before
+    bool queued;       // a read goes out
+};
+
+struct ScheduleCase {
+    const char *name;
+    uint32_t enableAt;
+    const char *primary, *secondary, *phase, *access;
+    std::vector<Step> steps;
+    uint8_t statusAfter;   // low byte of the store's status after the last step
+};
+
+class BlockSchedule : public BlockRun, public testing::WithParamInterface<ScheduleCase> {};
+
+TEST_P(BlockSchedule, PollsWhenDue)
+{
+    const ScheduleCase &c = GetParam();
+    g_now = c.enableAt;
+    ASSERT_EQ(0, Set(*block, "PrimaryPollTime", Text(c.primary)));
+    ASSERT_EQ(0, Set(*block, "SecondaryPollTime", Text(c.secondary)));
+    ASSERT_EQ(0, Set(*block, "Phase", Text(c.phase)));
+    ASSERT_EQ(0, Set(*block, "AccessTime", Text(c.access)));
+    Enable(*block);
+    for (const Step &s : c.steps) {
+        if (s.hmiRead)
+            SetHmiAccess();
+        EXPECT_EQ(s.queued, RunAt(s.t)) << "at tick " << s.t;
+    }
+    EXPECT_EQ(c.statusAfter, StoredStatus() & 0xFF);
+    EXPECT_EQ(0, Counter("PollOverrunCount"));
+}
+
+const uint32_t W = 0xFFFFFC00u;  // 1024 ms before the tick count wraps
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, BlockSchedule,
+    testing::Values(
+        // Phase delays the first read; the access window (from the phase)
+        // keeps the primary rate to its end, then polling stops.
+        ScheduleCase{"PhaseThenStop", 1000, "1", "", "2", "5", {
+            {1000, false, false}, {2999, false, false}, {3000, false, true}, {3999, false, false},
+            {4000, false, true}, {8000, false, true}, {9000, false, true}, {10000, false, false},
+            {60000, false, false}}, 0xC0},
+        // An HMI read restarts a stopped block at once and keeps the primary rate.
+        ScheduleCase{"HmiReadRestarts", 1000, "1", "", "0", "5", {
+            {1000, false, true}, {6000, false, true}, {7000, false, true}, {8000, false, false},
+            {20000, true, true}, {20500, false, false}, {21000, false, true}, {26000, false, true},
+            {27000, false, false}}, 0xC0},
+        // After the window the secondary rate takes over; the next read goes back.
+        ScheduleCase{"SecondaryRate", 1000, "1", "3", "0", "2", {
+            {1000, false, true}, {2000, false, true}, {3000, false, true}, {4000, false, true},
+            {5000, false, false}, {7000, false, true}, {8000, false, false}, {8500, true, true},
+            {9000, false, false}, {9500, false, true}}, 0xC0},
+        // Without an access time the block keeps its primary rate.
+        ScheduleCase{"NoAccessTime", 1000, "1", "", "0", "", {
+            {1000, false, true}, {400000, false, true}, {400999, false, false}, {401000, false, true}}, 0xC0},
+        // Across the wrap of the tick count: neither early nor stuck.
+        ScheduleCase{"WrapAround", W, "1", "2", "0", "3", {
+            {W, false, true}, {W + 999, false, false}, {W + 1000, false, true}, {0xFFFFFFFFu, false, false},
+            {0, false, false}, {W + 1999, false, false}, {W + 2000, false, true}, {W + 3000, false, true},
+            {W + 3999, false, false}, {W + 4000, false, true}, {W + 5999, false, false},
+            {W + 6000, false, true}}, 0xC0},
+        // A phase that ends past the wrap.
+        ScheduleCase{"PhaseAcrossWrap", W, "1", "", "2", "", {
+            {W, false, false}, {0xFFFFFFFFu, false, false}, {0, false, false}, {W + 1999, false, false},
+            {W + 2000, false, true}, {W + 2999, false, false}, {W + 3000, false, true}}, 0xC0}),
+    [](const testing::TestParamInfo<ScheduleCase> &info) { return std::string(info.param.name); });
+
+TEST_F(BlockRun, StoppedStatusKeepsTheLastValueWithLatchData)
+{
+    ASSERT_EQ(0, Set(*block, "AccessTime", Text("2")));
+    ASSERT_EQ(0, Set(*block, "LatchData", I2(1)));
+    ASSERT_EQ(0, block->AddRegistration(1u << 28 | 10u << 15, 0, 7, 70, 1, 0));
+    Enable(*block);
+    store->SetDataBlockStatus(block->StoreIndex(), 0x5500);
+    EXPECT_TRUE(RunAt(1000));
+    Exceptions();
+    EXPECT_TRUE(RunAt(4000, true));   // past the window: the last read, then stop
+    EXPECT_EQ(0x5514, StoredStatus()) << "the high byte is never touched";
+    EXPECT_EQ(1u, Exceptions().size()) << "a status change reports every registered point";
+    EXPECT_FALSE(RunAt(9000));
+}
+
+struct OverrunCase {
+    const char *primary, *secondary;
+    bool busy;     // the read message is still in flight though not outstanding
+    LONG overruns;
+};
+
+class BlockOverrun : public BlockRun, public testing::WithParamInterface<OverrunCase> {};
+
+TEST_P(BlockOverrun, CountsAsTheRatesSay)
+{
+    const OverrunCase &c = GetParam();
+    ASSERT_EQ(0, Set(*block, "PrimaryPollTime", Text(c.primary)));
+    ASSERT_EQ(0, Set(*block, "SecondaryPollTime", Text(c.secondary)));
+    Enable(*block);
+    ASSERT_TRUE(RunAt(1000, true));
+    CProtocolMsg *msg = block->ReadMessage();
+    if (c.busy) {
+        msg->Complete(CXAction::StateStarted, CXAction::SubInProgress);
+        block->Disable(false);   // the outstanding bit goes, the request is still on its way
+        Enable(*block);
+    }
+    EXPECT_FALSE(RunAt(5000)) << "no second read while the first is out";
+    EXPECT_EQ(c.overruns, Counter("PollOverrunCount"));
+    EXPECT_EQ(0u, device->ReadQueue().GetCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, BlockOverrun,
+                         testing::Values(OverrunCase{"1", "", false, 1}, OverrunCase{"1", "1", false, 1},
+                                         OverrunCase{"0.5", "", false, 0}, OverrunCase{"1", "0.5", false, 0},
+                                         OverrunCase{"0.5", "", true, 1}));
+
+// Deadband cases: an old value read first, then a new one.
+struct BandCase {
+    const char *name;
+    uint16_t type;
+    uint8_t kind;
+    uint32_t internal;     // bit of a digital point
+    float band;
+    std::vector<unsigned char> before, after;   // host order, the element at offset 4
+    bool reported;
+    bool storesNew;        // else the old value stays in the image
+};
+
+std::vector<unsigned char> Bytes16(int16_t v) { std::vector<unsigned char> b(2); memcpy(b.data(), &v, 2); return b; }
+std::vector<unsigned char> Bytes32(uint32_t v) { std::vector<unsigned char> b(4); memcpy(b.data(), &v, 4); return b; }
+std::vector<unsigned char> Real(float f) { uint32_t v; memcpy(&v, &f, 4); return Bytes32(v); }
+
+class BlockDeadband : public BlockRun, public testing::WithParamInterface<BandCase> {};
+
+TEST_P(BlockDeadband, GatesRecordAndStoredValue)
+{
+    const BandCase &c = GetParam();
+    ASSERT_EQ(0, Set(*block, "DataType", I2(SHORT(c.type))));
+    ASSERT_EQ(0, Set(*block, "Length", I4(12)));
+    ASSERT_EQ(0, Set(*block, "DeadBand", R4(c.band)));
+    Enable(*block);
+    std::vector<unsigned char> host(12, 0);
+    std::copy(c.before.begin(), c.before.end(), host.begin() + 4);
+    Read(host);
+    // Registered once the old value is in place, as the HMI does on display.
+    const uint32_t word = 1u << 28 | 10u << 15 | 4;
+    ASSERT_EQ(0, block->AddRegistration(word, c.internal, 3, 33, c.kind, 0));
+    Exceptions();
+    std::copy(c.after.begin(), c.after.end(), host.begin() + 4);
+    Read(host);
+    std::vector<ExceptionRecord> records = Exceptions();
+    ASSERT_EQ(c.reported ? 1u : 0u, records.size());
+    if (c.reported) {
+        EXPECT_EQ(3, records[0].tag);
+        EXPECT_EQ(33, records[0].id);
+    }
+    std::vector<unsigned char> image = Image(12);
+    const std::vector<unsigned char> &expected = c.storesNew ? c.after : c.before;
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), image.begin() + 4));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, BlockDeadband,
+    testing::Values(
+        BandCase{"IntBelowBand", S7TypeInt, 1, 0, 5, Bytes16(100), Bytes16(103), false, false},
+        BandCase{"IntAtBand", S7TypeInt, 1, 0, 5, Bytes16(100), Bytes16(105), true, true},
+        BandCase{"IntNegative", S7TypeInt, 1, 0, 5, Bytes16(2), Bytes16(-2), false, false},
+        BandCase{"IntBandZeroSame", S7TypeInt, 1, 0, 0, Bytes16(7), Bytes16(7), true, true},
+        BandCase{"WordUnsigned", S7TypeWord, 1, 0, 5, Bytes16(-1), Bytes16(1), true, true},
+        BandCase{"DwordWholeRange", S7TypeDword, 1, 0, 5, Bytes32(0), Bytes32(0xFFFFFFFFu), true, true},
+        BandCase{"DwordBelowBand", S7TypeDword, 1, 0, 5, Bytes32(10), Bytes32(14), false, false},
+        BandCase{"DintMinusOne", S7TypeDint, 1, 0, 5, Bytes32(0), Bytes32(0xFFFFFFFFu), false, false},
+        BandCase{"DintExtremes", S7TypeDint, 1, 0, 5, Bytes32(0x80000000u), Bytes32(0x7FFFFFFFu), true, true},
+        BandCase{"DwordBandZero", S7TypeDword, 1, 0, 0, Bytes32(5), Bytes32(6), true, true},
+        BandCase{"RealNanToNumber", S7TypeReal, 1, 0, 5, Real(NAN), Real(1.0f), true, true},
+        BandCase{"RealBothInvalid", S7TypeReal, 1, 0, 5, Real(NAN), Real(INFINITY), false, false},
+        BandCase{"RealBelowBand", S7TypeReal, 1, 0, 5, Real(1.0f), Real(4.0f), false, false},
+        BandCase{"RealBandZero", S7TypeReal, 1, 0, 0, Real(1.0f), Real(1.5f), true, true},
+        BandCase{"ByteBitSame", S7TypeByte, 2, 3, 5, {0x08, 0, 0, 0}, {0x09, 0, 0, 0}, false, true},
+        BandCase{"ByteBitFlips", S7TypeByte, 2, 3, 5, {0x08, 0, 0, 0}, {0x00, 0, 0, 0}, true, true},
+        BandCase{"CharSigned", S7TypeChar, 1, 0, 5, {0xFE, 0, 0, 0}, {0x02, 0, 0, 0}, false, false}),
+    [](const testing::TestParamInfo<BandCase> &info) { return std::string(info.param.name); });
+
+TEST_F(BlockRun, ReplyStoresBytesTimeAndGoodStatus)
+{
+    Enable(*block);
+    store->SetDataBlockStatus(block->StoreIndex(), 0x3300);
+    Read({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    EXPECT_EQ((std::vector<unsigned char>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), Image(10));
+    FILETIME stamp;
+    ASSERT_EQ(0u, store->GetDataBlock(block->StoreIndex(), 8, &stamp, kImageTimeOffset, 1));
+    EXPECT_NE(0u, stamp.dwHighDateTime);
+    uint16_t type = 0xFFFF;
+    ASSERT_EQ(0u, store->GetDataBlock(block->StoreIndex(), 2, &type, kImageTypeOffset, 1));
+    EXPECT_EQ(S7TypeByte, type);
+    EXPECT_EQ(0x33C0, StoredStatus());
+    EXPECT_EQ(1, Counter("MsgReceiveCount"));
+    EXPECT_EQ(1, Counter("MsgTransmitCount"));
+    EXPECT_FALSE(block->IsReadOutstanding());
+}
+
+TEST_F(BlockRun, StatusChangeReportsEveryRegisteredPoint)
+{
+    Enable(*block);
+    block->AddRegistration(1u << 28 | 10u << 15 | 2, 0, 1, 11, 1, 0);
+    block->AddRegistration(1u << 28 | 10u << 15 | 1, 0, 2, 22, 1, 0);
+    std::vector<ExceptionRegistration> regs = block->Registrations();
+    ASSERT_EQ(2u, regs.size());
+    EXPECT_EQ(22, regs[0].id) << "kept sorted by address word";
+    Read(std::vector<unsigned char>(10));      // bad to good, values unchanged
+    std::vector<ExceptionRecord> records = Exceptions();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(22, records[0].id);
+    EXPECT_EQ(11, records[1].id);
+    Read(std::vector<unsigned char>(10));
+    EXPECT_TRUE(Exceptions().empty()) << "nothing changed";
+    block->RemoveRegistration(1u << 28 | 10u << 15 | 1, 0, 2, 22, 1);
+    Fail();
+    EXPECT_EQ(1u, Exceptions().size());
+}
+
+TEST_F(BlockRun, FailureAndRecoveryAreLoggedOnce)
+{
+    ASSERT_EQ(0, Set(*device, "PrimaryDelay", Text("7")));
+    Enable(*block);
+    Read(std::vector<unsigned char>(10));
+    store->SetDataBlockStatus(block->StoreIndex(), uint16_t(0x2200 | (StoredStatus() & 0xFF)));
+    g_now = 50000;
+    Fail();
+    EXPECT_EQ(0x2218, StoredStatus());
+    Fail();
+    EXPECT_EQ(1, LinesContaining("Blk1 Communications failed"));
+    EXPECT_EQ(1, Counter("LastError")) << "a request without an error code";
+    EXPECT_EQ(2, Counter("MsgErrorCount"));
+    EXPECT_EQ(50000u, block->GetSchedule().t0);
+    EXPECT_EQ(57000u, block->GetSchedule().t1) << "the next try follows the device's delay";
+    Read(std::vector<unsigned char>(10));
+    EXPECT_EQ(0x22C0, StoredStatus());
+    EXPECT_EQ(1, LinesContaining("Blk1 Communications Recovered"));
+    Read(std::vector<unsigned char>(10));
+    EXPECT_EQ(1, LinesContaining("Blk1 Communications Recovered"));
+    ASSERT_GE(g_alarms.size(), 2u);
+    EXPECT_EQ("Blk1 Communications Recovered", g_alarms.back().first);
+
+    ASSERT_EQ(0, Set(*block, "LatchData", I2(1)));
+    Fail();
+    EXPECT_EQ(0x2214, StoredStatus());
+    EXPECT_EQ(2, LinesContaining("Blk1 Communications failed"));
+}
+
+TEST_F(BlockRun, RefusedReplyKeepsItsErrorCode)
+{
+    Enable(*block);
+    Read(std::vector<unsigned char>(10));
+    ASSERT_TRUE(block->Poll() == 0);
+    CProtocolMsg *msg = device->ReadQueue().RemoveHead();
+    ASSERT_NE(nullptr, msg);
+    Answer(msg, std::vector<unsigned char>(251, 0xAA));
+    EXPECT_EQ(102, Counter("LastError")) << "too long, not overwritten by the failure line";
+    EXPECT_EQ(0x18, StoredStatus() & 0xFF);
+    EXPECT_EQ(1, LinesContaining("Blk1 Communications failed"));
+    EXPECT_EQ(std::vector<unsigned char>(10), Image(10)) << "the old bytes stay";
+
+    ASSERT_EQ(0, Set(*block, "MsgErrorCount", I4(0)));
+    Read(std::vector<unsigned char>(10));
+    ASSERT_TRUE(block->Poll() == 0);
+    msg = device->ReadQueue().RemoveHead();
+    Answer(msg, std::vector<unsigned char>(9));
+    EXPECT_EQ(101, Counter("LastError")) << "data that does not fit the address";
+    EXPECT_FALSE(block->IsReadOutstanding());
+}
+
+TEST_F(BlockRun, LostConnectionFailsWithoutRequest)
+{
+    Enable(*block);
+    Read(std::vector<unsigned char>(10));
+    block->ProcessFailure(nullptr);
+    EXPECT_EQ(0x18, StoredStatus() & 0xFF);
+    EXPECT_EQ(1, Counter("LastError"));
+    EXPECT_EQ(1, LinesContaining("Blk1 Communications failed"));
+}
+
+TEST_F(BlockRun, DisabledBlockNeitherPollsNorBuilds)
+{
+    EXPECT_FALSE(RunAt(1000));
+    Enable(*block);
+    ASSERT_EQ(0, Set(*device, "Enabled", I2(0)));
+    EXPECT_FALSE(RunAt(2000)) << "a disabled device sends nothing";
+    EXPECT_EQ(0, Counter("MsgTransmitCount"));
+}
+
+// The whole road of one poll against the simulated controller.
+TEST_F(BlockRun, PollsTheSimulatedController)
+{
+    s7sim::Controller plc;
+    ASSERT_TRUE(plc.Open(kCp, kVfd, kConn));
+    plc->errorConfirmation = 0;
+    ASSERT_EQ(0, Set(*block, "DataType", I2(S7TypeInt)));
+    const unsigned char first[10] = {0x01, 0x02, 0, 0, 0, 0, 0, 0, 0xFF, 0xFE};
+    ASSERT_TRUE(plc.WriteDb(10, 0, first, sizeof first));
+    CXActionProcessor processor;
+    ASSERT_TRUE(processor.Start(kCp, kVfd, nullptr));
+    Enable(*block);
+
+    auto pollOnce = [&](uint32_t t) {
+        g_now = t;
+        if (!block->PollDue())
+            return false;
+        CProtocolMsg *msg = device->ReadQueue().RemoveHead();
+        EXPECT_NE(nullptr, msg);
+        if (!msg || msg->Submit(&processor) <= 0)
+            return false;
+        EXPECT_TRUE(WaitFor([&] { return msg->GetState() >= CXAction::StateCompleted; }));
+        if (msg->Succeeded())
+            block->ProcessReply(msg);
+        else
+            block->ProcessFailure(msg);
+        return true;
+    };
+
+    ASSERT_TRUE(pollOnce(1000));
+    std::vector<unsigned char> image = Image(10);
+    int16_t v0, v4;
+    memcpy(&v0, &image[0], 2);
+    memcpy(&v4, &image[8], 2);
+    EXPECT_EQ(0x0102, v0) << "controller order turned into host order";
+    EXPECT_EQ(-2, v4);
+    EXPECT_EQ(0xC0, StoredStatus() & 0xFF);
+    EXPECT_NE("", std::string(block->ReadMessage()->GetVariableText()));
+
+    const unsigned char next[2] = {0x00, 0x2A};
+    ASSERT_TRUE(plc.WriteDb(10, 2, next, 2));
+    EXPECT_FALSE(pollOnce(1500));
+    ASSERT_TRUE(pollOnce(2000));
+    image = Image(10);
+    int16_t v1;
+    memcpy(&v1, &image[2], 2);
+    EXPECT_EQ(42, v1);
+
+    plc.SetError(7, 3, "error one", "error two");
+    plc->errorConfirmation = -1;
+    ASSERT_TRUE(pollOnce(3000));
+    plc->errorConfirmation = 0;
+    EXPECT_EQ(0x18, StoredStatus() & 0xFF);
+    EXPECT_EQ(1, LinesContaining("Blk1 Communications failed"));
+    EXPECT_NE(0, Counter("LastError"));
+
+    ASSERT_TRUE(pollOnce(3000 + 10000));   // the device's delay
+    EXPECT_EQ(0xC0, StoredStatus() & 0xFF);
+    EXPECT_EQ(1, LinesContaining("Blk1 Communications Recovered"));
+    processor.Stop();
+}
+
+} // namespace
