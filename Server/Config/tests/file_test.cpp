@@ -685,9 +685,16 @@ TEST_F(ConfigFile, DamagedStreamFormIsReported)
     twoDrivers.Object("CDriver");
     Stream noDriver;
     Channel("C1", "V1").Write(noDriver);
+    // A null object or a second reference to the driver after a valid tree.
+    Stream nullObject;
+    nullObject.Object("CDriver").U16(0);
+    Stream reference;
+    reference.Object("CDriver").U16(2);
 
     for (auto row : {std::make_tuple(&unknown, true, "CPump"), std::make_tuple(&overlong, true, "string"),
-                     std::make_tuple(&twoDrivers, false, "second driver"), std::make_tuple(&noDriver, false, "no driver")}) {
+                     std::make_tuple(&twoDrivers, false, "second driver"), std::make_tuple(&noDriver, false, "no driver"),
+                     std::make_tuple(&nullObject, true, "null object"),
+                     std::make_tuple(&reference, true, "earlier object")}) {
         ConfigLoadResult loaded = Load(std::get<0>(row)->bytes);
         EXPECT_FALSE(loaded.Succeeded());
         EXPECT_EQ(std::get<1>(row), loaded.formatFault) << loaded.error;
