@@ -222,6 +222,8 @@ void CDataBlock::Serialize(CArchive &archive)
     m_latchData = latchOn;
     m_deadBand = deadBand;
     m_blockWrites = writes;
+    // The HMI reads the address, the bytes in use and the type from the store.
+    PublishAddress();
     // Taken as stored, without a line; the schedule starts at the first scan.
     ResetSchedule();
     m_enabled = on && m_valid;

@@ -7,6 +7,8 @@
 #include "Device.h"
 #include "Driver.h"
 #include "Duration.h"
+#include "Store.h"
+#include "CommonMemory.h"
 #include <gtest/gtest.h>
 #include <cctype>
 #include <cmath>
@@ -746,6 +748,35 @@ TEST_F(ConfigFile, StoredStatesComeBackSilently)
     EXPECT_TRUE(channels[0]->Devices()[0]->IsActive());
     EXPECT_TRUE(channels[0]->Devices()[0]->DataBlocks()[0]->IsEnabled());
     EXPECT_TRUE(g_alarms.empty());
+}
+
+TEST_F(ConfigFile, LoadedBlocksPublishTheirAddressToTheStore)
+{
+    BlockRecord b;
+    b.area = S7AreaM;
+    b.db = 0;
+    b.start = 300;
+    b.length = 12;
+    b.type = S7TypeDword;
+    Stream s;
+    s.Object("CDriver");
+    ChannelRecord().Write(s);
+    DeviceRecord().Write(s);
+    b.Write(s);
+    ConfigLoadResult loaded = Load(s.bytes);
+    ASSERT_TRUE(loaded.Succeeded()) << loaded.error;
+    CDataBlock *block = loaded.driver->Channels()[0]->Devices()[0]->DataBlocks()[0];
+    ASSERT_TRUE(block->IsValid());
+    CCommonMemory *store = ServerStore();
+    unsigned long first = 0, second = 0;
+    ASSERT_EQ(0u, store->GetInternalAddress(block->StoreIndex(), &first, &second));
+    EXPECT_EQ(uint32_t(S7AreaM) << 28 | 300u, first);
+    uint16_t type = 0;
+    ASSERT_EQ(0u, store->GetDataBlock(block->StoreIndex(), sizeof type, &type, kImageTypeOffset, 1));
+    EXPECT_EQ(S7TypeDword, type);
+    uint8_t byte;
+    EXPECT_EQ(0u, store->GetDataBlock(block->StoreIndex(), 1, &byte, 11, 0));
+    EXPECT_NE(0u, store->GetDataBlock(block->StoreIndex(), 1, &byte, 12, 0)) << "12 bytes in use";
 }
 
 TEST_F(ConfigFile, FilesAreReplacedOnlyBySuccessfulSaves)
