@@ -576,3 +576,127 @@ TEST_F(BlockRun, PollsTheSimulatedController)
 }
 
 } // namespace
+
+namespace {
+
+struct ReadOut {
+    LONG answer;
+    std::vector<VARIANT> times, statuses, values;
+};
+
+std::vector<VARIANT> Elements(VARIANT &array)
+{
+    std::vector<VARIANT> out;
+    if (V_VT(&array) != (VT_ARRAY | VT_VARIANT))
+        return out;
+    LONG lo, hi;
+    SafeArrayGetLBound(V_ARRAY(&array), 1, &lo);
+    SafeArrayGetUBound(V_ARRAY(&array), 1, &hi);
+    for (LONG i = lo; i <= hi; ++i) {
+        VARIANT v;
+        VariantInit(&v);
+        SafeArrayGetElement(V_ARRAY(&array), &i, &v);
+        out.push_back(v);
+    }
+    VariantClear(&array);
+    return out;
+}
+
+ReadOut ReadData(CDataBlock &b, VARTYPE wanted, LONG first, LONG bit, LONG count, unsigned sig = 0,
+                 float high = 100, float low = 0)
+{
+    VARIANT t, s, v;
+    ReadOut out;
+    out.answer = b.ReadData(wanted, first, bit, count, sig, high, low, &t, &s, &v);
+    out.times = Elements(t);
+    out.statuses = Elements(s);
+    out.values = Elements(v);
+    return out;
+}
+
+TEST_F(BlockRun, ReadDataTakesElementsFromTheStore)
+{
+    ASSERT_EQ(0, Set(*block, "DataType", I2(S7TypeInt)));
+    Enable(*block);
+    std::vector<unsigned char> host;
+    for (int16_t v : {100, -5, 7, 0x0108, 3}) {
+        std::vector<unsigned char> b = Bytes16(v);
+        host.insert(host.end(), b.begin(), b.end());
+    }
+    Read(host);
+    store->SetKIVAccess(block->StoreIndex(), 0);
+
+    ReadOut all = ReadData(*block, VT_R4, 0, 0, -1);
+    ASSERT_EQ(0, all.answer);
+    ASSERT_EQ(5u, all.values.size()) << "a negative count takes the rest of the block";
+    EXPECT_EQ(VT_R4, V_VT(&all.values[1]));
+    EXPECT_EQ(-5.0f, V_R4(&all.values[1]));
+    EXPECT_EQ(VT_DATE, V_VT(&all.times[0]));
+    EXPECT_EQ(0xC0, V_I2(&all.statuses[0]) & 0xFF);
+    int flag = 0;
+    store->GetKIVAccess(block->StoreIndex(), &flag, 0);
+    EXPECT_EQ(1, flag) << "an automation read keeps the primary rate";
+
+    ReadOut two = ReadData(*block, VT_R4, 2, 0, 9);
+    ASSERT_EQ(0, two.answer);
+    ASSERT_EQ(3u, two.values.size()) << "cut to the rest from element 2";
+    EXPECT_EQ(7.0f, V_R4(&two.values[0]));
+
+    // 12-bit binary over 0..100: 0x108 (264) of 4095.
+    ReadOut scaled = ReadData(*block, VT_R4, 0, 0, 4, 1, 100, 0);
+    ASSERT_EQ(0, scaled.answer);
+    EXPECT_NEAR(264.0 / 4095 * 100, V_R4(&scaled.values[3]), 1e-3);
+
+    // Refusals: outside, odd offset, no count, bool on a type without bits.
+    EXPECT_EQ(1, ReadData(*block, VT_R4, -1, 0, 1).answer);
+    EXPECT_EQ(1, ReadData(*block, VT_R4, 10, 0, 1).answer);
+    EXPECT_EQ(1, ReadData(*block, VT_R4, 1, 0, 1).answer);
+    EXPECT_EQ(1, ReadData(*block, VT_R4, 0, 0, 0).answer);
+    EXPECT_EQ(1, ReadData(*block, VT_BOOL, 0, 1, 1).answer);
+    // Element 4 exists by the offset test, but its bytes lie past the block.
+    EXPECT_EQ(0, ReadData(*block, VT_R4, 4, 0, 1).answer);
+    EXPECT_EQ(1, ReadData(*block, VT_R4, 6, 0, 1).answer) << "never past the bytes in use";
+}
+
+TEST_F(BlockRun, ReadDataBitsAndRawContent)
+{
+    Enable(*block);
+    Read({0x05, 0x80, 0, 0, 0, 0, 0, 0, 0, 0xFF});
+    ReadOut bits = ReadData(*block, VT_BOOL, 0, 2, 2);
+    ASSERT_EQ(0, bits.answer);
+    ASSERT_EQ(2u, bits.values.size());
+    EXPECT_EQ(VT_BOOL, V_VT(&bits.values[0]));
+    EXPECT_EQ(1, V_BOOL(&bits.values[0])) << "0 or 1, not VARIANT_TRUE";
+    EXPECT_EQ(0, V_BOOL(&bits.values[1]));
+    EXPECT_EQ(1, ReadData(*block, VT_BOOL, 0, 8, 1).answer);
+
+    VARIANT raw;
+    ASSERT_EQ(S_OK, block->GetRawDataBlockContent(&raw));
+    ASSERT_EQ(VT_ARRAY | VT_UI1, V_VT(&raw));
+    unsigned char *data;
+    SafeArrayAccessData(V_ARRAY(&raw), reinterpret_cast<void **>(&data));
+    EXPECT_EQ(10u, V_ARRAY(&raw)->rgsabound[0].cElements);
+    EXPECT_EQ(0x80, data[1]);
+    EXPECT_EQ(0xFF, data[9]);
+    SafeArrayUnaccessData(V_ARRAY(&raw));
+    VariantClear(&raw);
+}
+
+TEST_F(BlockRun, ReadDataOfDoubleWordsStaysInTheBlock)
+{
+    ASSERT_EQ(0, Set(*block, "DataType", I2(S7TypeDint)));
+    ASSERT_EQ(0, Set(*block, "Length", I4(8)));
+    Enable(*block);
+    std::vector<unsigned char> host = Bytes32(0xFFFFFFFEu);
+    std::vector<unsigned char> second = Bytes32(70000);
+    host.insert(host.end(), second.begin(), second.end());
+    Read(host);
+    ReadOut out = ReadData(*block, VT_I4, 0, 0, 5);
+    ASSERT_EQ(0, out.answer);
+    ASSERT_EQ(2u, out.values.size());
+    EXPECT_EQ(-2, V_I4(&out.values[0]));
+    EXPECT_EQ(70000, V_I4(&out.values[1]));
+    EXPECT_EQ(1, ReadData(*block, VT_I4, 4, 0, 1).answer) << "element 4 would lie past the 8 bytes";
+}
+
+} // namespace
