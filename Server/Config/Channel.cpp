@@ -2,6 +2,7 @@
 #include "DataBlock.h"
 #include "Device.h"
 #include "Driver.h"
+#include "XActionProcessor.h"
 #include <algorithm>
 
 QOR_IMPLEMENT_SERIAL(CChannel, CConfigObject, 1)
@@ -42,6 +43,14 @@ bool DriverRunning()
     return driver && driver->IsRunning();
 }
 
+// The connection resources the record's processor keeps open.
+LONG ActiveResources(ChannelConnection &record)
+{
+    std::lock_guard<std::mutex> guard(record.lock);
+    record.activeResources = record.processor ? record.processor->GetResourceCount() : 0;
+    return record.activeResources;
+}
+
 } // namespace
 
 long &CChannel::NameCounter()
@@ -52,8 +61,10 @@ long &CChannel::NameCounter()
 
 CChannel::CChannel() : CChannel(false, true) {}
 
-CChannel::CChannel(bool withDefaults, bool withThreads) : m_threaded(withThreads)
+CChannel::CChannel(bool withDefaults, bool withThreads)
 {
+    if (withThreads)
+        StartThreads();
     if (!withDefaults)
         return;
     CDefaultsReader defaults("ChannelDefaults");
@@ -69,7 +80,19 @@ CChannel::CChannel(bool withDefaults, bool withThreads) : m_threaded(withThreads
 CChannel::~CChannel()
 {
     Disable(false);
+    StopThreads();
     m_devices.Clear();
+    for (ChannelConnection *record : {&m_primary, &m_backup}) {
+        std::lock_guard<std::mutex> guard(record->lock);
+        if (record->processor)
+            DeferProcessorDestroy(record->processor);
+        record->processor = nullptr;
+        record->state = 0;
+    }
+    if (m_wakeEvent)
+        CloseHandle(m_wakeEvent);
+    if (m_stopEvent)
+        CloseHandle(m_stopEvent);
 }
 
 const CPropertyTable &CChannel::Properties() const { return ChannelTable(); }
@@ -86,10 +109,29 @@ LONG CChannel::Enable(bool log)
     return 0;
 }
 
-void CChannel::Stop(int stopKind)
+void CChannel::Start()
 {
     for (CDevice *device : Devices())
+        device->Start();
+}
+
+void CChannel::Stop(int stopKind)
+{
+    RemoveBlockRequests(nullptr);
+    for (CDevice *device : Devices())
         device->Stop(stopKind);
+}
+
+LONG CChannel::Poll()
+{
+    if (!m_enabled)
+        return 0;
+    for (CDevice *device : Devices()) {
+        LONG result = device->Poll();
+        if (result < 0)
+            return result;
+    }
+    return 0;
 }
 
 LONG CChannel::Disable(bool log, int stopKind)
@@ -152,18 +194,10 @@ LONG CChannel::GetValue(const PropertyInfo &info, VARIANT *value)
     case PID_BackupVFDName: PutText(value, m_backup.vfdName); return 0;
     case PID_Enabled: PutI2(value, m_enabled ? 1 : 0); return 0;
     case PID_SendEvents: PutI2(value, m_sendEvents ? 1 : 0); return 0;
-    case PID_ActiveQueueCount: PutI4(value, m_activeQueueCount); return 0;
-    case PID_ParseQueueCount: PutI4(value, m_parseQueueCount); return 0;
-    case PID_PrimaryActiveResources: {
-        std::lock_guard<std::mutex> guard(m_primary.lock);
-        PutI4(value, m_primary.activeResources);
-        return 0;
-    }
-    case PID_BackupActiveResources: {
-        std::lock_guard<std::mutex> guard(m_backup.lock);
-        PutI4(value, m_backup.activeResources);
-        return 0;
-    }
+    case PID_ActiveQueueCount: PutI4(value, LONG(m_activeQueue.GetCount())); return 0;
+    case PID_ParseQueueCount: PutI4(value, LONG(m_parseQueue.GetCount())); return 0;
+    case PID_PrimaryActiveResources: PutI4(value, ActiveResources(m_primary)); return 0;
+    case PID_BackupActiveResources: PutI4(value, ActiveResources(m_backup)); return 0;
     default:
         PutI4(value, Sum(info.id));
         return 0;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <string>
@@ -107,6 +108,9 @@ public:
     // Resets a statistics counter here and in every child.
     virtual void ResetCounter(PropertyId id) = 0;
 
+    // Forms default names "%s%ld" from base and counter until one is taken.
+    void AssignDefaultName(const std::string &registryBase, const char *builtIn, long &counter);
+
 protected:
     CConfigObject() = default;
 
@@ -118,8 +122,6 @@ protected:
     // Name rules: leading white space trimmed, no ":;,./\" or blank, cut to
     // 12 characters, unique in the whole tree (this object skipped).
     LONG SetNameValue(const VARIANT &value);
-    // Forms default names "%s%ld" from base and counter until one is taken.
-    void AssignDefaultName(const std::string &registryBase, const char *builtIn, long &counter);
     // Posts "<kind> <name> Enabled/Disabled" and its event, unless importing.
     void PostStateLine(const char *kind, bool enabled);
 
@@ -163,6 +165,9 @@ public:
     }
     bool Empty() const { return Items().empty(); }
     std::recursive_mutex &Lock() const { return m_lock; }
+    // Called with each removed child after it is unlinked and disabled,
+    // before it is deleted (outside the list's lock).
+    void SetBeforeDelete(std::function<void(T *)> hook) { m_beforeDelete = std::move(hook); }
 
     // The child itself, or a sibling of the same name (ignoring case).
     bool NameTaken(const T *child) const
@@ -201,6 +206,8 @@ public:
             child->Disable(false);
             m_items.erase(it);
         }
+        if (m_beforeDelete)
+            m_beforeDelete(child);
         delete child;
         return 0;
     }
@@ -234,6 +241,7 @@ public:
 private:
     mutable std::recursive_mutex m_lock;
     std::vector<T *> m_items;
+    std::function<void(T *)> m_beforeDelete;
 };
 
 // Registry defaults of new client-made objects.

@@ -87,6 +87,17 @@ CDevice::CDevice(bool withDefaults)
     GetSystemTime(&now);
     m_reference = uint32_t(Crc16(m_name)) << 16 | ((now.wMilliseconds | now.wSecond << 10) & 0xFFFF);
     m_nameInUse = m_primary.name;
+    // A block leaves only when the channel's queues hold none of its
+    // messages and its reply is not being processed.
+    m_blocks.SetBeforeDelete([this](CDataBlock *block) {
+        if (!m_channel)
+            return;
+        if (IMsgBlock *owner = dynamic_cast<IMsgBlock *>(block)) {
+            RemoveBlockMessages(owner);
+            m_channel->RemoveBlockRequests(owner);
+        }
+        m_channel->WaitUntilNotParsing(block);
+    });
 }
 
 CDevice::~CDevice()
@@ -103,12 +114,6 @@ LONG CDevice::Enable(bool log)
     if (log)
         PostStateLine("Device", true);
     return 0;
-}
-
-void CDevice::Stop(int stopKind)
-{
-    for (CDataBlock *block : DataBlocks())
-        block->Stop(stopKind);
 }
 
 LONG CDevice::Disable(bool log, int stopKind)
@@ -196,7 +201,7 @@ LONG CDevice::Sum(PropertyId id) const
     return total;
 }
 
-const ChannelConnection *CDevice::ChannelRecordInUse() const
+ChannelConnection *CDevice::ChannelRecordInUse() const
 {
     if (!m_channel)
         return nullptr;
@@ -224,7 +229,7 @@ LONG CDevice::GetValue(const PropertyInfo &info, VARIANT *value)
     case PID_Enabled: PutI2(value, m_enabled ? 1 : 0); return 0;
     case PID_SendEvents: PutI2(value, m_sendEvents ? 1 : 0); return 0;
     case PID_IsUsingPrimary: PutBool(value, m_usingPrimary); return 0;
-    case PID_ConnNameInUse: PutText(value, m_holdsRecord ? m_nameInUse : std::string()); return 0;
+    case PID_ConnNameInUse: PutText(value, m_record ? m_nameInUse : std::string()); return 0;
     case PID_CPNameInUse: PutText(value, record ? record->cpName : std::string()); return 0;
     case PID_VFDNameInUse: PutText(value, record ? record->vfdName : std::string()); return 0;
     case PID_ReadQueueCount: PutI4(value, LONG(m_readQueue.GetCount())); return 0;

@@ -4,12 +4,15 @@
 #include "ConfigObject.h"
 #include "DataBlock.h"
 #include "LockedList.h"
-
-class CProtocolMsg;
-class IMsgBlock;
+#include "ProtocolMsg.h"
 
 class CChannel;
 struct ChannelConnection;
+
+// How a device hands a request to its channel record's processor; tests
+// install their own (null restores the processor's Submit).
+using DeviceSubmitFn = LONG (*)(CXActionProcessor *processor, CProtocolMsg *msg);
+void SetDeviceSubmit(DeviceSubmitFn submit);
 
 struct DeviceConnection {
     std::string name;             // at most 34 characters
@@ -18,7 +21,7 @@ struct DeviceConnection {
     uint32_t delay = 10000;       // 0 to 604799999 ms
 };
 
-class CDevice : public CConfigObject {
+class CDevice : public CConfigObject, public IMsgDevice {
     QOR_DECLARE_SERIAL(CDevice)
 public:
     // The object's own fields in the configuration file (children are
@@ -33,8 +36,41 @@ public:
 
     LONG Enable(bool log);
     LONG Disable(bool log, int stopKind = 0);
-    // Stops every block with the stop kind (the queues join later).
+    // From the driver's start: clears the stop and failure state, asks for
+    // the primary connection without a message, resets every block's schedule.
+    void Start();
+    // Empties both queues, stops every block with the stop kind, takes the
+    // device's requests out of the channel's queues and gives up the
+    // channel connection record.
     void Stop(int stopKind);
+    // Forced poll of every block; stops at the first negative result.
+    LONG Poll();
+    // Automation Switch: to the other connection at the next scan pass.
+    LONG RequestSwitch();
+
+    // Switch request word: low two bits 1 primary, 2 backup, 3 the other
+    // one; SwitchQuiet posts no switch line.
+    enum : uint32_t { SwitchPrimary = 1, SwitchBackup = 2, SwitchOther = 3, SwitchQuiet = 0x80000000u };
+    void SetSwitchRequest(uint32_t request) { InterlockedExchange(&m_switchRequest, LONG(request)); }
+
+    // The three steps of a device-scan pass of the channel's thread.
+    void HandleConnection();
+    void ScanBlocks();
+    void Send();
+
+    // IMsgDevice: the requests' counts, the connection state that a
+    // completed request reports, and one request fewer in flight (never
+    // below zero).
+    void AddMsgRetry() override { CountRetry(); }
+    void AddMsgTimeout() override { CountTimeout(); }
+    void SetCommFailed(bool failed) override;
+    void ReleaseOutstanding() override;
+
+    LONG InFlight() const { return m_inFlight; }
+    bool ConnectionFailed() const { return m_commFailed != 0; }
+    bool Recovering() const { return m_recovering != 0; }
+    // The channel record the device holds, or null.
+    ChannelConnection *HeldRecord() const { return m_record; }
     bool IsEnabled() const { return m_enabled; }
     // Enabled, and its channel enabled.
     bool IsActive() const;
@@ -91,15 +127,28 @@ private:
     LONG GetValue(const PropertyInfo &info, VARIANT *value) override;
     LONG SetValue(const PropertyInfo &info, const VARIANT &value) override;
     LONG SetConnName(DeviceConnection &record, const VARIANT &value);
-    const ChannelConnection *ChannelRecordInUse() const;
+    // The channel record for the connection in use: the backup record when
+    // the backup connection is in use and the channel has a backup CP and VFD.
+    ChannelConnection *ChannelRecordInUse() const;
+    // Holds the record for the connection in use; false (and the failure
+    // flag set) when its VFD is not open.
+    bool GetResource(ChannelConnection **record);
+    void StopQueues(int stopKind);
+    void ReleaseHold();
 
     CChannel *m_channel = nullptr;
     CChildList<CDataBlock> m_blocks;
     DeviceConnection m_primary, m_backup;
     bool m_usingPrimary = true;
     std::string m_nameInUse;
-    bool m_holdsRecord = false;     // holds a channel connection record
-    bool m_enabled = false;
+    ChannelConnection *m_record = nullptr;   // the channel record held
+    std::string m_heldConnName;              // the connection name it serves
+    volatile bool m_enabled = false;
+    volatile LONG m_switchRequest = 0;
+    volatile LONG m_commFailed = 0, m_recovering = 0, m_stopFlag = 0;
+    volatile LONG m_inFlight = 0;
+    int m_lastQueue = 1;                     // 0 read, 1 write: reads go first
+    size_t m_scanCursor = 0;
     uint32_t m_reference = 0;
     volatile LONG m_msgRetryCount = 0, m_msgTimeoutCount = 0;
     CLockedList<CProtocolMsg> m_readQueue, m_writeQueue;

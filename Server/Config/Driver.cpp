@@ -3,6 +3,8 @@
 #include "DataBlock.h"
 #include "Device.h"
 #include "Registry.h"
+#include "Store.h"
+#include "ServerMsg.h"
 #include <algorithm>
 #include <atomic>
 
@@ -44,13 +46,16 @@ CDriver::CDriver(const char *acronym, const char *productName, const char *versi
 {
     m_name = m_acronym;
     ReadRegistry();
+    CreateStore();
     m_lastLoadTime = ConfigValue::Now();
     g_current = this;
 }
 
 CDriver::~CDriver()
 {
+    StopOutputThread();
     m_channels.Clear();
+    DestroyStore();
     CDriver *self = this;
     g_current.compare_exchange_strong(self, nullptr);
 }
@@ -69,6 +74,11 @@ void CDriver::ReadRegistry()
         if (key.ReadValue("DriverSapiTimeout", &value) == 0)
             m_sapiTimeout = value < 1000 ? 1000 : uint32_t(value);
     }
+    ReadWriteQueueMaxSize();
+}
+
+void CDriver::ReadWriteQueueMaxSize()
+{
     CRegistry defaults;
     if (defaults.OpenKey(QOR_DRIVER_KEY "\\DriverDefaults", nullptr, KEY_READ) == 0) {
         unsigned long value;
