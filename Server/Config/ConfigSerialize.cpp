@@ -36,11 +36,12 @@ public:
         Require(ConfigValue::Widen(text).size() <= maxChars,
                 std::string(field) + " is longer than " + std::to_string(maxChars) + " characters");
     }
-    // An object name as the name rules leave it (empty: a block that was never named).
+    // An object name as the name rules leave it (empty: a block that was
+    // never named): at most 12 characters, none of the forbidden ones.
     void Name(const std::string &name) const
     {
         std::wstring wide = ConfigValue::Widen(name);
-        Require(wide.size() <= 12 && wide.find_first_of(L":;,./\\ \t\r\n\v\f") == std::wstring::npos,
+        Require(wide.size() <= 12 && wide.find_first_of(L":;,./\\ ") == std::wstring::npos,
                 "the name \"" + name + "\" is not a valid object name");
     }
     bool Flag(uint32_t value, const char *field) const

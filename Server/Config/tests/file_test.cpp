@@ -646,6 +646,7 @@ TEST_P(DamagedField, IsRefusedAndNothingIsLoaded)
 
 INSTANTIATE_TEST_SUITE_P(Cases, DamagedField, testing::Values(
     DamageCase{"channel name too long", [](ChannelRecord &c, DeviceRecord &, BlockRecord &) { c.name = "ThirteenChars"; }, "name"},
+    DamageCase{"device name with a blank", [](ChannelRecord &, DeviceRecord &d, BlockRecord &) { d.name = "PLC 1"; }, "name"},
     DamageCase{"channel name with a point", [](ChannelRecord &c, DeviceRecord &, BlockRecord &) { c.name = "A.B"; }, "name"},
     DamageCase{"CP name too long", [](ChannelRecord &c, DeviceRecord &, BlockRecord &) { c.cp[1] = std::string(131, 'C'); }, "CP name"},
     DamageCase{"VFD name too long", [](ChannelRecord &c, DeviceRecord &, BlockRecord &) { c.vfd[0] = std::string(35, 'V'); }, "VFD name"},
@@ -753,6 +754,7 @@ TEST_F(ConfigFile, StoredStatesComeBackSilently)
 TEST_F(ConfigFile, LoadedBlocksPublishTheirAddressToTheStore)
 {
     BlockRecord b;
+    b.name = "";  // blocks that the HMI's address resolution adds have no name
     b.area = S7AreaM;
     b.db = 0;
     b.start = 300;
