@@ -7,6 +7,7 @@
 #include "Device.h"
 #include "Driver.h"
 #include "Duration.h"
+#include "Registry.h"
 #include "Store.h"
 #include "CommonMemory.h"
 #include <gtest/gtest.h>
@@ -749,6 +750,32 @@ TEST_F(ConfigFile, StoredStatesComeBackSilently)
     EXPECT_TRUE(channels[0]->Devices()[0]->IsActive());
     EXPECT_TRUE(channels[0]->Devices()[0]->DataBlocks()[0]->IsEnabled());
     EXPECT_TRUE(g_alarms.empty());
+}
+
+// Objects made by class take no registry defaults: a channel keeps its
+// thread priorities, nothing counts default names beyond the stored counters.
+TEST_F(ConfigFile, LoadedObjectsTakeNoRegistryDefaults)
+{
+    const std::string key = std::string(QOR_DRIVER_KEY) + "\\ChannelDefaults";
+    DWORD priority = 3;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "ChannelDeviceScanThreadPriority",
+                                             REG_DWORD, &priority, sizeof priority));
+    const char description[] = "From the registry";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "ChannelDescription", REG_SZ,
+                                             description, sizeof description));
+    CChannel client(true, false);
+    EXPECT_EQ(3, client.DeviceScanPriority()) << "the defaults are in place";
+
+    Stream s;
+    s.Object("CDriver");
+    ChannelRecord().Write(s);
+    ConfigLoadResult loaded = Load(s.bytes);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+    ASSERT_TRUE(loaded.Succeeded()) << loaded.error;
+    CChannel *channel = loaded.driver->Channels()[0];
+    EXPECT_EQ(8, channel->DeviceScanPriority());
+    EXPECT_EQ("Press line", channel->Description());
+    EXPECT_EQ(4, CChannel::NameCounter());
 }
 
 TEST_F(ConfigFile, LoadedBlocksPublishTheirAddressToTheStore)
