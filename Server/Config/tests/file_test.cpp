@@ -195,6 +195,21 @@ struct BlockRecord {
     }
 };
 
+// The driver with one channel, device and block, and the one block loaded.
+Stream OneOfEach(const ChannelRecord &c, const DeviceRecord &d, const BlockRecord &b)
+{
+    Stream s;
+    s.Object("CDriver");
+    c.Write(s);
+    d.Write(s);
+    b.Write(s);
+    return s;
+}
+CDataBlock *OnlyBlock(const ConfigLoadResult &loaded)
+{
+    return loaded.driver->Channels().at(0)->Devices().at(0)->DataBlocks().at(0);
+}
+
 class ConfigFile : public testing::Test {
 protected:
     void SetUp() override
@@ -625,20 +640,10 @@ TEST_P(DamagedField, IsRefusedAndNothingIsLoaded)
     ChannelRecord c;
     DeviceRecord d;
     BlockRecord b;
-    Stream good;
-    good.Object("CDriver");
-    c.Write(good);
-    d.Write(good);
-    b.Write(good);
-    ASSERT_TRUE(Load(good.bytes).Succeeded()) << "the unchanged stream must load";
+    ASSERT_TRUE(Load(OneOfEach(c, d, b).bytes).Succeeded()) << "the unchanged stream must load";
 
     GetParam().change(c, d, b);
-    Stream s;
-    s.Object("CDriver");
-    c.Write(s);
-    d.Write(s);
-    b.Write(s);
-    ConfigLoadResult loaded = Load(s.bytes);
+    ConfigLoadResult loaded = Load(OneOfEach(c, d, b).bytes);
     EXPECT_FALSE(loaded.Succeeded()) << GetParam().what;
     EXPECT_EQ(0u, loaded.error.find(kErrorPrefix)) << loaded.error;
     EXPECT_NE(std::string::npos, loaded.error.find(GetParam().message)) << loaded.error;
@@ -713,14 +718,9 @@ TEST_F(ConfigFile, InternalWordWithTheStartsLowBitsClearedIsAccepted)
     b.start = 0x13;
     b.autoWord = false;
     b.word = uint32_t(S7AreaDB) << 28 | uint32_t(b.db) << 15 | 0x10;
-    Stream s;
-    s.Object("CDriver");
-    ChannelRecord().Write(s);
-    DeviceRecord().Write(s);
-    b.Write(s);
-    ConfigLoadResult loaded = Load(s.bytes);
+    ConfigLoadResult loaded = Load(OneOfEach(ChannelRecord(), DeviceRecord(), b).bytes);
     ASSERT_TRUE(loaded.Succeeded()) << loaded.error;
-    CDataBlock *block = loaded.driver->Channels()[0]->Devices()[0]->DataBlocks()[0];
+    CDataBlock *block = OnlyBlock(loaded);
     EXPECT_EQ(b.word, block->InternalAddress());
     EXPECT_EQ(0x13, block->Address().start);
 }
@@ -734,13 +734,7 @@ TEST_F(ConfigFile, StoredStatesComeBackSilently)
     off.vfd[0] = "VFD_C";
     off.vfd[1] = "";
     off.enabled = 0;
-    DeviceRecord d;
-    BlockRecord b;
-    Stream s;
-    s.Object("CDriver");
-    on.Write(s);
-    d.Write(s);
-    b.Write(s);
+    Stream s = OneOfEach(on, DeviceRecord(), BlockRecord());
     off.Write(s);
     ConfigLoadResult loaded = Load(s.bytes);
     ASSERT_TRUE(loaded.Succeeded()) << loaded.error;
@@ -748,7 +742,7 @@ TEST_F(ConfigFile, StoredStatesComeBackSilently)
     EXPECT_TRUE(channels[0]->IsEnabled());
     EXPECT_FALSE(channels[1]->IsEnabled());
     EXPECT_TRUE(channels[0]->Devices()[0]->IsActive());
-    EXPECT_TRUE(channels[0]->Devices()[0]->DataBlocks()[0]->IsEnabled());
+    EXPECT_TRUE(OnlyBlock(loaded)->IsEnabled());
     EXPECT_TRUE(g_alarms.empty());
 }
 
@@ -787,14 +781,9 @@ TEST_F(ConfigFile, LoadedBlocksPublishTheirAddressToTheStore)
     b.start = 300;
     b.length = 12;
     b.type = S7TypeDword;
-    Stream s;
-    s.Object("CDriver");
-    ChannelRecord().Write(s);
-    DeviceRecord().Write(s);
-    b.Write(s);
-    ConfigLoadResult loaded = Load(s.bytes);
+    ConfigLoadResult loaded = Load(OneOfEach(ChannelRecord(), DeviceRecord(), b).bytes);
     ASSERT_TRUE(loaded.Succeeded()) << loaded.error;
-    CDataBlock *block = loaded.driver->Channels()[0]->Devices()[0]->DataBlocks()[0];
+    CDataBlock *block = OnlyBlock(loaded);
     ASSERT_TRUE(block->IsValid());
     CCommonMemory *store = ServerStore();
     unsigned long first = 0, second = 0;
