@@ -188,6 +188,7 @@ ConfigLoadResult LoadConfigurationFile(const std::string &path)
     } catch (const std::exception &e) {
         ConfigLoadResult result;
         result.error = ErrorText(e.what());
+        result.openFault = true;
         return result;
     }
     return LoadConfiguration(*archive);

@@ -41,6 +41,8 @@ struct ConfigLoadResult {
     // True when the fault is in the stream's form (truncated, bad tag, class
     // or length) rather than in a field's value or the file's order.
     bool formatFault = false;
+    // True when the file could not be opened for reading (nothing was read).
+    bool openFault = false;
     // One line per object left out of the tree.
     std::vector<std::string> skipped;
 

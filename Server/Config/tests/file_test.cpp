@@ -815,7 +815,10 @@ TEST_F(ConfigFile, FilesAreReplacedOnlyBySuccessfulSaves)
 
     EXPECT_FALSE(SaveConfigurationFile(std::string(folder) + "no such folder\\x.qor", driver, &error));
     EXPECT_EQ(0u, error.find(kErrorPrefix));
-    EXPECT_FALSE(LoadConfigurationFile(std::string(folder) + "no such file.qor").Succeeded());
+    EXPECT_FALSE(loaded.openFault);
+    ConfigLoadResult missing = LoadConfigurationFile(std::string(folder) + "no such file.qor");
+    EXPECT_FALSE(missing.Succeeded());
+    EXPECT_TRUE(missing.openFault);
     DeleteFileA(path.c_str());
 }
 
