@@ -82,6 +82,7 @@ CDataBlock::CDataBlock() : CDataBlock(false, false) {}
 
 CDataBlock::CDataBlock(bool withDefaults, bool withName)
 {
+    TrackLive(this, true);
     m_address.dataType = S7TypeByte;
     uint32_t now = DataBlockTicks();
     m_schedule = {0, 0, now, now + m_accessTime};
@@ -115,9 +116,13 @@ CDataBlock::CDataBlock(bool withDefaults, bool withName)
 
 CDataBlock::~CDataBlock()
 {
+    // Waits for the output thread to finish with this block.
+    TrackLive(this, false);
     m_enabled = false;
+    DropQueuedWrites();
     if (m_device)
         m_device->RemoveBlockMessages(this);
+    ClearPendingWrites();
     delete m_readMsg;
     if (m_valid)
         ServerStore()->DestroyDataBlock(m_index);
@@ -174,6 +179,7 @@ LONG CDataBlock::Disable(bool log, int stopKind)
     {
         std::lock_guard<std::recursive_mutex> guard(m_lock);
         m_enabled = false;
+        DropQueuedWrites();
         if (m_device)
             m_device->RemoveBlockMessages(this);
         m_outstanding = false;
@@ -324,7 +330,7 @@ void CDataBlock::ClearAddress()
     m_internalAddress = 0;
     m_deadBand = 1.0f;
     m_latchData = m_outputDisabled = m_blockWrites = m_tracewellOn = m_sendBlockWrites = false;
-    m_blockWritesPending = 0;
+    ClearPendingWrites();
     m_msgTransmit = m_msgReceive = m_msgTimeout = m_msgRetry = m_msgError = 0;
     m_pollOverrun = m_lastError = 0;
     ClearErrorDetails();
@@ -376,7 +382,7 @@ LONG CDataBlock::GetValue(const PropertyInfo &info, VARIANT *value)
     case PID_SecondaryPollTime: PutDuration(value, m_secondaryPoll); return 0;
     case PID_Phase: PutDuration(value, m_phase); return 0;
     case PID_BlockWritesEnabled: PutI2(value, m_blockWrites); return 0;
-    case PID_BlockWritesPending: PutI4(value, m_blockWritesPending); return 0;
+    case PID_BlockWritesPending: PutI4(value, LONG(m_pending.size())); return 0;
     case PID_TracewellOn: PutI2(value, m_tracewellOn); return 0;
     case PID_DataType: PutI2(value, SHORT(m_address.dataType)); return 0;
     case PID_DeadBand: PutR4(value, m_deadBand); return 0;
@@ -484,7 +490,7 @@ LONG CDataBlock::SetValue(const PropertyInfo &info, const VARIANT &value)
         std::lock_guard<std::recursive_mutex> guard(m_lock);
         m_blockWrites = on;
         if (!on)
-            m_blockWritesPending = 0;
+            ClearPendingWrites();
         return 0;
     }
     case PID_TracewellOn: return OnOff(value, &m_tracewellOn);

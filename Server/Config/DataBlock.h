@@ -5,6 +5,7 @@
 #include "ConfigObject.h"
 #include "ProtocolMsg.h"
 #include "S7Types.h"
+#include <list>
 #include <vector>
 
 class CDevice;
@@ -74,6 +75,34 @@ public:
     // Sends the pending block writes as one write (the scheduler does it
     // instead of a poll once "SendBlockWrites" was written); true when sent.
     bool SendPendingBlockWrites();
+
+    // One write from the output queue: a pending block write when block
+    // writes are on, else a single write on the device's write queue. 0 when
+    // consumed (also when nothing is to be sent), else the build error.
+    LONG WriteOutput(const OutputRecord &record);
+    // Automation write of one value at element first (see BlockWrite.cpp):
+    // 1 when refused, else the result of the write.
+    LONG WriteData(LONG first, LONG bit, unsigned sigCond, float high, float low, const VARIANT &value);
+    size_t PendingBlockWrites() const;
+    bool BlockWritesEnabled() const { return m_blockWrites; }
+    // The output record of an automation write (kind, value bytes and
+    // length by the VARIANT type; conditioned where the type asks for it);
+    // 1 when the value's type does not fit the block's data type.
+    LONG FormWriteRecord(LONG first, LONG bit, unsigned sigCond, float high, float low, const VARIANT &value,
+                         OutputRecord *record);
+
+    // The output thread's hold on the blocks: while a holder lives no block
+    // is destroyed, and FromHandle finds only blocks that are not going.
+    class UseLock {
+    public:
+        UseLock();
+        ~UseLock();
+        UseLock(const UseLock &) = delete;
+        UseLock &operator=(const UseLock &) = delete;
+    };
+    // The live block of the tree (one with a device) with this handle, or
+    // null; only under a UseLock.
+    static CDataBlock *FromHandle(uint32_t handle);
 
     // Exception points of the HMI. Add inserts before the first record whose
     // address word is not smaller; Remove takes the first equal record.
@@ -163,6 +192,14 @@ private:
     void ApplyDeadband(const unsigned char *old, unsigned char *work, unsigned bytes);
     // Bytes in use, internal address and type word into the store.
     void PublishAddress();
+    // Writes.
+    LONG SingleWrite(const OutputRecord &record);
+    LONG QueueBlockWrite(const OutputRecord &record);
+    void ClearPendingWrites();
+    // Takes this block's unsent writes off the device's write queue and frees them.
+    void DropQueuedWrites();
+    bool IsActive() const;
+    static void TrackLive(CDataBlock *block, bool live);
 
     CDevice *m_device = nullptr;
     bool m_valid = true;
@@ -179,7 +216,6 @@ private:
     bool m_readBuilt = false;
     uint16_t m_status = 0;
     Schedule m_schedule{0, 0, 0, 0};
-    LONG m_blockWritesPending = 0;
     LONG m_msgTransmit = 0, m_msgReceive = 0, m_msgTimeout = 0, m_msgRetry = 0, m_msgError = 0;
     LONG m_pollOverrun = 0, m_lastError = 0;
     FILETIME m_readTime{}, m_writeTime{}, m_errorTime{};
@@ -190,5 +226,6 @@ private:
     CProtocolMsg *m_readMsg = nullptr;
     bool m_outstanding = false;
     std::vector<ExceptionRegistration> m_registrations;
+    std::list<CBlockWriteMsg *> m_pending;
     mutable std::recursive_mutex m_lock;
 };

@@ -511,13 +511,6 @@ std::vector<ExceptionRegistration> CDataBlock::Registrations() const
     return m_registrations;
 }
 
-bool CDataBlock::SendPendingBlockWrites()
-{
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_sendBlockWrites = false;
-    return false;
-}
-
 void CDataBlock::SetStatus(uint16_t status)
 {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
