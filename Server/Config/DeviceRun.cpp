@@ -173,6 +173,11 @@ void CDevice::HandleConnection()
     std::string oldName = m_heldConnName;
     m_record = nullptr;
     bool wasEnabled = m_enabled;
+    // The blocks keep their schedules across the silent stop: a failed
+    // block still waits out the connection's delay, the others poll on.
+    std::vector<std::pair<CDataBlock *, CDataBlock::Schedule>> schedules;
+    for (CDataBlock *block : DataBlocks())
+        schedules.emplace_back(block, block->GetSchedule());
     if (wasEnabled)
         Disable(false, 1);
     if (switching) {
@@ -191,6 +196,8 @@ void CDevice::HandleConnection()
         ChannelConnection *record;
         GetResource(&record);
         Enable(false);
+        for (const auto &kept : schedules)
+            kept.first->SetSchedule(kept.second);
     }
     if (old && m_channel)
         m_channel->ReleaseRecord(*old, oldName);

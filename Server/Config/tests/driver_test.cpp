@@ -4,6 +4,7 @@
 // simulated controller.
 #include "Channel.h"
 #include "DataBlock.h"
+#include "Duration.h"
 #include "Device.h"
 #include "Driver.h"
 #include "LogTestDoubles.h"
@@ -38,7 +39,8 @@ public:
                 "cp CPDRV\nvfd CPDRV VFDDRV\n"
                 "connection CPDRV VFDDRV PLCA\nconnection CPDRV VFDDRV PLCB\n"
                 "connection CPDRV VFDDRV PLCC\nconnection CPDRV VFDDRV PLCD\n"
-                "connection CPDRV VFDDRV PLCE\n");
+                "connection CPDRV VFDDRV PLCE\n"
+                "vfd CPDRV VFDDRV2\nconnection CPDRV VFDDRV2 PLCF\nconnection CPDRV VFDDRV2 PLCG\n");
         fclose(f);
         SetEnvironmentVariableA("S732_CONFIG", path.c_str());
         S7CpList *cps = nullptr;
@@ -522,7 +524,7 @@ TEST_F(DriverTree, ListsTheS7Configuration)
     SysFreeString(first);
     VariantClear(&names);
     ASSERT_EQ(0, driver->GetVfdNames(kCp, &names, &count));
-    EXPECT_EQ(1, count);
+    EXPECT_EQ(2, count);
     VariantClear(&names);
     ASSERT_EQ(0, driver->GetCpNames(&names, &count));
     EXPECT_GE(count, 2);
@@ -530,6 +532,114 @@ TEST_F(DriverTree, ListsTheS7Configuration)
     EXPECT_NE(0, driver->GetVfdNames("NOCP", &names, &count));
     EXPECT_EQ(0, count);
     EXPECT_EQ(VT_EMPTY, V_VT(&names));
+}
+
+// Two channels of two devices with two blocks each, polled by the
+// channels' threads from the simulated controllers into the store.
+TEST_F(DriverTree, PollsATreeFromTheSimulatedControllers)
+{
+    DurationSeparators pinned;
+    pinned.time = ":";
+    pinned.decimal = ".";
+    OverrideDurationSeparators(&pinned);
+    CChannel *second = new CChannel;
+    ASSERT_EQ(0, Set(*second, "Name", Text("Ch2")));
+    ASSERT_EQ(0, Set(*second, "PrimaryCPName", Text(kCp)));
+    ASSERT_EQ(0, Set(*second, "PrimaryVFDName", Text("VFDDRV2")));
+    ASSERT_EQ(0, driver->AddChannel(second));
+    ASSERT_EQ(0, Set(*second, "Enabled", I2(1)));
+    struct Plc { CDevice *device; const char *conn; };
+    std::vector<Plc> plcs = {{device, "PLCA"}};
+    const char *const others[][3] = {{"Dev2", "PLCC", "1"}, {"Dev3", "PLCF", "2"}, {"Dev4", "PLCG", "2"}};
+    for (const auto &o : others) {
+        CDevice *d = new CDevice;
+        ASSERT_EQ(0, Set(*d, "Name", Text(o[0])));
+        ASSERT_EQ(0, Set(*d, "PrimaryConnName", Text(o[1])));
+        ASSERT_EQ(0, (o[2][0] == '1' ? channel : second)->AddDevice(d));
+        ASSERT_EQ(0, Set(*d, "Enabled", I2(1)));
+        plcs.push_back({d, o[1]});
+    }
+    std::vector<CDataBlock *> blocks;
+    std::vector<std::unique_ptr<s7sim::Controller>> controllers;
+    for (size_t i = 0; i < plcs.size(); ++i) {
+        controllers.emplace_back(new s7sim::Controller);
+        ASSERT_TRUE(controllers.back()->Open(kCp, plcs[i].device->Channel() == channel ? kVfd : "VFDDRV2",
+                                             plcs[i].conn));
+        for (const char *start : {"DB10,0", "DB11,0"}) {
+            CDataBlock *b = new CDataBlock;
+            ASSERT_EQ(0, Set(*b, "Name", Text("B" + std::to_string(blocks.size()))));
+            ASSERT_EQ(0, Set(*b, "StartAddress", Text(start)));
+            ASSERT_EQ(0, Set(*b, "Length", I4(4)));
+            ASSERT_EQ(0, Set(*b, "PrimaryPollTime", Text("0.1")));
+            ASSERT_EQ(0, Set(*b, "AccessTime", Text("")));
+            ASSERT_EQ(0, plcs[i].device->AddDataBlock(b));
+            ASSERT_EQ(0, Set(*b, "Enabled", I2(1)));
+            blocks.push_back(b);
+        }
+    }
+    auto writeAll = [&](unsigned char base) {
+        for (size_t i = 0; i < controllers.size(); ++i) {
+            unsigned char bytes[4] = {base, (unsigned char)i, 0x10, 0x11};
+            controllers[i]->WriteDb(10, 0, bytes, 4);
+            bytes[2] = 0x20;
+            controllers[i]->WriteDb(11, 0, bytes, 4);
+        }
+    };
+    auto allShow = [&](unsigned char base) {
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            unsigned char image[4] = {};
+            if (driver->Store()->GetDataBlock(blocks[i]->StoreIndex(), 4, image, 0, 1) != 0)
+                return false;
+            unsigned char expected[4] = {base, (unsigned char)(i / 2), (unsigned char)(i % 2 ? 0x20 : 0x10), 0x11};
+            if (memcmp(image, expected, 4) != 0)
+                return false;
+        }
+        return true;
+    };
+    writeAll(1);
+    ASSERT_EQ(0, driver->Start(false));
+    EXPECT_TRUE(WaitFor([&] { return allShow(1); }));
+    writeAll(2);
+    EXPECT_TRUE(WaitFor([&] { return allShow(2); })) << "every block polls again";
+    for (CDataBlock *b : blocks) {
+        unsigned short status = 0;
+        driver->Store()->GetDataBlockStatus(b->StoreIndex(), &status, nullptr);
+        EXPECT_EQ(0xC0, status & 0xFF);
+    }
+
+    // The primary connection of Dev1 breaks: the device goes over to its
+    // backup, and comes back on request.
+    s7sim::Controller backup;
+    ASSERT_TRUE(backup.Open(kCp, kVfd, "PLCB"));
+    unsigned char fromBackup[4] = {9, 0, 0x10, 0x11};
+    backup.WriteDb(10, 0, fromBackup, 4);
+    ASSERT_EQ(0, Set(*device, "PrimaryRetries", I4(0)));
+    ASSERT_EQ(0, Set(*device, "PrimaryReplyTimeout", Text("1")));
+    (*controllers[0])->dropConfirmation = -1;
+    EXPECT_TRUE(WaitFor([&] { return !device->IsUsingPrimary(); }));
+    EXPECT_EQ(1, LinesContaining("Dev1 Switching connection from PLCA to PLCB"));
+    EXPECT_TRUE(WaitFor([&] {
+        unsigned char image[4] = {};
+        driver->Store()->GetDataBlock(blocks[0]->StoreIndex(), 4, image, 0, 1);
+        return image[0] == 9;
+    })) << "polled over the backup";
+    (*controllers[0])->dropConfirmation = 0;
+    device->RequestSwitch();
+    EXPECT_TRUE(WaitFor([&] { return device->IsUsingPrimary(); }));
+    EXPECT_EQ(1, LinesContaining("Dev1 Switching connection from PLCB to PLCA"));
+    EXPECT_TRUE(WaitFor([&] {
+        unsigned char image[4] = {};
+        driver->Store()->GetDataBlock(blocks[0]->StoreIndex(), 4, image, 0, 1);
+        return image[0] == 2;
+    })) << "polled over the primary again";
+
+    EXPECT_EQ(0, driver->Stop());
+    for (CDataBlock *b : blocks) {
+        unsigned short status = 0xFF;
+        driver->Store()->GetDataBlockStatus(b->StoreIndex(), &status, nullptr);
+        EXPECT_EQ(0, status & 0xFF) << "a stop leaves the blocks at 0x00";
+    }
+    OverrideDurationSeparators(nullptr);
 }
 
 } // namespace
