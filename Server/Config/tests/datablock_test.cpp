@@ -1,132 +1,40 @@
 // The data block at run time: its schedule on an injected clock, reply
 // processing into the store with the deadband, failure and recovery, and
 // one poll against the simulated controller.
-#include "Channel.h"
-#include "DataBlock.h"
-#include "Device.h"
-#include "Driver.h"
-#include "Duration.h"
-#include "LogTestDoubles.h"
+#include "datablock_fixture.h"
 #include "S7Sim.h"
-#include "ServerMsg.h"
-#include "Store.h"
 #include "XActionProcessor.h"
-#include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <memory>
 
 namespace {
 
-const uint32_t kNone = uint32_t(-1);
+using namespace blocktest;
 
 uint32_t g_now = 1000;
 uint32_t FakeTicks() { return g_now; }
 
-VARIANT Text(const std::string &text)
-{
-    VARIANT v;
-    ConfigValue::PutText(&v, text);
-    return v;
-}
-VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
-VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
-VARIANT R4(float f) { VARIANT v; ConfigValue::PutR4(&v, f); return v; }
-
-LONG Set(CConfigObject &o, const char *name, VARIANT v)
-{
-    LONG code = -1;
-    o.SetProperty(name, v, &code);
-    VariantClear(&v);
-    return code;
-}
-
-// The simulated controllers of this program: names no other program uses.
-const char *const kCp = "CPBLK";
-const char *const kVfd = "VFDBLK";
-const char *const kConn = "PLCBLK1";
-
-void UseCatalogue()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        char dir[MAX_PATH];
-        GetTempPathA(sizeof(dir), dir);
-        std::string path = std::string(dir) + "server_config_datablock.cfg";
-        FILE *f = fopen(path.c_str(), "w");
-        fprintf(f, "cp CPBLK\nvfd CPBLK VFDBLK\nconnection CPBLK VFDBLK PLCBLK1\n");
-        fclose(f);
-        SetEnvironmentVariableA("S732_CONFIG", path.c_str());
-    });
-}
-
-bool WaitFor(const std::function<bool()> &cond, DWORD limitMs = 15000)
-{
-    ULONGLONG end = GetTickCount64() + limitMs;
-    while (!cond()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(1);
-    }
-    return true;
-}
-
 std::vector<std::pair<std::string, std::string>> g_alarms;
 void RecordAlarm(const char *text, const char *source) { g_alarms.emplace_back(text, source); }
 
-// A driver with channel Ch1, device Dev1 and block Blk1 (DB10,0, 10 bytes),
-// all enabled, over a store of its own and the fake clock. The driver is
-// not started, so the channel's threads leave the block alone.
-class BlockRun : public testing::Test {
+// The tree on the fake clock, with the HMI alarm line recorded; the block
+// is DB10,0..9, not enabled.
+class BlockRun : public BlockTree {
 protected:
+    BlockRun() : BlockTree("QORBLK", "DB10,0") {}
     void SetUp() override
     {
-        UseCatalogue();
-        std::string name = "QORBLK" + std::to_string(GetCurrentProcessId());
-        store.reset(new CCommonMemory(STORE_STANDARD_GROUPS, name.c_str()));
-        SetServerStore(store.get());
         g_now = 1000;
         SetDataBlockTickSource(FakeTicks);
-        DurationSeparators pinned;
-        pinned.time = ":";
-        pinned.decimal = ".";
-        OverrideDurationSeparators(&pinned);
-        log.reset(new CServerMsg("QOR"));
-        log->SetSwitch(SeverityInfo, TRUE);
-        log->SetView(&view);
         SetConfigHmiAlarmLine(RecordAlarm);
         g_alarms.clear();
-        driver.reset(new CDriver("QOR", "QOR I/O Server", "7.10"));
-        // The driver installs the store it owns; this test's own comes back on top.
-        SetServerStore(store.get());
-        channel = new CChannel;
-        ASSERT_EQ(0, Set(*channel, "Name", Text("Ch1")));
-        ASSERT_EQ(0, Set(*channel, "PrimaryCPName", Text(kCp)));
-        ASSERT_EQ(0, Set(*channel, "PrimaryVFDName", Text(kVfd)));
-        ASSERT_EQ(0, driver->AddChannel(channel));
-        device = new CDevice;
-        ASSERT_EQ(0, Set(*device, "Name", Text("Dev1")));
-        ASSERT_EQ(0, Set(*device, "PrimaryConnName", Text(kConn)));
-        ASSERT_EQ(0, channel->AddDevice(device));
-        block = new CDataBlock;
-        ASSERT_EQ(0, Set(*block, "Name", Text("Blk1")));
-        ASSERT_EQ(0, Set(*block, "StartAddress", Text("DB10,0")));
-        ASSERT_EQ(0, Set(*block, "Length", I4(10)));
-        ASSERT_EQ(0, device->AddDataBlock(block));
-        ASSERT_EQ(0, Set(*channel, "Enabled", I2(1)));
-        ASSERT_EQ(0, Set(*device, "Enabled", I2(1)));
+        BlockTree::SetUp();
     }
     void TearDown() override
     {
-        driver.reset();
-        log->SetView(nullptr);
-        log.reset();
+        BlockTree::TearDown();
         SetConfigHmiAlarmLine(nullptr);
         SetDataBlockTickSource(nullptr);
-        OverrideDurationSeparators(nullptr);
-        SetServerStore(nullptr);
-        store.reset();
     }
 
     void Enable(CDataBlock &b) { ASSERT_EQ(0, Set(b, "Enabled", I2(1))); }
@@ -197,29 +105,6 @@ protected:
             out.push_back(r);
         return out;
     }
-    int LinesContaining(const std::string &part)
-    {
-        int n = 0;
-        for (const std::string &t : view.Texts())
-            n += t.find(part) != std::string::npos;
-        return n;
-    }
-    LONG Counter(const char *name)
-    {
-        VARIANT v;
-        VariantInit(&v);
-        LONG code;
-        block->GetProperty(name, &v, &code);
-        return V_I4(&v);
-    }
-
-    std::unique_ptr<CCommonMemory> store;
-    CRecordingLogView view;
-    std::unique_ptr<CServerMsg> log;
-    std::unique_ptr<CDriver> driver;
-    CChannel *channel = nullptr;
-    CDevice *device = nullptr;
-    CDataBlock *block = nullptr;
 };
 
 struct Step {

@@ -1,55 +1,15 @@
 // Writes into a block's controller memory: single writes, bit writes,
 // merged block writes, the values of automation writes and the output
 // thread's queue limits.
-#include "Channel.h"
-#include "DataBlock.h"
-#include "Device.h"
-#include "Driver.h"
-#include "Duration.h"
-#include "LogTestDoubles.h"
+#include "datablock_fixture.h"
 #include "OutputThread.h"
 #include "S7Sim.h"
-#include "ServerMsg.h"
-#include "Store.h"
 #include "XActionProcessor.h"
-#include <gtest/gtest.h>
 #include <cstring>
-#include <functional>
-#include <memory>
 
 namespace {
 
-VARIANT Text(const std::string &text)
-{
-    VARIANT v;
-    ConfigValue::PutText(&v, text);
-    return v;
-}
-VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
-VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
-
-LONG Set(CConfigObject &o, const char *name, VARIANT v)
-{
-    LONG code = -1;
-    o.SetProperty(name, v, &code);
-    VariantClear(&v);
-    return code;
-}
-
-const char *const kCp = "CPBLK";
-const char *const kVfd = "VFDBLK";
-const char *const kConn = "PLCBLK1";
-
-bool WaitFor(const std::function<bool()> &cond, DWORD limitMs = 15000)
-{
-    ULONGLONG end = GetTickCount64() + limitMs;
-    while (!cond()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(1);
-    }
-    return true;
-}
+using namespace blocktest;
 
 OutputRecord Record(CDataBlock &b, uint16_t start, uint16_t type, uint16_t bit, uint32_t kind,
                     const std::vector<unsigned char> &value)
@@ -66,51 +26,14 @@ OutputRecord Record(CDataBlock &b, uint16_t start, uint16_t type, uint16_t bit, 
     return r;
 }
 
-// Channel Ch1, device Dev1 and block Blk1 (DB20,0, 10 bytes) over the
-// simulated controller, on a store of the test's own; the driver is not
-// started, so the test sends the block's requests itself.
-class BlockWrites : public testing::Test {
+// The tree with block Blk1 at DB20,0..9, enabled; the test sends the
+// block's requests to the controller itself.
+class BlockWrites : public BlockTree {
 protected:
+    BlockWrites() : BlockTree("QORBLW", "DB20,0") {}
     void SetUp() override
     {
-        char dir[MAX_PATH];
-        GetTempPathA(sizeof(dir), dir);
-        std::string path = std::string(dir) + "server_config_datablock.cfg";
-        if (FILE *f = fopen(path.c_str(), "w")) {
-            fprintf(f, "cp CPBLK\nvfd CPBLK VFDBLK\nconnection CPBLK VFDBLK PLCBLK1\n");
-            fclose(f);
-        }
-        char current[MAX_PATH];
-        if (!GetEnvironmentVariableA("S732_CONFIG", current, sizeof current))
-            SetEnvironmentVariableA("S732_CONFIG", path.c_str());
-        std::string name = "QORBLW" + std::to_string(GetCurrentProcessId());
-        store.reset(new CCommonMemory(STORE_STANDARD_GROUPS, name.c_str()));
-        DurationSeparators pinned;
-        pinned.time = ":";
-        pinned.decimal = ".";
-        OverrideDurationSeparators(&pinned);
-        log.reset(new CServerMsg("QOR"));
-        for (LONG s : {SeverityInfo, SeverityWarning, SeverityError, SeverityDebug2})
-            log->SetSwitch(s, TRUE);
-        log->SetView(&view);
-        driver.reset(new CDriver("QOR", "QOR I/O Server", "7.10"));
-        SetServerStore(store.get());
-        channel = new CChannel;
-        ASSERT_EQ(0, Set(*channel, "Name", Text("Ch1")));
-        ASSERT_EQ(0, Set(*channel, "PrimaryCPName", Text(kCp)));
-        ASSERT_EQ(0, Set(*channel, "PrimaryVFDName", Text(kVfd)));
-        ASSERT_EQ(0, driver->AddChannel(channel));
-        device = new CDevice;
-        ASSERT_EQ(0, Set(*device, "Name", Text("Dev1")));
-        ASSERT_EQ(0, Set(*device, "PrimaryConnName", Text(kConn)));
-        ASSERT_EQ(0, channel->AddDevice(device));
-        block = new CDataBlock;
-        ASSERT_EQ(0, Set(*block, "Name", Text("Blk1")));
-        ASSERT_EQ(0, Set(*block, "StartAddress", Text("DB20,0")));
-        ASSERT_EQ(0, Set(*block, "Length", I4(10)));
-        ASSERT_EQ(0, device->AddDataBlock(block));
-        ASSERT_EQ(0, Set(*channel, "Enabled", I2(1)));
-        ASSERT_EQ(0, Set(*device, "Enabled", I2(1)));
+        BlockTree::SetUp();
         ASSERT_EQ(0, Set(*block, "Enabled", I2(1)));
         ASSERT_TRUE(plc.Open(kCp, kVfd, kConn));
         plc->errorConfirmation = 0;
@@ -120,12 +43,7 @@ protected:
     void TearDown() override
     {
         processor.Stop();
-        driver.reset();
-        log->SetView(nullptr);
-        log.reset();
-        OverrideDurationSeparators(nullptr);
-        SetServerStore(nullptr);
-        store.reset();
+        BlockTree::TearDown();
     }
 
     // Sends every queued write to the controller and hands the
@@ -154,21 +72,6 @@ protected:
         plc.ReadDb(20, offset, out.data(), n);
         return out;
     }
-    int LinesContaining(const std::string &part)
-    {
-        int n = 0;
-        for (const std::string &t : view.Texts())
-            n += t.find(part) != std::string::npos;
-        return n;
-    }
-
-    std::unique_ptr<CCommonMemory> store;
-    CRecordingLogView view;
-    std::unique_ptr<CServerMsg> log;
-    std::unique_ptr<CDriver> driver;
-    CChannel *channel = nullptr;
-    CDevice *device = nullptr;
-    CDataBlock *block = nullptr;
     s7sim::Controller plc;
     CXActionProcessor processor;
 };
@@ -280,7 +183,6 @@ struct ValueCase {
     std::vector<unsigned char> controller;   // the value as it reaches the controller
 };
 
-VARIANT R4(float f) { VARIANT v; ConfigValue::PutR4(&v, f); return v; }
 VARIANT Bool(bool b) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_BOOL; V_BOOL(&v) = b ? VARIANT_TRUE : VARIANT_FALSE; return v; }
 VARIANT Ui1(BYTE b) { VARIANT v; VariantInit(&v); V_VT(&v) = VT_UI1; V_UI1(&v) = b; return v; }
 VARIANT Bstr() { return Text("x"); }
