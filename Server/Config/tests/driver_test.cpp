@@ -633,6 +633,24 @@ TEST_F(DriverTree, PollsATreeFromTheSimulatedControllers)
         return image[0] == 2;
     })) << "polled over the primary again";
 
+    // A write from the HMI side: an output record in the store's queue
+    // reaches the controller through the output thread and the device.
+    OutputRecord out;
+    memset(&out, 0, sizeof out);
+    const S7Address &a = blocks[0]->Address();
+    out.address = uint32_t(a.area) << 28 | uint32_t(a.dbNumber) << 15 | 1;
+    out.bitAndType = uint32_t(a.dataType) << 4;
+    out.owner = blocks[0]->Handle();
+    out.kind = OUTPUT_ANALOG;
+    out.length = 1;
+    out.value[0] = 0x77;
+    ASSERT_EQ(0u, driver->Store()->AddOutput(&out));
+    EXPECT_TRUE(WaitFor([&] {
+        unsigned char b = 0;
+        controllers[0]->ReadDb(10, 1, &b, 1);
+        return b == 0x77;
+    })) << "written to the controller";
+
     EXPECT_EQ(0, driver->Stop());
     for (CDataBlock *b : blocks) {
         unsigned short status = 0xFF;
