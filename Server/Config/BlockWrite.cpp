@@ -22,12 +22,6 @@ std::set<const CDataBlock *> g_liveBlocks;   // guarded by g_useLock
 
 const LONG kBadValue = 101, kValueTooLong = 102;
 
-void PostWriteBuildError(const std::string &name, LONG code)
-{
-    LogMessage(SeverityDebug2, "Message build error for datablock %s:  error = 0x%08lX", name.c_str(),
-               static_cast<unsigned long>(code));
-}
-
 void PostMergeError(const std::string &name)
 {
     LogMessage(SeverityDebug2, "Error building Block Write Message for Datablock %s", name.c_str());
@@ -189,7 +183,7 @@ LONG CDataBlock::SingleWrite(const OutputRecord &r)
     }
     if (code != 0) {
         delete msg;
-        PostWriteBuildError(m_name, code);
+        PostBuildLine(m_name, code);
         if (lastError) {
             m_lastError = lastError;
             ++m_msgError;

@@ -84,6 +84,8 @@ public:
     // 1 when refused, else the result of the write.
     LONG WriteData(LONG first, LONG bit, unsigned sigCond, float high, float low, const VARIANT &value);
     size_t PendingBlockWrites() const;
+    // "Message build error for datablock %s:  error = 0x%08lX" at debug 2.
+    static void PostBuildLine(const std::string &name, LONG code);
     bool BlockWritesEnabled() const { return m_blockWrites; }
     // The output record of an automation write (kind, value bytes and
     // length by the VARIANT type; conditioned where the type asks for it);

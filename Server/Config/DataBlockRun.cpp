@@ -40,10 +40,8 @@ bool IsDue(uint32_t now, uint32_t t0, uint32_t t1)
 
 void PostBuildError(const std::string &name, LONG code)
 {
-    if (!g_buildLineArmed.exchange(false))
-        return;
-    LogMessage(SeverityDebug2, "Message build error for datablock %s:  error = 0x%08lX", name.c_str(),
-               static_cast<unsigned long>(code));
+    if (g_buildLineArmed.exchange(false))
+        CDataBlock::PostBuildLine(name, code);
 }
 
 // A normal number or zero; NaN, infinities and denormals are not.
@@ -62,6 +60,12 @@ template <class T> T Load(const unsigned char *p)
 }
 
 } // namespace
+
+void CDataBlock::PostBuildLine(const std::string &name, LONG code)
+{
+    LogMessage(SeverityDebug2, "Message build error for datablock %s:  error = 0x%08lX", name.c_str(),
+               static_cast<unsigned long>(code));
+}
 
 void SetDataBlockTickSource(DataBlockTickFn tick) { g_tick.store(tick ? tick : SystemTicks); }
 uint32_t DataBlockTicks() { return g_tick.load()(); }
