@@ -145,10 +145,12 @@ void CDevice::HandleConnection()
 {
     if (!IsActive())
         return;
+    // The held record and the connection in use change only under the
+    // device lock, as a stop on another thread gives the record up under it.
+    std::lock_guard<std::recursive_mutex> guard(m_blocks.Lock());
     bool reconnect = false;
     if (InterlockedExchange(&m_commFailed, 0)) {
         InterlockedExchange(&m_recovering, 1);
-        std::lock_guard<std::recursive_mutex> guard(m_blocks.Lock());
         for (CDataBlock *block : m_blocks.Items())
             block->ProcessFailure(nullptr);
         reconnect = true;
