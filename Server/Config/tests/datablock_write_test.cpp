@@ -50,8 +50,9 @@ protected:
     // confirmations back; answers how many went.
     int SendWrites()
     {
-        if (!processor.GetState())
+        if (!processor.GetState()) {
             EXPECT_TRUE(processor.Start(kCp, kVfd, nullptr));
+        }
         int sent = 0;
         while (CProtocolMsg *msg = device->WriteQueue().RemoveHead()) {
             EXPECT_EQ(CXAction::DirectionWrite, msg->GetDirection());
