@@ -205,7 +205,10 @@ bool CDataBlock::RunScheduler(bool forced)
         }
         std::lock_guard<std::recursive_mutex> guard(m_lock);
         if (s.t0 == 0 && s.t1 == 0) {
-            uint32_t t = DataBlockTicks();
+            // The window starts at this scan's own tick: a second reading
+            // that ran ahead would put "now" before the window's start and
+            // stop the block on its very first scan.
+            uint32_t t = now;
             s.t0 = t;
             s.t1 = t + m_phase;
             s.a0 = t + m_phase;

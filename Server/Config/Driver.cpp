@@ -1,4 +1,6 @@
 #include "Driver.h"
+#include <vector>
+#include <mutex>
 #include "Channel.h"
 #include "DataBlock.h"
 #include "Device.h"
@@ -12,7 +14,11 @@ QOR_IMPLEMENT_SERIAL(CDriver, CConfigObject, 1)
 
 namespace {
 
-std::atomic<CDriver *> g_current{nullptr};
+// The live drivers, newest last. The newest is the current one; while a
+// configuration loads, the tree being loaded is newest, and when a failed
+// load deletes it the previous tree becomes current again.
+std::mutex g_driversLock;
+std::vector<CDriver *> g_drivers;
 
 const CPropertyTable &DriverTable()
 {
@@ -48,7 +54,8 @@ CDriver::CDriver(const char *acronym, const char *productName, const char *versi
     ReadRegistry();
     CreateStore();
     m_lastLoadTime = ConfigValue::Now();
-    g_current = this;
+    std::lock_guard<std::mutex> guard(g_driversLock);
+    g_drivers.push_back(this);
 }
 
 CDriver::~CDriver()
@@ -56,11 +63,17 @@ CDriver::~CDriver()
     StopOutputThread();
     m_channels.Clear();
     DestroyStore();
-    CDriver *self = this;
-    g_current.compare_exchange_strong(self, nullptr);
+    std::lock_guard<std::mutex> guard(g_driversLock);
+    g_drivers.erase(std::remove(g_drivers.begin(), g_drivers.end(), this), g_drivers.end());
+    if (!g_drivers.empty() && g_drivers.back()->m_store)
+        SetServerStore(g_drivers.back()->m_store);
 }
 
-CDriver *CDriver::Current() { return g_current.load(); }
+CDriver *CDriver::Current()
+{
+    std::lock_guard<std::mutex> guard(g_driversLock);
+    return g_drivers.empty() ? nullptr : g_drivers.back();
+}
 
 const CPropertyTable &CDriver::Properties() const { return DriverTable(); }
 

@@ -192,6 +192,24 @@ TEST_F(BlockRun, StoppedStatusKeepsTheLastValueWithLatchData)
     EXPECT_FALSE(RunAt(9000));
 }
 
+// A clock that moves on between two readings in one scan: the first scan
+// must still poll and keep polling, never stop the block.
+uint32_t MovingTicks() { return g_now++; }
+
+TEST_F(BlockRun, FirstScanOnAMovingClockKeepsPolling)
+{
+    ASSERT_EQ(0, Set(*block, "AccessTime", Text("5")));
+    Enable(*block);
+    SetDataBlockTickSource(MovingTicks);
+    g_now = 1000;
+    ASSERT_TRUE(block->PollDue());
+    CProtocolMsg *msg = device->ReadQueue().RemoveHead();
+    ASSERT_NE(nullptr, msg);
+    Answer(msg, std::vector<unsigned char>(block->BytesInUse()));
+    SetDataBlockTickSource(FakeTicks);
+    EXPECT_TRUE(RunAt(2100)) << "the block stopped on its first scan";
+}
+
 struct OverrunCase {
     const char *primary, *secondary;
     bool busy;     // the read message is still in flight though not outstanding

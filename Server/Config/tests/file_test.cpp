@@ -502,7 +502,8 @@ TEST_F(ConfigFile, TruncatedFileIsReportedAndYieldsNoTree)
         EXPECT_EQ(102, CDevice::NameCounter());
         EXPECT_EQ(103, CDataBlock::NameCounter());
     }
-    // The present tree is whole, and its objects still work.
+    // The present tree is whole, current again, and its objects still work.
+    EXPECT_EQ(&present, CDriver::Current());
     EXPECT_EQ("Line1(Press1(Speeds )Press2(Other ))", Shape(present));
     EXPECT_EQ("Speeds", Get(*b1, "Name"));
     EXPECT_TRUE(channel->IsEnabled());
