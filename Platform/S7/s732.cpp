@@ -547,6 +547,43 @@ int WINAPI s7_discard_msg(DWORD cp_descr)
     return S7LIB_OK;
 }
 
+extern "C++" {
+namespace {
+
+bool LengthFits(const S7ReadPara *) { return true; }
+bool LengthFits(const S7WritePara *para) { return para->var_length <= S7_WRITE_DATA_MAX; }
+
+// A request record's variable text, checked and parsed; the failure is the
+// caller's answer.
+template <class Para>
+int CheckVariable(const Para *para, s7sim::VarRange *range)
+{
+    if (!para || para->access != S7_ACCESS_SYMB_ADDRESS ||
+        !memchr(para->var_name, 0, sizeof(para->var_name)) || !LengthFits(para))
+        return Fail(S7_CLASS_PARAMETER, 1, "invalid request record");
+    if (!s7sim::ParseVarText(para->var_name, range))
+        return Fail(S7_CLASS_PARAMETER, 4, "invalid variable text", para->var_name);
+    return S7LIB_OK;
+}
+
+// The controller memory a range names, or null with the answer made an
+// object-access failure.
+BYTE *RangeMemory(s7sim::Shared *s, const s7sim::VarRange &range, const char *varName, Event *answer)
+{
+    BYTE *memory = s7sim::AreaMemory(s, range.dataBlock, static_cast<s7sim::Area>(range.area), range.dbNumber);
+    if (memory && range.offset + range.bytes <= s7sim::kAreaBytes)
+        return memory;
+    answer->failed = true;
+    answer->errorClass = S7_CLASS_OBJECT_ACCESS;
+    answer->errorNumber = 5;
+    answer->text1 = "object access not possible";
+    answer->text2 = varName;
+    return nullptr;
+}
+
+}  // namespace
+}  // extern "C++"
+
 int WINAPI s7_read_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7ReadPara *para)
 {
     Guard guard;
@@ -554,23 +591,14 @@ int WINAPI s7_read_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7ReadPa
     s7sim::Shared *s;
     if (RequestTarget(cp_descr, cref, &d, &s) != S7LIB_OK)
         return S7LIB_ERR;
-    if (!para || para->access != S7_ACCESS_SYMB_ADDRESS ||
-        !memchr(para->var_name, 0, sizeof(para->var_name)))
-        return Fail(S7_CLASS_PARAMETER, 1, "invalid request record");
     s7sim::VarRange range;
-    if (!s7sim::ParseVarText(para->var_name, &range))
-        return Fail(S7_CLASS_PARAMETER, 4, "invalid variable text", para->var_name);
+    if (CheckVariable(para, &range) != S7LIB_OK)
+        return S7LIB_ERR;
     InterlockedIncrement(&s->reads);
     s->lastOrderId = order_id;
     Event answer;
-    BYTE *memory = s7sim::AreaMemory(s, range.dataBlock, static_cast<s7sim::Area>(range.area), range.dbNumber);
-    if (!memory || range.offset + range.bytes > s7sim::kAreaBytes) {
-        answer.failed = true;
-        answer.errorClass = S7_CLASS_OBJECT_ACCESS;
-        answer.errorNumber = 5;
-        answer.text1 = "object access not possible";
-        answer.text2 = para->var_name;
-    } else {
+    BYTE *memory = RangeMemory(s, range, para->var_name, &answer);
+    if (memory) {
         s7sim::SharedLock lock(s);
         if (range.bit)
             answer.data.push_back((memory[range.offset] >> range.bitNumber) & 1);
@@ -610,22 +638,14 @@ int WINAPI s7_write_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7Write
     s7sim::Shared *s;
     if (RequestTarget(cp_descr, cref, &d, &s) != S7LIB_OK)
         return S7LIB_ERR;
-    if (!para || para->access != S7_ACCESS_SYMB_ADDRESS ||
-        !memchr(para->var_name, 0, sizeof(para->var_name)) || para->var_length > S7_WRITE_DATA_MAX)
-        return Fail(S7_CLASS_PARAMETER, 1, "invalid request record");
     s7sim::VarRange range;
-    if (!s7sim::ParseVarText(para->var_name, &range))
-        return Fail(S7_CLASS_PARAMETER, 4, "invalid variable text", para->var_name);
+    if (CheckVariable(para, &range) != S7LIB_OK)
+        return S7LIB_ERR;
     InterlockedIncrement(&s->writes);
     s->lastOrderId = order_id;
     Event answer;
-    BYTE *memory = s7sim::AreaMemory(s, range.dataBlock, static_cast<s7sim::Area>(range.area), range.dbNumber);
-    if (!memory || range.offset + range.bytes > s7sim::kAreaBytes) {
-        answer.failed = true;
-        answer.errorClass = S7_CLASS_OBJECT_ACCESS;
-        answer.errorNumber = 5;
-        answer.text1 = "object access not possible";
-        answer.text2 = para->var_name;
+    BYTE *memory = RangeMemory(s, range, para->var_name, &answer);
+    if (!memory) {
     } else if (para->var_length != range.bytes) {
         answer.failed = true;
         answer.errorClass = S7_CLASS_TYPE;
