@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "config_values.h"
+
 namespace {
 
 // What the objects sent to the HMI alarm line (its library is not loaded here).
@@ -17,24 +19,7 @@ std::vector<std::pair<std::string, std::string>> g_alarms;
 
 void RecordAlarm(const char *text, const char *source) { g_alarms.emplace_back(text, source); }
 
-VARIANT Text(const std::string &text)
-{
-    VARIANT v;
-    ConfigValue::PutText(&v, text);
-    return v;
-}
-VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
-VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
-VARIANT R4(float f) { VARIANT v; ConfigValue::PutR4(&v, f); return v; }
-
-// Sets one property; answers the per-property code (0 when taken).
-LONG Set(CConfigObject &o, const char *name, VARIANT v)
-{
-    LONG code = -1;
-    o.SetProperty(name, v, &code);
-    VariantClear(&v);
-    return code;
-}
+using namespace configtest;
 
 // The property's value as text, through the VARIANT conversion.
 std::string Get(CConfigObject &o, const char *name)

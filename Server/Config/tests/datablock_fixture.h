@@ -16,28 +16,13 @@
 #include <memory>
 #include <string>
 
+#include "config_values.h"
+
 namespace blocktest {
 
 using s7test::WaitFor;
 
-inline VARIANT Text(const std::string &text)
-{
-    VARIANT v;
-    ConfigValue::PutText(&v, text);
-    return v;
-}
-inline VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
-inline VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
-inline VARIANT R4(float f) { VARIANT v; ConfigValue::PutR4(&v, f); return v; }
-
-// Sets one property; answers the per-property code (0 when taken).
-inline LONG Set(CConfigObject &o, const char *name, VARIANT v)
-{
-    LONG code = -1;
-    o.SetProperty(name, v, &code);
-    VariantClear(&v);
-    return code;
-}
+using namespace configtest;
 
 // The simulated controller of these tests: names no other program uses.
 constexpr const char *kCp = "CPBLK";

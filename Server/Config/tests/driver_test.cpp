@@ -18,6 +18,8 @@
 #include <functional>
 #include <memory>
 
+#include "config_values.h"
+
 namespace {
 
 // The simulated controllers of this program. The library reads its
@@ -51,22 +53,7 @@ public:
 };
 testing::Environment *const g_catalogue = testing::AddGlobalTestEnvironment(new CatalogueEnvironment);
 
-VARIANT Text(const std::string &text)
-{
-    VARIANT v;
-    ConfigValue::PutText(&v, text);
-    return v;
-}
-VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
-VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
-
-LONG Set(CConfigObject &o, const char *name, VARIANT v)
-{
-    LONG code = -1;
-    o.SetProperty(name, v, &code);
-    VariantClear(&v);
-    return code;
-}
+using namespace configtest;
 
 std::string Get(CConfigObject &o, const char *name)
 {

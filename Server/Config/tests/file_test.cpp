@@ -21,6 +21,8 @@
 #include <map>
 #include <memory>
 
+#include "config_values.h"
+
 namespace {
 
 const uint32_t kNone = uint32_t(-1);
@@ -30,15 +32,10 @@ const char kErrorPrefix[] = "CDriverDoc::Serialize Exception : ";
 std::vector<std::string> g_alarms;
 void RecordAlarm(const char *text, const char *) { g_alarms.push_back(text); }
 
-VARIANT Text(const std::string &text)
-{
-    VARIANT v;
-    ConfigValue::PutText(&v, text);
-    return v;
-}
-VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
-VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
-VARIANT R4(float f) { VARIANT v; ConfigValue::PutR4(&v, f); return v; }
+using configtest::I2;
+using configtest::I4;
+using configtest::R4;
+using configtest::Text;
 VARIANT Ms(uint32_t ms) { return Text(ms == kNone ? std::string() : MsToDurationText(ms)); }
 
 void Set(CConfigObject &o, const char *name, VARIANT v)
