@@ -645,14 +645,14 @@ int WINAPI s7_write_req(DWORD cp_descr, DWORD cref, WORD order_id, const S7Write
     s->lastOrderId = order_id;
     Event answer;
     BYTE *memory = RangeMemory(s, range, para->var_name, &answer);
-    if (!memory) {
-    } else if (para->var_length != range.bytes) {
+    // RangeMemory has made the answer a failure when there is no memory.
+    if (memory && para->var_length != range.bytes) {
         answer.failed = true;
         answer.errorClass = S7_CLASS_TYPE;
         answer.errorNumber = 6;
         answer.text1 = "data length does not fit the variable";
         answer.text2 = para->var_name;
-    } else {
+    } else if (memory) {
         s7sim::SharedLock lock(s);
         if (range.bit) {
             BYTE mask = static_cast<BYTE>(1u << range.bitNumber);

@@ -9,6 +9,7 @@
 #include "Driver.h"
 #include "Duration.h"
 #include "S7Library.h"
+#include "../tests/config_values.h"
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,29 +19,18 @@ namespace {
 
 const int kChannels = 4, kDevicesPerChannel = 5;
 
-VARIANT Text(const std::string &text) { VARIANT v; ConfigValue::PutText(&v, text); return v; }
-VARIANT I2(SHORT n) { VARIANT v; ConfigValue::PutI2(&v, n); return v; }
-VARIANT I4(LONG n) { VARIANT v; ConfigValue::PutI4(&v, n); return v; }
+using configtest::I2;
+using configtest::I4;
+using configtest::Set;
+using configtest::Text;
 
-bool Set(CConfigObject &object, const char *name, VARIANT value)
-{
-    VARIANT result;
-    VariantInit(&result);
-    BSTR bname = SysAllocString(std::wstring(name, name + strlen(name)).c_str());
-    LONG rc = object.SetProperty(bname, value, &result);
-    SysFreeString(bname);
-    VariantClear(&value);
-    return rc == 0;
-}
-
+// A counter's value (0 when it cannot be read).
 LONG Get(CConfigObject &object, const char *name)
 {
-    VARIANT value, result;
+    VARIANT value;
     VariantInit(&value);
-    VariantInit(&result);
-    BSTR bname = SysAllocString(std::wstring(name, name + strlen(name)).c_str());
-    object.GetProperty(bname, &value, &result);
-    SysFreeString(bname);
+    LONG code = 0;
+    object.GetProperty(name, &value, &code);
     LONG n = V_VT(&value) == VT_I4 ? V_I4(&value) : 0;
     VariantClear(&value);
     return n;
