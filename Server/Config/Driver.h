@@ -68,6 +68,15 @@ public:
     // device asked for; out: the device's reference.
     LONG SetDataAddress(const char *text, uint32_t item, uint32_t *deviceRef, uint32_t *addressWord,
                         uint32_t *internalAddress, unsigned short *index, uint32_t *handle);
+    // The canonical text of an HMI item: "!Keyword:Object" for a control
+    // item (internal address 0x10000000 or more), "Device:StartAddr" for
+    // an analog item (kind 3 in the low byte of item), with ":Bit" for a
+    // digital one (kind 2); the hint text for anything else. Answers 0.
+    LONG GetDataAddress(uint32_t addressWord, uint32_t internalAddress, uint32_t blockHandle, uint32_t item,
+                        std::string *text) const;
+    // Copy or move of a device to a channel under a new name: accepted and
+    // left undone (0).
+    LONG CopyDevice(CDevice *device, const std::string &newName, CChannel *channel, bool move);
     // on: add the HMI point's registration to the block, else remove it.
     LONG RegisterException(bool on, CDataBlock *block, uint32_t address, uint32_t internalAddress, uint8_t tag,
                            uint16_t id, uint8_t kind, uint32_t hmiValue);

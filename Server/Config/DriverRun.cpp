@@ -316,6 +316,40 @@ LONG CDriver::SetDataAddress(const char *text, uint32_t, uint32_t *deviceRef, ui
     return result;
 }
 
+LONG CDriver::GetDataAddress(uint32_t addressWord, uint32_t internalAddress, uint32_t blockHandle, uint32_t item,
+                              std::string *text) const
+{
+    static const char *const keywords[4] = {"!Switch", "!Poll", "!Mode", "!Send"};
+    *text = kDataAddressHint;
+    if (blockHandle == 0)
+        return 0;
+    if (internalAddress >= 0x10000000u) {
+        unsigned number = internalAddress >> 28;
+        CConfigObject *object = static_cast<CConfigObject *>(
+            LiveObjectFromHandle(blockHandle, CConfigObject::StaticClass()));
+        if (number >= 1 && number <= 4 && object)
+            *text = std::string(keywords[number - 1]) + ":" + object->Name();
+        return 0;
+    }
+    CDataBlock *block = LiveObjectAs<CDataBlock>(blockHandle);
+    unsigned kind = item & 0xFF;
+    if (!block || !block->Device() || (kind != 2 && kind != 3))
+        return 0;
+    // The position comes from the address word, the type from the block.
+    S7Address address = block->Address();
+    address.area = uint16_t(addressWord >> 28);
+    address.dbNumber = uint16_t((addressWord >> 15) & 0x1FFF);
+    address.start = uint16_t(addressWord & 0x7FFF);
+    address.bit = uint16_t(internalAddress & 0xF);
+    std::string position;
+    if (Types().FormatAddress(address, position, kind == 2 ? 1 : 0) != S7_OK)
+        return 0;
+    *text = block->Device()->Name() + ":" + position;
+    return 0;
+}
+
+LONG CDriver::CopyDevice(CDevice *, const std::string &, CChannel *, bool) { return 0; }
+
 LONG CDriver::ResolveControlName(const std::string &text, uint32_t *internalAddress, uint32_t *handle)
 {
     static const char *const keywords[4] = {" !SWITCH", " !POLL", " !MODE", " !SEND"};
