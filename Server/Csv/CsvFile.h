@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <string>
 #include "QORDriver.h"
+#include "CsvText.h"   // CsvLogRow
 
 // Status codes the calls below return (the document's codes of the same meaning).
 enum : LONG {
@@ -20,14 +21,6 @@ enum : LONG {
     CSV_E_IMPORT = LONG(0xC104000C),       // the CSV import failed
     CSV_W_OLD_DIALECT = LONG(0x8104000D),  // older dialect, its import was not allowed
     // E_FAIL: a new configuration cannot be made, or the list separator cannot be read.
-};
-
-// One row of the message log's view, as the report prints it.
-struct CsvLogRow {
-    int image = 0;        // the severity's icon: 0 INFO ... 6 DBG3; above 6 fails the report
-    std::string message;  // the "Message" column
-    std::string date;     // the "Date" column
-    std::string time;     // the "Time" column
 };
 
 // What the import, export and report need from the configuration document.
@@ -55,7 +48,8 @@ public:
     //     still be the current one.
     //   EndImportTree(true): the import succeeded; delete the tree set aside.
     //   EndImportTree(false): the import failed; delete what was built and
-    //     make the tree set aside current again, as it was.
+    //     make the tree set aside current again, as it was (its modified mark
+    //     too: the adds of the automation object mark the document).
     // Every successful BeginImportTree is followed by exactly one EndImportTree.
     virtual HRESULT BeginImportTree() = 0;
     virtual void EndImportTree(bool succeeded) = 0;
