@@ -722,32 +722,44 @@ HRESULT CsvExport(IQORDriver *app, ICsvHost &host, const std::string &path)
     return S_OK;
 }
 
+namespace {
+
+// The part both dialects share once the file is known to be theirs: the flag
+// on, a fresh tree, the separator, the lines; the tree kept only on success.
+HRESULT ImportFile(IQORDriver *app, ICsvHost &host, const std::string &path, const std::string &separator,
+                   HRESULT (*importLines)(IQORDriver *, const std::vector<std::string> &, const std::string &))
+{
+    ImportScope scope(host);
+    if (!scope.Begin()) {
+        LogMessage(SeverityError, CsvFileError, "New configuration");
+        return E_FAIL;
+    }
+    std::string own = separator;
+    if (own.empty() && !host.GetListSeparator(own)) {
+        LogMessage(SeverityError, CsvFileError, "");
+        return E_FAIL;
+    }
+    std::vector<std::string> lines;
+    HRESULT hr = ReadImportFile(host, path, lines);
+    if (SUCCEEDED(hr))
+        hr = importLines(app, lines, own);
+    if (FAILED(hr))
+        return hr;
+    LogMessage(SeverityInfo, "CSV file %s loaded", path.c_str());
+    scope.Succeeded();
+    return S_OK;
+}
+
+}  // namespace
+
 HRESULT CsvImport(IQORDriver *app, ICsvHost &host, const std::string &path)
 {
     if (!app || !CanOpenForReading(path)) {
         LogMessage(SeverityError, CsvFileError, InvalidFileName);
         return CSV_E_FILE;
     }
-    ImportScope scope(host);
-    if (!scope.Begin()) {
-        LogMessage(SeverityError, CsvFileError, "New configuration");
-        return E_FAIL;
-    }
-    std::string separator;
-    if (!host.GetListSeparator(separator)) {
-        LogMessage(SeverityError, CsvFileError, "");
-        return E_FAIL;
-    }
-    std::vector<std::string> lines;
-    HRESULT hr = ReadImportFile(host, path, lines);
-    if (FAILED(hr))
-        return hr;
-    hr = ImportOwnLines(app, lines, separator);
-    if (FAILED(hr))
-        return hr;
-    LogMessage(SeverityInfo, "CSV file %s loaded", path.c_str());
-    scope.Succeeded();
-    return S_OK;
+    // The own dialect reads its separator after the new tree is made.
+    return ImportFile(app, host, path, std::string(), ImportOwnLines);
 }
 
 HRESULT CsvImportOld(IQORDriver *app, ICsvHost &host, const std::string &path)
@@ -767,21 +779,7 @@ HRESULT CsvImportOld(IQORDriver *app, ICsvHost &host, const std::string &path)
         LogMessage(SeverityError, CsvFileError, "Failed when retrieving locale information");
         return E_FAIL;
     }
-    ImportScope scope(host);
-    if (!scope.Begin()) {
-        LogMessage(SeverityError, CsvFileError, "New configuration");
-        return E_FAIL;
-    }
-    std::vector<std::string> lines;
-    HRESULT hr = ReadImportFile(host, path, lines);
-    if (FAILED(hr))
-        return hr;
-    hr = ImportOldLines(app, lines, separator);
-    if (FAILED(hr))
-        return hr;
-    LogMessage(SeverityInfo, "CSV file %s loaded", path.c_str());
-    scope.Succeeded();
-    return S_OK;
+    return ImportFile(app, host, path, separator, ImportOldLines);
 }
 
 HRESULT CsvIsOldDialect(const std::string &path)

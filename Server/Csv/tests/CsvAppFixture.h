@@ -74,9 +74,11 @@ protected:
     // name=value pairs to the automation object's add members.
     typedef std::vector<std::pair<std::string, std::string>> Props;
     static void Arrays(const Props &props, VARIANT &names, VARIANT &values);
-    LONG AddChannel(const Props &props);
-    LONG AddDevice(LONG channel, const Props &props);
-    LONG AddDataBlock(LONG device, const Props &props);
+    // kind: 2 channel, 3 device, 4 data block.
+    LONG Add(int kind, LONG parent, const Props &props);
+    LONG AddChannel(const Props &props) { return Add(2, 0, props); }
+    LONG AddDevice(LONG channel, const Props &props) { return Add(3, channel, props); }
+    LONG AddDataBlock(LONG device, const Props &props) { return Add(4, device, props); }
     // A property of the object named, as text ("" when it cannot be read).
     std::string Get(const std::string &object, const std::string &property);
     // Names of the tree in order, "channel/device/block".

@@ -43,37 +43,15 @@ void CsvAppTest::Arrays(const Props &props, VARIANT &names, VARIANT &values)
     values.parray = Strings(v);
 }
 
-LONG CsvAppTest::AddChannel(const Props &props)
+LONG CsvAppTest::Add(int kind, LONG parent, const Props &props)
 {
     VARIANT names, values, errors;
     VariantInit(&errors);
     Arrays(props, names, values);
     LONG handle = 0;
-    HRESULT hr = app->AddChannel(names, values, &errors, &handle);
-    EXPECT_EQ(S_OK, hr) << props[0].second;
-    VariantClear(&names), VariantClear(&values), VariantClear(&errors);
-    return handle;
-}
-
-LONG CsvAppTest::AddDevice(LONG channel, const Props &props)
-{
-    VARIANT names, values, errors;
-    VariantInit(&errors);
-    Arrays(props, names, values);
-    LONG handle = 0;
-    HRESULT hr = app->AddDevice(channel, names, values, &errors, &handle);
-    EXPECT_EQ(S_OK, hr) << props[0].second;
-    VariantClear(&names), VariantClear(&values), VariantClear(&errors);
-    return handle;
-}
-
-LONG CsvAppTest::AddDataBlock(LONG device, const Props &props)
-{
-    VARIANT names, values, errors;
-    VariantInit(&errors);
-    Arrays(props, names, values);
-    LONG handle = 0;
-    HRESULT hr = app->AddDataBlock(device, names, values, &errors, &handle);
+    HRESULT hr = kind == 2   ? app->AddChannel(names, values, &errors, &handle)
+                 : kind == 3 ? app->AddDevice(parent, names, values, &errors, &handle)
+                             : app->AddDataBlock(parent, names, values, &errors, &handle);
     EXPECT_EQ(S_OK, hr) << props[0].second;
     VariantClear(&names), VariantClear(&values), VariantClear(&errors);
     return handle;

@@ -144,6 +144,37 @@ TEST_F(CsvAppTest, RefusedAddReportsEachProperty)
     EXPECT_EQ(tree, Tree());
 }
 
+TEST_F(CsvAppTest, RefusedAttachReportsTheCodesText)
+{
+    ASSERT_EQ(CSV_E_IMPORT, CsvImport(app.get(), host, CsvFixture("duplicate_name.csv")));
+    std::vector<std::string> errors = log.Errors();
+    ASSERT_EQ(2u, errors.size()) << testing::PrintToString(errors);
+    EXPECT_EQ(0u, errors[0].find("CSV Line 5, ")) << errors[0];
+    EXPECT_EQ(std::string::npos, errors[0].find("0xC1030301")) << "the message table's text, not the number";
+    EXPECT_TRUE(Tree().empty());
+}
+
+TEST_F(CsvAppTest, RoundTripWithAnotherSeparator)
+{
+    BuildFullTree();
+    std::vector<std::string> tree = Tree();
+    host.separator = ";";
+    CTempFile first("semi1.csv"), second("semi2.csv");
+    ASSERT_EQ(S_OK, CsvExport(app.get(), host, first.path));
+    std::string text = first.Read();
+    EXPECT_NE(std::string::npos, text.find("\r\nPress1;Temps;\"\"\"quoted\"\" start\";DB10,100;8;"));
+    ASSERT_EQ(S_OK, CsvImport(app.get(), host, first.path)) << testing::PrintToString(log.Errors());
+    EXPECT_EQ(tree, Tree());
+    ASSERT_EQ(S_OK, CsvExport(app.get(), host, second.path));
+    EXPECT_EQ(text, second.Read());
+
+    // The system's own separator is what the document's host reads by default.
+    std::string separator;
+    ASSERT_TRUE(host.ICsvHost::GetListSeparator(separator));
+    EXPECT_FALSE(separator.empty());
+    EXPECT_LE(separator.size(), 3u);
+}
+
 TEST_F(CsvAppTest, NewConfigurationRefusedLeavesTheFlagOff)
 {
     host.beginTree = [] { return E_FAIL; };
