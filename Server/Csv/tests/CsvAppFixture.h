@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 #include "ConfigFile.h"
+#include "ConfigObject.h"
 #include "CsvTestHost.h"
 #include "Driver.h"
 #include "DriverApp.h"
@@ -60,6 +61,7 @@ protected:
             savedModified = appHost.modified;
             return app->SetConfigurationRoot(nullptr);
         };
+        host.onImporting = [](bool on) { SetConfigImporting(on); };
         host.endTree = [this](bool succeeded) {
             if (succeeded)
                 return;
@@ -69,7 +71,11 @@ protected:
             appHost.modified = savedModified;
         };
     }
-    void TearDown() override { app.reset(); }
+    void TearDown() override
+    {
+        app.reset();
+        SetConfigImporting(false);
+    }
 
     // name=value pairs to the automation object's add members.
     typedef std::vector<std::pair<std::string, std::string>> Props;

@@ -24,6 +24,8 @@ public:
     // The tree swap, as the document does it; the test supplies what it means.
     std::function<HRESULT()> beginTree = [] { return S_OK; };
     std::function<void(bool)> endTree = [](bool) {};
+    // What the import flag means to the rest of the server.
+    std::function<void(bool)> onImporting = [](bool) {};
 
     bool importing = false;
     int importingOn = 0, importingOff = 0;
@@ -42,6 +44,7 @@ public:
     {
         importing = on;
         ++(on ? importingOn : importingOff);
+        onImporting(on);
     }
     void SetModified() override { ++modified; }
     HRESULT BeginImportTree() override

@@ -132,6 +132,31 @@ TEST_F(CsvAppTest, FailedImportsKeepTheConfiguration)
     EXPECT_EQ(std::vector<bool>(6, false), host.ends);
 }
 
+// While the import runs the enable lines are silent; after a failed import
+// they are heard again.
+TEST_F(CsvAppTest, FailedImportGivesTheEnableLinesBack)
+{
+    BuildFullTree();
+    size_t before = log.Texts().size();
+    ASSERT_EQ(CSV_E_IMPORT, CsvImport(app.get(), host, CsvFixture("enabled_then_missing.csv")));
+    std::vector<std::string> texts = log.Texts();
+    texts.erase(texts.begin(), texts.begin() + before);
+    for (const std::string &text : texts)
+        EXPECT_EQ(std::string::npos, text.find(" Enabled")) << text;
+    EXPECT_EQ("CSV Line 8, Gone Not Found", log.Errors().front());
+
+    VARIANT names, values, errors;
+    names.vt = values.vt = VT_BSTR;
+    names.bstrVal = SysAllocString(L"Enabled");
+    values.bstrVal = SysAllocString(L"-1");
+    VariantInit(&errors);
+    BSTR spare = SysAllocString(L"Spare");
+    EXPECT_EQ(S_OK, app->SetPropertyData2(spare, names, values, &errors));
+    EXPECT_EQ("Channel Spare Enabled", log.Texts().back());
+    SysFreeString(spare);
+    VariantClear(&names), VariantClear(&values), VariantClear(&errors);
+}
+
 TEST_F(CsvAppTest, RefusedAddReportsEachProperty)
 {
     BuildFullTree();
