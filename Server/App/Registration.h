@@ -1,0 +1,33 @@
+// Self-registration of the server under HKEY_CLASSES_ROOT: the ProgIDs, the
+// class key with its local server (or the NT service), the AppID with its
+// DCOM rights, and the type library.
+#pragma once
+#include <string>
+#include "ServerVersion.h"
+
+// What the command line asks for, tested upper-cased in this order
+// ("UNREGSERVER" first: it holds "REGSERVER").
+enum class CommandLineAction { Unregister, Register, RegisterService, StartedByCom, PlainStart };
+CommandLineAction ParseCommandLine(const std::string &commandLine);
+
+// What a service registration runs the service under. The logon-account
+// dialog is not part of this program yet: registration as a service uses
+// the system account.
+struct CServiceAccount {
+    std::string account;    // empty: the system account
+    std::string password;
+};
+
+// The program path registered for the local server and the service: the
+// module path in quotes (it may hold blanks) followed by the switch.
+std::string QuotedCommand(const std::string &modulePath, const char *switchText);
+
+// The REGSERVER (service false) or REGSERVICE (service true) work. Logs
+// every failure as fatal and success as information; true on success.
+bool RegisterServer(const CServerNames &names, bool service);
+
+// The UNREGSERVER work; the type library's registration stays.
+bool UnregisterServer(const CServerNames &names);
+
+// Whether the service control manager knows the service.
+bool IsServiceInstalled(const std::string &serviceName);

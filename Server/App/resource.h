@@ -1,0 +1,22 @@
+// Resource and command ids of the server program.
+#pragma once
+#define IDR_MAINFRAME 128
+#define IDD_ABOUTBOX 100
+#define IDC_ABOUT_PRODUCT 1009
+#define IDC_ABOUT_VERSION 1011
+
+#define ID_FILE_NEW 0xE100
+#define ID_FILE_OPEN 0xE101
+#define ID_FILE_SAVE_AS 0xE103
+#define ID_APP_ABOUT 0xE140
+#define ID_APP_EXIT 0xE141   // 57665
+
+#define ID_LOG_CLEAR 32771
+#define ID_LOG_ERRORS 32772
+#define ID_LOG_WARNINGS 32773
+#define ID_LOG_INFO 32774
+#define ID_LOG_DEBUG1 32775
+#define ID_LOG_DEBUG2 32776
+#define ID_LOG_DEBUG3 32777
+#define ID_DRIVER_START 32778
+#define ID_DRIVER_STOP 32779
