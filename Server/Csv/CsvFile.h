@@ -81,7 +81,10 @@ HRESULT CsvExport(IQORDriver *app, ICsvHost &host, const std::string &path);
 // when no new configuration can be made or the separator cannot be read;
 // CSV_E_IMPORT for a file that does not import (bad title, a row with too
 // many or too few values, a parent not found, an add refused, a read error).
-// On any failure the configuration is the one before the call.
+// A row has one value per name of its section's header; separators after the
+// last value (empty fields beyond the names) are ignored. A data row before
+// the first section header stops the import. On any failure the
+// configuration is the one before the call.
 HRESULT CsvImport(IQORDriver *app, ICsvHost &host, const std::string &path);
 
 // The same for a file in the older report dialect ("K_5  Driver
