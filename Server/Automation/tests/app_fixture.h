@@ -1,8 +1,6 @@
-// What the automation tests share: a host that fakes the server module (its
-// COM identity hands out the object's interfaces; the main window and the
-// document only record what they are asked), the automation object on a
-// real configuration tree with the message log recording, and VARIANT
-// builders for the property-array protocol.
+// What the automation tests share: the automation object on a real
+// configuration tree with a test host (test_host.h) and the message log
+// recording, and VARIANT builders for the property-array protocol.
 #pragma once
 #include "DriverApp.h"
 #include "Channel.h"
@@ -15,6 +13,7 @@
 #include "LogTestDoubles.h"
 #include "ServerMsg.h"
 #include "tests/TypeLibFile.h"
+#include "test_host.h"
 #include "tests/config_values.h"
 #include "tests/datablock_fixture.h"
 #include <gtest/gtest.h>
@@ -25,84 +24,6 @@
 #include <vector>
 
 namespace apptest {
-
-// Fakes Hadrel's COM server module around the automation object.
-class TestHost : public IDriverAppHost {
-public:
-    CDriverApp *app = nullptr;
-    LONG refs = 0;
-    bool visible = false;
-    int shows = 0, closes = 0, clears = 0;
-    bool closeFails = false;
-    bool modified = false;
-    bool importing = false;
-    bool importOld = false;              // DocumentOpen reports the older CSV dialect
-    HRESULT documentResult = S_OK;       // what the document commands answer
-    bool throwOnModified = false;        // DocumentModified throws, to reach the catch-all
-    std::vector<std::string> calls;      // "New", "Save <path>", "Open <path> <allowOld>"
-
-    HRESULT ModuleQueryInterface(REFIID iid, void **out) override
-    {
-        *out = nullptr;
-        IUnknown *part = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IDriver) ||
-            IsEqualIID(iid, IID_IQORDriver))
-            part = static_cast<IQORDriver *>(app);
-        else if (IsEqualIID(iid, IID_ISupportErrorInfo))
-            part = app->ErrorInfoPart();
-        else if (IsEqualIID(iid, IID_IDriverMessage))
-            part = app->MessagePart();
-        else if (IsEqualIID(iid, IID_IOPCConnections))
-            part = app->OpcConnectionsPart();
-        if (!part)
-            return E_NOINTERFACE;
-        *out = part;
-        ModuleAddRef();
-        return S_OK;
-    }
-    ULONG ModuleAddRef() override { return ULONG(InterlockedIncrement(&refs)); }
-    ULONG ModuleRelease() override { return ULONG(InterlockedDecrement(&refs)); }
-
-    bool IsMainWindowVisible() override { return visible; }
-    void ShowMainWindow(bool show) override
-    {
-        visible = show;
-        ++shows;
-    }
-    bool PostMainWindowClose() override
-    {
-        ++closes;
-        return !closeFails;
-    }
-    HRESULT DocumentNew() override
-    {
-        calls.push_back("New");
-        return documentResult;
-    }
-    HRESULT DocumentSave(const std::string &path) override
-    {
-        calls.push_back("Save " + path);
-        if (SUCCEEDED(documentResult))
-            modified = false;
-        return documentResult;
-    }
-    HRESULT DocumentOpen(const std::string &path, bool allowOldCsv, bool *importedOld) override
-    {
-        calls.push_back("Open " + path + (allowOldCsv ? " 1" : " 0"));
-        if (importedOld)
-            *importedOld = importOld;
-        return documentResult;
-    }
-    bool DocumentModified() override
-    {
-        if (throwOnModified)
-            throw std::runtime_error("document gone");
-        return modified;
-    }
-    void SetDocumentModified() override { modified = true; }
-    bool DocumentImporting() override { return importing; }
-    void ClearDocumentStatus() override { ++clears; }
-};
 
 // VARIANT builders; each result is owned by the caller (Variant clears it).
 struct Variant {
