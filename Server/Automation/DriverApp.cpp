@@ -140,6 +140,52 @@ HRESULT CreateVariantSafeArray(LONG count, SAFEARRAY **out)
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+// --- dispatch through one type information ------------------------------------
+
+namespace {
+
+// IDispatch of a dual interface whose type information is held (or null).
+struct TypeInfoDispatch {
+    static HRESULT Count(UINT *count)
+    {
+        if (!count)
+            return E_INVALIDARG;
+        *count = 1;
+        return S_OK;
+    }
+    static HRESULT Info(ITypeInfo *held, UINT index, ITypeInfo **info)
+    {
+        if (!info)
+            return E_INVALIDARG;
+        *info = nullptr;
+        if (index != 0)
+            return DISP_E_BADINDEX;
+        if (!held)
+            return E_FAIL;
+        held->AddRef();
+        *info = held;
+        return S_OK;
+    }
+    static HRESULT Ids(ITypeInfo *held, REFIID iid, LPOLESTR *names, UINT count, DISPID *ids)
+    {
+        if (!IsEqualIID(iid, IID_NULL))
+            return DISP_E_UNKNOWNINTERFACE;
+        return held ? DispGetIDsOfNames(held, names, count, ids) : E_FAIL;
+    }
+    static HRESULT Call(void *object, ITypeInfo *held, DISPID id, REFIID iid, WORD flags, DISPPARAMS *params,
+                        VARIANT *result, EXCEPINFO *exception, UINT *argError)
+    {
+        if (!IsEqualIID(iid, IID_NULL))
+            return DISP_E_UNKNOWNINTERFACE;
+        if (!held)
+            return E_FAIL;
+        // A failing member's error information becomes the EXCEPINFO here.
+        return DispInvoke(object, held, id, flags, params, result, exception, argError);
+    }
+};
+
+} // namespace
+
 // --- the interface parts ----------------------------------------------------
 
 // Every part answers for the module's identity.
@@ -177,41 +223,20 @@ public:
         return typeLib && SUCCEEDED(typeLib->GetTypeInfoOfGuid(IID_IDriverMessage, &m_typeInfo)) && m_typeInfo;
     }
     QOR_FORWARD_IUNKNOWN(m_owner)
-    STDMETHODIMP GetTypeInfoCount(UINT *count) override
-    {
-        if (!count)
-            return E_INVALIDARG;
-        *count = 1;
-        return S_OK;
-    }
+    STDMETHODIMP GetTypeInfoCount(UINT *count) override { return TypeInfoDispatch::Count(count); }
     STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo **info) override
     {
-        if (!info)
-            return E_INVALIDARG;
-        *info = nullptr;
-        if (index != 0)
-            return DISP_E_BADINDEX;
-        if (!m_typeInfo)
-            return E_FAIL;
-        m_typeInfo->AddRef();
-        *info = m_typeInfo;
-        return S_OK;
+        return TypeInfoDispatch::Info(m_typeInfo, index, info);
     }
     STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR *names, UINT count, LCID, DISPID *ids) override
     {
-        if (!IsEqualIID(iid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
-        return m_typeInfo ? DispGetIDsOfNames(m_typeInfo, names, count, ids) : E_FAIL;
+        return TypeInfoDispatch::Ids(m_typeInfo, iid, names, count, ids);
     }
     STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                         EXCEPINFO *exception, UINT *argError) override
     {
-        if (!IsEqualIID(iid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
-        if (!m_typeInfo)
-            return E_FAIL;
-        return DispInvoke(static_cast<IDriverMessage *>(this), m_typeInfo, id, flags, params, result, exception,
-                          argError);
+        return TypeInfoDispatch::Call(static_cast<IDriverMessage *>(this), m_typeInfo, id, iid, flags, params, result,
+                                      exception, argError);
     }
     STDMETHODIMP LogInfo(BSTR text) override { return Post(SeverityInfo, text); }
     STDMETHODIMP LogWarning(BSTR text) override { return Post(SeverityWarning, text); }
@@ -517,43 +542,25 @@ STDMETHODIMP CDriverApp::QueryInterface(REFIID iid, void **out)
 STDMETHODIMP_(ULONG) CDriverApp::AddRef() { return m_host ? m_host->ModuleAddRef() : 1; }
 STDMETHODIMP_(ULONG) CDriverApp::Release() { return m_host ? m_host->ModuleRelease() : 1; }
 
-STDMETHODIMP CDriverApp::GetTypeInfoCount(UINT *count)
-{
-    if (!count)
-        return E_INVALIDARG;
-    *count = 1;
-    return S_OK;
-}
+STDMETHODIMP CDriverApp::GetTypeInfoCount(UINT *count) { return TypeInfoDispatch::Count(count); }
 
 STDMETHODIMP CDriverApp::GetTypeInfo(UINT index, LCID, ITypeInfo **info)
 {
-    if (!info)
-        return E_INVALIDARG;
-    *info = nullptr;
-    if (index != 0)
-        return DISP_E_BADINDEX;
-    if (!m_typeInfo)
-        return E_FAIL;
-    m_typeInfo->AddRef();
-    *info = m_typeInfo;
-    return S_OK;
+    return TypeInfoDispatch::Info(m_typeInfo, index, info);
 }
 
 STDMETHODIMP CDriverApp::GetIDsOfNames(REFIID iid, LPOLESTR *names, UINT count, LCID, DISPID *ids)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    return m_typeInfo ? DispGetIDsOfNames(m_typeInfo, names, count, ids) : E_FAIL;
+    return TypeInfoDispatch::Ids(m_typeInfo, iid, names, count, ids);
 }
 
+// The IDriver type information: the members of IQORDriver's end are reached
+// through the vtable only.
 STDMETHODIMP CDriverApp::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                                 EXCEPINFO *exception, UINT *argError)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    if (!m_typeInfo)
-        return E_FAIL;
-    return DispInvoke(static_cast<IDriver *>(this), m_typeInfo, id, flags, params, result, exception, argError);
+    return TypeInfoDispatch::Call(static_cast<IDriver *>(this), m_typeInfo, id, iid, flags, params, result, exception,
+                                  argError);
 }
 
 // --- application, names and files -------------------------------------------

@@ -134,6 +134,15 @@ HRESULT ApplyProperties(CConfigObject &object, SAFEARRAY *names, const VARIANT &
     }
 }
 
+// The errors array prepared, then the properties applied.
+HRESULT ApplyArray(CConfigObject &object, SAFEARRAY *names, const VARIANT &values, VARIANT *errors, bool *applied,
+                   bool *partial)
+{
+    SAFEARRAY *errorArray = nullptr;
+    HRESULT hr = PrepareArray(errors, names, &errorArray);
+    return FAILED(hr) ? hr : ApplyProperties(object, names, values, errorArray, applied, partial);
+}
+
 const char *KindText(CDriverApp::HandleKind kind)
 {
     switch (kind) {
@@ -182,12 +191,8 @@ HRESULT CDriverApp::AddObject(HandleKind parentKind, LONG parentHandle, VARIANT 
     if (V_VT(&nameList.v) != VT_EMPTY) {
         if (V_VT(&nameList.v) != kVariantArray || V_VT(&valueList.v) == VT_EMPTY)
             return E_INVALIDARG;
-        SAFEARRAY *errorArray = nullptr;
-        HRESULT hr = PrepareArray(errors, V_ARRAY(&nameList.v), &errorArray);
-        if (FAILED(hr))
-            return hr;
         bool applied = false, partial = false;
-        hr = ApplyProperties(*object, V_ARRAY(&nameList.v), valueList.v, errorArray, &applied, &partial);
+        HRESULT hr = ApplyArray(*object, V_ARRAY(&nameList.v), valueList.v, errors, &applied, &partial);
         if (FAILED(hr))
             return hr;
         // All or nothing: a client gets no half-configured object.
@@ -322,12 +327,8 @@ HRESULT CDriverApp::SetPropertyArray(LONG handle, VARIANT &names, VARIANT &value
         return S_OK;
     }
 
-    SAFEARRAY *errorArray = nullptr;
-    HRESULT hr = PrepareArray(errors, V_ARRAY(&nameList.v), &errorArray);
-    if (FAILED(hr))
-        return hr;
     bool applied = false, partial = false;
-    hr = ApplyProperties(*object, V_ARRAY(&nameList.v), valueList.v, errorArray, &applied, &partial);
+    HRESULT hr = ApplyArray(*object, V_ARRAY(&nameList.v), valueList.v, errors, &applied, &partial);
     // Properties already taken stay taken, so the document has changed even
     // when a later one stopped the request.
     if ((SUCCEEDED(hr) || applied) && m_host)

@@ -4,6 +4,7 @@
 // and the class factory. Calls go through the vtable as a client's would.
 #include "app_fixture.h"
 #include "CommonMemory.h"
+#include "tests/fake_driver_clock.h"
 
 using namespace apptest;
 
@@ -319,15 +320,10 @@ TEST_F(AppMembers, ClientReferencesAndQuit)
     opc->Release();
 }
 
-// The start rule's clock, moved by the test.
-ULONGLONG g_clock = 0;
-std::vector<DWORD> g_slept;
-ULONGLONG FakeClock() { return g_clock; }
-void FakeSleep(DWORD ms)
-{
-    g_slept.push_back(ms);
-    g_clock += ULONGLONG(ms) * 10000;
-}
+using configtest::FakeClock;
+using configtest::FakeSleep;
+using configtest::g_clock;
+using configtest::g_slept;
 
 TEST_F(AppMembers, StartAndStop)
 {

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "config_values.h"
+#include "fake_driver_clock.h"
 
 namespace {
 
@@ -342,15 +343,6 @@ TEST_F(DriverTree, SwitchingConnections)
     EXPECT_EQ(nullptr, device->HeldRecord());
     EXPECT_EQ(0, record->users);
     EXPECT_EQ(nullptr, record->processor) << "the last user's release retires the processor";
-}
-
-ULONGLONG g_clock = 0;
-std::vector<DWORD> g_slept;
-ULONGLONG FakeClock() { return g_clock; }
-void FakeSleep(DWORD ms)
-{
-    g_slept.push_back(ms);
-    g_clock += ULONGLONG(ms) * 10000;
 }
 
 TEST_F(DriverTree, StartWaitsFiveSecondsAfterAStop)
