@@ -389,22 +389,26 @@ void CDriverApp::ReadDefaults()
         if (key.ReadValue(name, &buffer[0], &length) != 0)
             return false;
         buffer.resize(strlen(buffer.c_str()));
-        if (!buffer.empty())
-            *value = buffer;
+        *value = buffer;
         return true;
     };
-    std::string folder = m_defaultFilePath, name = m_defaultFileName;
+    std::string folder, name;
     bool ok = readText("DriverDefaultConfigFilePath", &folder);
     if (ok) {
-        if (folder.empty() || folder.back() != '\\')
-            folder += '\\';
-        m_defaultFilePath = folder;
+        // An empty value leaves the current one.
+        if (!folder.empty()) {
+            if (folder.back() != '\\')
+                folder += '\\';
+            m_defaultFilePath = folder;
+        }
         ok = readText("DriverDefaultConfigFileName", &name);
     }
     if (ok) {
-        if (name.find('.') == std::string::npos)
-            name += "." + Lower(m_acronym);
-        m_defaultFileName = name;
+        if (!name.empty()) {
+            if (name.find('.') == std::string::npos)
+                name += "." + Lower(m_acronym);
+            m_defaultFileName = name;
+        }
         m_fullDefaultFileName = m_defaultFilePath + m_defaultFileName;
         unsigned long save = 1;
         ok = key.ReadValue("FileSaveOnBrentaExit", &save) == 0;

@@ -36,6 +36,14 @@ HRESULT Resolve(const VARIANT &in, Variant *out)
     return VariantCopyInd(&out->v, const_cast<VARIANT *>(&in));
 }
 
+// The caller's own VARIANT behind an out argument that refers to it.
+VARIANT *Target(VARIANT *arg)
+{
+    while (arg && V_VT(arg) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(arg))
+        arg = V_VARIANTREF(arg);
+    return arg;
+}
+
 // The array an errors or values argument holds, directly or by reference.
 SAFEARRAY **HeldArray(VARIANT *arg)
 {
@@ -159,6 +167,7 @@ const char *KindText(CDriverApp::HandleKind kind)
 HRESULT CDriverApp::AddObject(HandleKind parentKind, LONG parentHandle, VARIANT &names, VARIANT &values,
                               VARIANT *errors, LONG *handle)
 {
+    errors = Target(errors);
     if (!handle || !errors || !m_driver)
         return E_INVALIDARG;
     CConfigObject *parent = nullptr;
@@ -306,6 +315,7 @@ STDMETHODIMP CDriverApp::CopyDevice(LONG deviceHandle, BSTR newName, LONG channe
 HRESULT CDriverApp::SetPropertyArray(LONG handle, VARIANT &names, VARIANT &values, VARIANT *errors)
 {
     CConfigObject *object = nullptr;
+    errors = Target(errors);
     if (Classify(handle, &object) == KindNone || !errors)
         return E_INVALIDARG;
     Variant nameList, valueList;
@@ -341,6 +351,8 @@ HRESULT CDriverApp::SetPropertyArray(LONG handle, VARIANT &names, VARIANT &value
 HRESULT CDriverApp::GetPropertyArray(LONG handle, VARIANT &names, VARIANT *values, VARIANT *errors)
 {
     CConfigObject *object = nullptr;
+    values = Target(values);
+    errors = Target(errors);
     if (Classify(handle, &object) == KindNone || !values || !errors)
         return E_INVALIDARG;
     Variant nameList;
@@ -351,8 +363,8 @@ HRESULT CDriverApp::GetPropertyArray(LONG handle, VARIANT &names, VARIANT *value
         return E_INVALIDARG;
 
     if (namesType == VT_BSTR) {
-        VARIANT *target = V_VT(values) == (VT_BYREF | VT_VARIANT) ? V_VARIANTREF(values) : values;
-        if (!target || (V_VT(target) & (VT_ARRAY | VT_BYREF)) || !IsErrorShape(*errors))
+        VARIANT *target = values;
+        if ((V_VT(target) & (VT_ARRAY | VT_BYREF)) || !IsErrorShape(*errors))
             return E_INVALIDARG;
         Variant value, result;
         LONG code = PropertyCode(object->GetProperty(V_BSTR(&nameList.v), &value.v, &result.v), result.v);
@@ -457,6 +469,7 @@ CConfigObject *CDriverApp::Prototype(HandleKind kind)
 STDMETHODIMP CDriverApp::GetProperties(short objectKind, VARIANT *names, LONG *count)
 {
     return Guarded("IDriver::GetProperties", [&]() -> HRESULT {
+        names = Target(names);
         if (!count || !names || objectKind == KindNone)
             return E_INVALIDARG;
         CConfigObject *object = nullptr;

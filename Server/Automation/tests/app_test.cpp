@@ -431,6 +431,25 @@ TEST_F(AppMembers, DispatchThroughTheDriverTypeInformation)
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
 
+    // The property-array protocol as a script client uses it: out arguments
+    // by reference, the errors array made by the member.
+    name = const_cast<LPOLESTR>(L"AddChannel");
+    ASSERT_EQ(S_OK, driver->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+    Variant names(Names({"Name", "Description"})), values(Array({Str("Script"), Str("by dispatch")})), errors;
+    LONG handle = 0;
+    VARIANT add[4];   // in reverse order
+    VariantInit(&add[0]);
+    V_VT(&add[0]) = VT_BYREF | VT_I4;
+    V_I4REF(&add[0]) = &handle;
+    add[1] = RefTo(&errors.v);
+    add[2] = RefTo(&values.v);
+    add[3] = RefTo(&names.v);
+    DISPPARAMS addParams = {add, nullptr, 4, 0};
+    ASSERT_EQ(S_OK, driver->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &addParams, nullptr, nullptr, nullptr));
+    EXPECT_EQ((std::vector<LONG>{0, 0}), Codes(errors.v));
+    EXPECT_EQ(CDriverApp::KindChannel, app->Classify(handle));
+    EXPECT_EQ("by dispatch", GetText(handle, "Description"));
+
     // A property through dispatch.
     name = const_cast<LPOLESTR>(L"Name");
     ASSERT_EQ(S_OK, driver->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
@@ -486,6 +505,21 @@ TEST_F(RegistryDefaults, NameGetsTheDriverExtensionAndFolderItsBackslash)
     app.reset();
     EXPECT_EQ("line.v2", ReadText("DriverDefaultConfigFileName"));
     EXPECT_EQ(folder + "\\", ReadText("DriverDefaultConfigFilePath"));
+}
+
+class RegistryDottedName : public RegistryDefaults {
+protected:
+    RegistryDottedName() { fileName = "plant.cfg"; }
+};
+
+TEST_F(RegistryDottedName, ANameWithADotIsKept)
+{
+    EXPECT_EQ("plant.cfg", app->DefaultConfigFileName());
+    EXPECT_EQ(folder + "\\plant.cfg", app->FullConfigFileName());
+    BSTR name = nullptr;
+    ASSERT_EQ(S_OK, driver->get_ConfigFileName(&name));
+    EXPECT_EQ("plant.cfg", Narrow(name));
+    SysFreeString(name);
 }
 
 TEST_F(AppMembers, MissingDefaultsAreLoggedAndTheProgramFolderUsed)
