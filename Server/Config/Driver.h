@@ -74,8 +74,8 @@ public:
     // digital one (kind 2); the hint text for anything else. Answers 0.
     LONG GetDataAddress(uint32_t addressWord, uint32_t internalAddress, uint32_t blockHandle, uint32_t item,
                         std::string *text) const;
-    // Copy or move of a device to a channel under a new name: accepted and
-    // left undone (0).
+    // Copy or move of a device with its data blocks to a channel under a new
+    // name (empty: a default name for a copy, the old name for a move).
     LONG CopyDevice(CDevice *device, const std::string &newName, CChannel *channel, bool move);
     // on: add the HMI point's registration to the block, else remove it.
     LONG RegisterException(bool on, CDataBlock *block, uint32_t address, uint32_t internalAddress, uint8_t tag,

@@ -348,8 +348,6 @@ LONG CDriver::GetDataAddress(uint32_t addressWord, uint32_t internalAddress, uin
     return 0;
 }
 
-LONG CDriver::CopyDevice(CDevice *, const std::string &, CChannel *, bool) { return 0; }
-
 LONG CDriver::ResolveControlName(const std::string &text, uint32_t *internalAddress, uint32_t *handle)
 {
     static const char *const keywords[4] = {" !SWITCH", " !POLL", " !MODE", " !SEND"};

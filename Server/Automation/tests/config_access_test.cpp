@@ -256,13 +256,7 @@ TEST_F(ConfigAccess, BuildReadBackAndTakeApartATree)
     EXPECT_EQ(E_POINTER, driver->GetPropertyData2(Bstr("Blk1"), descName.v, &readBack.v, nullptr));
     EXPECT_EQ(E_INVALIDARG, driver->GetPropertyData2(Bstr("Nothing"), descName.v, &readBack.v, &readErrors.v));
 
-    // Copy and move: checked and logged; the driver's copy is its own affair.
-    host.modified = false;
-    EXPECT_EQ(S_OK, driver->CopyDevice(dev1, Bstr("Dev9"), ch2, VARIANT_TRUE));
-    EXPECT_TRUE(Logged("Device " + std::to_string(dev1) + " moved to channel " + std::to_string(ch2)));
-    EXPECT_EQ(S_OK, driver->CopyDevice(dev1, Bstr("Dev9"), ch2, VARIANT_FALSE));
-    EXPECT_TRUE(Logged("Device " + std::to_string(dev1) + " copied to channel " + std::to_string(ch2)));
-    EXPECT_TRUE(host.modified);
+    // Copy and move: argument checks (the copies themselves have their own test).
     EXPECT_EQ(E_INVALIDARG, driver->CopyDevice(ch1, Bstr("Dev9"), ch2, VARIANT_FALSE));
     EXPECT_EQ(E_INVALIDARG, driver->CopyDevice(dev1, Bstr("Dev9"), dev2, VARIANT_FALSE));
     EXPECT_EQ(E_INVALIDARG, driver->CopyDevice(dev1, nullptr, ch2, VARIANT_FALSE));
@@ -298,6 +292,76 @@ TEST_F(ConfigAccess, BuildReadBackAndTakeApartATree)
     EXPECT_EQ(1, count);
     for (VARIANT &h : hs)
         VariantClear(&h);
+}
+
+TEST_F(ConfigAccess, CopyAndMoveADeviceWithItsBlocks)
+{
+    LONG ch1 = AddChannel("Ch1"), ch2 = AddChannel("Ch2");
+    Variant devNames(Names({"Name", "PrimaryConnName", "Description"}));
+    Variant devValues(Array({Str("Dev1"), Str("PLCBLK1"), Str("press")})), devErrors;
+    LONG dev1 = 0;
+    ASSERT_EQ(S_OK, driver->AddDevice(ch1, devNames.v, devValues.v, &devErrors.v, &dev1));
+    LONG blk1 = AddBlock(dev1, "Blk1");
+    Variant blkNames(Names({"StartAddress", "Length"})), blkValues(Array({Str("DB10,0"), I4(10)})), blkErrors;
+    ASSERT_EQ(S_OK, driver->SetPropertyData(blk1, blkNames.v, blkValues.v, &blkErrors.v));
+
+    auto find = [&](const char *name) {
+        LONG handle = 0;
+        VARIANT_BOOL found = VARIANT_FALSE;
+        EXPECT_EQ(S_OK, driver->ObjectName2Handle(Bstr(name), &handle, &found));
+        return found ? handle : 0;
+    };
+    auto blockNames = [&](LONG device) {
+        Variant handles, names;
+        LONG count = 0;
+        EXPECT_EQ(S_OK, driver->GetDataBlocks(device, &handles.v, &names.v, &count));
+        return count ? Texts(names.v) : std::vector<std::string>{};
+    };
+    auto deviceCount = [&](LONG channel) {
+        Variant handles, names;
+        LONG count = -1;
+        EXPECT_EQ(S_OK, driver->GetDevices(channel, &handles.v, &names.v, &count));
+        return count;
+    };
+
+    // A copy takes every setting and block; the blocks get names of their own.
+    host.modified = false;
+    ASSERT_EQ(S_OK, driver->CopyDevice(dev1, Bstr("Dev9"), ch2, VARIANT_FALSE));
+    EXPECT_TRUE(Logged("Device " + std::to_string(dev1) + " copied to channel " + std::to_string(ch2)));
+    EXPECT_TRUE(host.modified);
+    LONG dev9 = find("Dev9");
+    ASSERT_NE(0, dev9);
+    EXPECT_EQ("PLCBLK1", GetText(dev9, "PrimaryConnName"));
+    EXPECT_EQ("press", GetText(dev9, "Description"));
+    std::vector<std::string> copied = blockNames(dev9);
+    ASSERT_EQ(1u, copied.size());
+    EXPECT_NE("Blk1", copied[0]);
+    LONG copiedBlock = find(copied[0].c_str());
+    EXPECT_EQ("DB10,0", GetText(copiedBlock, "StartAddress"));
+    EXPECT_EQ("10", GetText(copiedBlock, "Length"));
+    EXPECT_EQ((std::vector<std::string>{"Blk1"}), blockNames(dev1)) << "the original stays";
+
+    // A name already taken is refused and nothing is added.
+    EXPECT_TRUE(FAILED(driver->CopyDevice(dev1, Bstr("dev9"), ch2, VARIANT_FALSE)));
+    EXPECT_EQ(1, deviceCount(ch2));
+
+    // A move keeps the name and the block names; the original is gone.
+    ASSERT_EQ(S_OK, driver->CopyDevice(dev1, Bstr("Dev1"), ch2, VARIANT_TRUE));
+    EXPECT_TRUE(Logged("Device " + std::to_string(dev1) + " moved to channel " + std::to_string(ch2)));
+    EXPECT_EQ(0, deviceCount(ch1));
+    EXPECT_EQ(2, deviceCount(ch2));
+    LONG moved = find("Dev1");
+    ASSERT_NE(0, moved);
+    EXPECT_EQ((std::vector<std::string>{"Blk1"}), blockNames(moved));
+
+    // A refused move puts the device back where it was.
+    EXPECT_TRUE(FAILED(driver->CopyDevice(moved, Bstr("Dev9"), ch1, VARIANT_TRUE)));
+    EXPECT_EQ(0, deviceCount(ch1));
+    EXPECT_EQ(2, deviceCount(ch2));
+    LONG back = find("Dev1");
+    ASSERT_NE(0, back);
+    EXPECT_EQ("PLCBLK1", GetText(back, "PrimaryConnName"));
+    EXPECT_EQ((std::vector<std::string>{"Blk1"}), blockNames(back));
 }
 
 TEST_F(ConfigAccess, PropertyNamesOfEachKind)
