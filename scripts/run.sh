@@ -1,21 +1,59 @@
 #!/bin/bash
-# Installs what is missing, builds everything, and runs the system's main job
-# as far as it is built: reads through the S7 connection layer from the
-# built-in simulated controller, and blocks and records passed between two
-# processes through the shared memory store.
+# Installs what is missing, builds everything, and runs the system's main
+# job in a fresh Wine prefix (build/runprefix): registers the server
+# Hadrel.exe, lets a script build a configuration on the simulated
+# controller through the automation interface and save it, then a client
+# opens it, starts polling and reads the values while the simulated
+# controller changes them, stops polling and releases the server, which
+# must then exit by itself. The benchmarks are in scripts/bench.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QOR_BUILD_DIR:-$root/build}
 "$root/scripts/setup.sh"
 QOR_BUILD_DIR=$build "$root/scripts/build.sh"
-cmake --build "$build" --target server_s7_bench store_bench >/dev/null
 arch=$(grep -m1 '^QOR_TARGET_ARCH:' "$build/CMakeCache.txt" | cut -d= -f2)
 prefix=$build/runprefix
 "$root/scripts/wine-prefix.sh" start "$prefix" "$arch"
-trap '"$root/scripts/wine-prefix.sh" stop "$prefix" "$arch"' EXIT
+plc=
+cleanup() {
+  [ -n "$plc" ] && kill "$plc" 2>/dev/null || true
+  "$root/scripts/wine-prefix.sh" stop "$prefix" "$arch"
+}
+trap cleanup EXIT
 export QOR_WINEPREFIX=$prefix QOR_TARGET_ARCH=$arch
+. "$root/scripts/wine-env.sh"
 cd "$build/bin"
-echo "== S7 reads from the simulated controller"
-"$root/scripts/wine-run.sh" server_s7_bench.exe 2000
-echo "== Shared memory store across two processes"
-"$root/scripts/wine-run.sh" store_bench.exe blocks 5000 records 5000
+winpath() { "$WINE_BIN" winepath -w "$1" 2>/dev/null; }
+# The simulated plant's catalogue, read by the stand-in s732.dll in the server.
+S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
+export S732_CONFIG
+config=$(winpath "$build")\\demo.qor
+server=$(winpath "$build/bin/Hadrel.exe" | tr '[:lower:]' '[:upper:]')
+
+# Waits up to $1 seconds for the server process to end; false when it did not.
+server_gone() {
+  for _ in $(seq 1 "$(( $1 * 5 ))"); do
+    ps -eo args | grep -qF "$server" || return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+echo "== Registering the server: Hadrel.exe /RegServer"
+timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
+"$WINE_BIN" reg query 'HKCR\Veltrane.Hadrel\CLSID' 2>/dev/null | grep -i clsid || true
+
+echo "== A script builds the demo configuration through the automation interface"
+timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config"
+server_gone 30 || { echo "the server did not exit after the script released it" >&2; exit 1; }
+
+echo "== The simulated controller counts; a client polls and reads the block"
+"$WINE_BIN" hadrel_demo_plc.exe CP_DEMO VFD_DEMO PLC_DEMO 10 30 >/dev/null 2>&1 &
+plc=$!
+timeout 120 "$WINE_BIN" hadrel_demo_client.exe "$config" 10
+if server_gone 30; then
+  echo "== The server exited cleanly after its last client left"
+else
+  echo "the server did not exit after its last client left" >&2
+  exit 1
+fi

@@ -41,5 +41,7 @@ int main(int argc, char **argv)
         put(2, (GetTickCount() - start) / 1000);
         Sleep(100);
     }
+    std::printf("simulated controller: %ld reads served, last count %u\n", long(controller->reads),
+                unsigned(memory[0] << 8 | memory[1]));
     return 0;
 }

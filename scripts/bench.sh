@@ -1,0 +1,20 @@
+#!/bin/bash
+# Builds and runs the benchmark programs whose figures the README gives:
+# S7 reads from the simulated controller, and the shared memory store across
+# two processes, in a fresh Wine prefix (build/benchprefix).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QOR_BUILD_DIR:-$root/build}
+"$root/scripts/setup.sh"
+QOR_BUILD_DIR=$build "$root/scripts/build.sh"
+cmake --build "$build" --target server_s7_bench store_bench >/dev/null
+arch=$(grep -m1 '^QOR_TARGET_ARCH:' "$build/CMakeCache.txt" | cut -d= -f2)
+prefix=$build/benchprefix
+"$root/scripts/wine-prefix.sh" start "$prefix" "$arch"
+trap '"$root/scripts/wine-prefix.sh" stop "$prefix" "$arch"' EXIT
+export QOR_WINEPREFIX=$prefix QOR_TARGET_ARCH=$arch
+cd "$build/bin"
+echo "== S7 reads from the simulated controller"
+"$root/scripts/wine-run.sh" server_s7_bench.exe 2000
+echo "== Shared memory store across two processes"
+"$root/scripts/wine-run.sh" store_bench.exe blocks 5000 records 5000
