@@ -61,20 +61,10 @@ void __cdecl kiv_tick(void) { Nothing(); }
 void __cdecl kiv_getsub(void) { Nothing(); }
 void __cdecl kiv_reload_dit(void) { Nothing(); }
 
-void __cdecl kiv_paddr(KivStatus *status, KivBlock *block, KivKind *kind, const char *text)
+// The calls of one parse. S_FALSE when the server answered its hint text
+// for a data item (it formats only some item kinds).
+static HRESULT ParseWith(IDriver *server, KivDevice *device, KivAddress *address, short itemWord, const char *text)
 {
-    KivDevice *device;
-    KivAddress *address;
-    if (!Records(block, &device, &address) || !kind || !text) {
-        SetStatus(status, KIV_E_ADDRESS);
-        return;
-    }
-    IDriver *server = nullptr;
-    if (FAILED(kiv::ParserServer(&server))) {
-        SetStatus(status, KIV_E_SERVER);
-        return;
-    }
-    const short itemWord = short(kind->kind | (kind->count << 8));
     long reference = strcasecmp(address->text, text) == 0 ? long(device->deviceReference) : 0;
     long addressWord = 0, internalAddress = 0, handle = 0;
     short index = 0;
@@ -83,24 +73,77 @@ void __cdecl kiv_paddr(KivStatus *status, KivBlock *block, KivKind *kind, const 
                                                &handle, &index)
                       : E_OUTOFMEMORY;
     SysFreeString(bstr);
+    if (FAILED(hr))
+        return hr;
+    device->addressWord = uint32_t(addressWord);
+    address->internalAddress = uint32_t(internalAddress);
+    device->blockHandle = uint32_t(handle);
+    device->deviceReference = uint32_t(reference);
+    address->blockIndex = uint16_t(index);
+    BSTR canonical = nullptr;
+    hr = server->GetDataAddress(addressWord, internalAddress, handle, itemWord, &canonical);
     if (SUCCEEDED(hr)) {
-        device->addressWord = uint32_t(addressWord);
-        address->internalAddress = uint32_t(internalAddress);
-        device->blockHandle = uint32_t(handle);
-        device->deviceReference = uint32_t(reference);
-        address->blockIndex = uint16_t(index);
-        BSTR canonical = nullptr;
-        hr = server->GetDataAddress(addressWord, internalAddress, handle, itemWord, &canonical);
-        if (SUCCEEDED(hr)) {
-            char narrow[KIV_ADDRESS_TEXT] = "";
-            if (canonical)
-                WideCharToMultiByte(CP_ACP, 0, canonical, -1, narrow, sizeof(narrow) - 1, NULL, NULL);
-            narrow[sizeof(narrow) - 1] = '\0';
+        char narrow[KIV_ADDRESS_TEXT] = "";
+        if (canonical)
+            WideCharToMultiByte(CP_ACP, 0, canonical, -1, narrow, sizeof(narrow) - 1, NULL, NULL);
+        narrow[sizeof(narrow) - 1] = '\0';
+        // The hint names no item: kept as the item's text, a later parse
+        // (after the block was re-created) would find nothing. The text
+        // just parsed finds the item again.
+        if (handle != 0 && uint32_t(internalAddress) < KIV_CONTROL_ITEM &&
+            (!narrow[0] || strcmp(narrow, kAddressHint) == 0)) {
+            while (*text == ' ' || *text == '\t')
+                ++text;
+            KivCopyText(address->text, sizeof(address->text), text);
+        } else {
             KivCopyText(address->text, sizeof(address->text), narrow);
         }
-        SysFreeString(canonical);
     }
-    server->Release();
+    SysFreeString(canonical);
+    return hr;
+}
+
+// The server process behind the pointer is gone (killed, crashed, ended).
+static bool ServerGone(HRESULT hr)
+{
+    switch (hr) {
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case CO_E_OBJNOTCONNECTED:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
+        return true;
+    default:
+        return false;
+    }
+}
+
+void __cdecl kiv_paddr(KivStatus *status, KivBlock *block, KivKind *kind, const char *text)
+{
+    KivDevice *device;
+    KivAddress *address;
+    if (!Records(block, &device, &address) || !kind || !text) {
+        SetStatus(status, KIV_E_ADDRESS);
+        return;
+    }
+    const short itemWord = short(kind->kind | (kind->count << 8));
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        IDriver *server = nullptr;
+        if (FAILED(kiv::ParserServer(&server))) {
+            SetStatus(status, KIV_E_SERVER);
+            return;
+        }
+        hr = ParseWith(server, device, address, itemWord, text);
+        server->Release();
+        // A table entry that still names a server that has gone is treated
+        // like a failed lookup: connect anew and parse once more.
+        if (!ServerGone(hr))
+            break;
+        kiv::Disconnect();
+    }
     SetStatus(status, SUCCEEDED(hr) ? KIV_OK : KIV_E_ADDRESS);
 }
 

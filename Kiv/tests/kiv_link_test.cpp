@@ -42,6 +42,48 @@ TEST_F(KivLink, ATextTheServerRefusesAnswers514AndKeepsTheCanonicalText)
     EXPECT_EQ(0x5001u, item.device.blockHandle);
 }
 
+// The server formats only digital and text items; for the others it answers
+// its hint, which would find nothing when the item is parsed again.
+TEST_F(KivLink, AnItemTheServerAnswersWithTheHintKeepsTheTextItWasParsedFrom)
+{
+    FakeResolution analog = kDb10;
+    analog.canonical = "Dev:StartAddr[:Bit]";
+    Define("  PLC1 DB10,100", analog);
+    Item item;
+    EXPECT_EQ(0, Parse(item, "  PLC1 DB10,100"));
+    EXPECT_STREQ("PLC1 DB10,100", item.address.text);
+    FakeResolution control = {0x7777, 0, 0, 0x20000000, 0, "Dev:StartAddr[:Bit]"};
+    Define("!poll:Line3", control);
+    EXPECT_EQ(0, Parse(item, "!poll:Line3"));
+    EXPECT_STREQ("Dev:StartAddr[:Bit]", item.address.text) << "a control item shows what the server says";
+}
+
+// A table entry whose server has died: the parser connects anew by itself.
+TEST_F(KivLink, AParseThatFindsTheServerGoneConnectsAgainAndParsesOnce)
+{
+    Define("PLC1:DB10,100", kDb10);
+    Item item;
+    ASSERT_EQ(0, Parse(item, "PLC1:DB10,100"));
+    Server(0).failAll = RPC_E_DISCONNECTED;
+    EXPECT_EQ(0, Parse(item, "PLC1:DB10,100"));
+    ASSERT_EQ(2u, Servers().size());
+    EXPECT_EQ(1u, Server(1).CountOf("SetDataAddress"));
+    EXPECT_EQ(1, Server(0).Refs()) << "the dead server's pointer is let go";
+
+    Server(1).failAll = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+    CreateResult() = REGDB_E_CLASSNOTREG;   // and no new one can be started
+    EXPECT_EQ(510, Parse(item, "PLC1:DB10,100"));
+    EXPECT_EQ(1u, Boxes().size());
+
+    // A refusal by a live server is no reason to reconnect.
+    CreateResult() = S_OK;
+    ASSERT_EQ(0, Parse(item, "PLC1:DB10,100"));
+    const size_t servers = Servers().size();
+    Servers().back()->failAll = E_FAIL;
+    EXPECT_EQ(514, Parse(item, "PLC1:DB10,100"));
+    EXPECT_EQ(servers, Servers().size());
+}
+
 TEST_F(KivLink, AServerThatCannotBeCreatedShowsTheBoxAnswers510AndIsTriedAgain)
 {
     CreateResult() = REGDB_E_CLASSNOTREG;

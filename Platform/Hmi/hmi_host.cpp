@@ -17,9 +17,9 @@
 //   enable / cleanup               kiv_enable_options / kiv_CleanUp
 //   sleep MS, quit (cleans up, unloads), exit-now (ends without cleaning up)
 //
-// As an HMI does, a call that needs the server and fails (510, or 514 from
-// the parser) is followed by kiv_CleanUp and tried once more, so the host
-// reconnects to a restarted server. With --dismiss-boxes a watcher answers
+// As an HMI does, a call that needs the server and fails with 510 is
+// followed by kiv_CleanUp and tried once more, so the host reconnects to a
+// restarted server (the address parser reconnects by itself). With --dismiss-boxes a watcher answers
 // the library's message boxes with OK and reports them as "box CAPTION: TEXT".
 #include <windows.h>
 #include <oleauto.h>
@@ -290,7 +290,7 @@ private:
     template <class Call> void WithServer(Call call)
     {
         KivStatus status = call();
-        if (status != 510 && status != 514)
+        if (status != 510)
             return;
         KivStatus cleaned = 0;
         m_x.cleanUp(&cleaned);
