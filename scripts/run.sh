@@ -33,7 +33,8 @@ server=$(winpath "$build/bin/Hadrel.exe" | tr '[:lower:]' '[:upper:]')
 # Waits up to $1 seconds for the server process to end; false when it did not.
 server_gone() {
   for _ in $(seq 1 "$(( $1 * 5 ))"); do
-    ps -eo args | grep -qF "$server" || return 0
+    # The server's command line starts with its path (a search's own does not).
+    ps -eo args= | awk -v s="$server" 'index($0, s) == 1 { found = 1 } END { exit !found }' || return 0
     sleep 0.2
   done
   return 1
@@ -41,7 +42,7 @@ server_gone() {
 
 echo "== Registering the server: Hadrel.exe /RegServer"
 timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
-"$WINE_BIN" reg query 'HKCR\Veltrane.Hadrel\CLSID' 2>/dev/null | grep -i clsid || true
+"$WINE_BIN" reg query 'HKCR\CLSID\{402D97D2-7270-11D6-B98B-0050DACA0D41}\LocalServer32' 2>/dev/null | grep REG_SZ || true
 
 echo "== A script builds the demo configuration through the automation interface"
 timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config"
