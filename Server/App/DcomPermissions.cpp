@@ -285,17 +285,25 @@ std::string AppIdKeyName(const std::string &appId)
     return "APPID\\{" + appId + "}";
 }
 
-DWORD AddPrincipalToNamedValue(HKEY root, const std::string &keyName, const std::string &valueName,
-                               const std::string &principal, bool allow)
+// The descriptor of the value ready for an edit (a new one with the
+// well-known entries added) and the principal's SID.
+static DWORD PrepareEdit(HKEY root, const std::string &keyName, const std::string &valueName,
+                         const std::string &principal, Descriptor &d, Bytes &sid)
 {
-    Descriptor d;
     if (DWORD error = ReadDescriptor(root, keyName, valueName, d))
         return error;
     if (d.isNew)
         if (DWORD error = AddWellKnownEntries(d))
             return error;
+    return LookupSid(principal, sid);
+}
+
+DWORD AddPrincipalToNamedValue(HKEY root, const std::string &keyName, const std::string &valueName,
+                               const std::string &principal, bool allow)
+{
+    Descriptor d;
     Bytes sid;
-    if (DWORD error = LookupSid(principal, sid))
+    if (DWORD error = PrepareEdit(root, keyName, valueName, principal, d, sid))
         return error;
     if (allow)
         d.entries.push_back(AllowedEntry(sid, kComRightsExecute));
@@ -308,13 +316,8 @@ DWORD RemovePrincipalFromNamedValue(HKEY root, const std::string &keyName, const
                                     const std::string &principal)
 {
     Descriptor d;
-    if (DWORD error = ReadDescriptor(root, keyName, valueName, d))
-        return error;
-    if (d.isNew)
-        if (DWORD error = AddWellKnownEntries(d))
-            return error;
     Bytes sid;
-    if (DWORD error = LookupSid(principal, sid))
+    if (DWORD error = PrepareEdit(root, keyName, valueName, principal, d, sid))
         return error;
     for (auto it = d.entries.begin(); it != d.entries.end(); ++it) {
         PSID entrySid = EntrySid(*it);
