@@ -203,6 +203,21 @@ void PutFloat(VARIANT *value, float f)
     V_R4(value) = f;
 }
 
+// value becomes a VT_ARRAY of count elements of type; false when out of memory.
+template <class T> bool PutArray(VARIANT *value, VARTYPE type, const T *elements, unsigned count)
+{
+    SAFEARRAY *array = SafeArrayCreateVector(type, 0, count);
+    if (!array)
+        return false;
+    T *data = nullptr;
+    SafeArrayAccessData(array, reinterpret_cast<void **>(&data));
+    memcpy(data, elements, count * sizeof(T));
+    SafeArrayUnaccessData(array);
+    V_VT(value) = VARTYPE(VT_ARRAY | type);
+    V_ARRAY(value) = array;
+    return true;
+}
+
 struct ReadRequest {
     KivStatus *status;
     KivDevice *device;
@@ -307,17 +322,8 @@ void ReadAnalog(ReadRequest &r)
         PutFloat(r.value, values[0]);
         return;
     }
-    SAFEARRAY *array = SafeArrayCreateVector(VT_R4, 0, count);
-    if (!array) {
+    if (!PutArray(r.value, VT_R4, values, count))
         SetStatus(r.status, KIV_E_SERVER);
-        return;
-    }
-    float *data = nullptr;
-    SafeArrayAccessData(array, reinterpret_cast<void **>(&data));
-    memcpy(data, values, count * sizeof(float));
-    SafeArrayUnaccessData(array);
-    V_VT(r.value) = VT_ARRAY | VT_R4;
-    V_ARRAY(r.value) = array;
 }
 
 void ReadDigital(ReadRequest &r)
@@ -340,18 +346,11 @@ void ReadDigital(ReadRequest &r)
         V_BOOL(r.value) = bitAt(0);
         return;
     }
-    SAFEARRAY *array = SafeArrayCreateVector(VT_BOOL, 0, count);
-    if (!array) {
+    VARIANT_BOOL bits[256];
+    for (unsigned e = 0; e < count && e < 256; ++e)
+        bits[e] = bitAt(e);
+    if (count > 256 || !PutArray(r.value, VT_BOOL, bits, count))
         SetStatus(r.status, KIV_E_SERVER);
-        return;
-    }
-    VARIANT_BOOL *data = nullptr;
-    SafeArrayAccessData(array, reinterpret_cast<void **>(&data));
-    for (unsigned e = 0; e < count; ++e)
-        data[e] = bitAt(e);
-    SafeArrayUnaccessData(array);
-    V_VT(r.value) = VT_ARRAY | VT_BOOL;
-    V_ARRAY(r.value) = array;
 }
 
 void ReadText(ReadRequest &r)

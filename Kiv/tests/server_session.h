@@ -14,17 +14,11 @@
 #include <vector>
 #include "QORDriver.h"
 #include "S7Sim.h"
+#include "host_process.h"
 
 namespace kivserver {
 
-inline std::string Folder()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    while (length > 0 && path[length - 1] != '\\')
-        --length;
-    return std::string(path, length);
-}
+inline std::string Folder() { return HostProcess::Folder(); }
 
 inline std::string Temp()
 {
