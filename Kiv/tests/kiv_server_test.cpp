@@ -180,6 +180,16 @@ TEST_F(KivServer, TheHostParsesReadsWritesAndWatchesThroughTheServer)
     EXPECT_EQ("fetch 0", host.Ask("fetch 50")) << "one change, one record";
     EXPECT_EQ("off int 0", host.Ask("off int 5 500"));
 
+    // A control item: !Mode switches its block off and on again.
+    std::string mode = host.Ask("item mode analog 1 !Mode:ByteBlk");
+    EXPECT_EQ("0", Status(mode)) << mode;
+    EXPECT_EQ("0x30000000", Field(mode, "internal"));
+    EXPECT_EQ("send mode 0", host.Ask("send mode 0"));
+    EXPECT_TRUE(WaitFor([&] { return Field(host.Ask("read bit"), "error") == "4297"; })) << "the block is disabled";
+    EXPECT_EQ("send mode 0", host.Ask("send mode 1"));
+    EXPECT_EQ("1", Field(ReadUntil(host, "bit", "1"), "value"));
+    EXPECT_EQ("0", Field(host.Ask("read bit"), "error"));
+
     EXPECT_EQ("quit 0", host.Ask("quit"));
     EXPECT_EQ(0, host.Wait(15000));
     EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
