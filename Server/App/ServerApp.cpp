@@ -160,7 +160,9 @@ bool CServerApp::InitInstance(HINSTANCE instance, const std::string &commandLine
     bool loaded = false;
     CDriverApp *app = App();
     std::string configuration = app ? app->FullConfigFileName() : std::string();
-    if (!configuration.empty())
+    // A default folder without a file name (no defaults in the registry)
+    // names no configuration: that is a new one, not a failed open.
+    if (!configuration.empty() && configuration.back() != '\\')
         loaded = m_document->Open(configuration, false, nullptr) == S_OK;
     if (!loaded && !m_document->New()) {
         LogMessage(SeverityFatal, "Server object initialization error:  %s", "CServerDoc");
@@ -351,11 +353,7 @@ HRESULT CServerApp::ReplaceConfiguration(std::unique_ptr<CDriver> driver, std::u
     CDriverApp *app = App();
     if (!app)
         return E_UNEXPECTED;
-    // The automation object deletes the root it gives up: it cannot hand
-    // the previous tree back.
-    if (previous)
-        return E_NOTIMPL;
-    return app->SetConfigurationRoot(std::move(driver));
+    return app->ExchangeConfigurationRoot(std::move(driver), previous);
 }
 
 void CServerApp::SetFullConfigFileName(const std::string &fullName)

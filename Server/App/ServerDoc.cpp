@@ -83,39 +83,13 @@ public:
     HRESULT BeginImportTree() override
     {
         m_setAside.reset();
-        m_snapshot.clear();
-        HRESULT hr = m_doc.m_host->ReplaceConfiguration(nullptr, &m_setAside);
-        if (hr != E_NOTIMPL)
-            return hr;
-        // A host that cannot hand the tree back: keep its file form instead,
-        // to be read back if the import fails.
-        CDriver *present = m_doc.m_host->Configuration();
-        if (present) {
-            try {
-                CArchive archive;
-                StoreConfiguration(archive, *present);
-                m_snapshot = archive.Bytes();
-            } catch (const std::exception &) {
-                return E_FAIL;
-            }
-        }
-        return m_doc.m_host->ReplaceConfiguration(nullptr, nullptr);
+        return m_doc.m_host->ReplaceConfiguration(nullptr, &m_setAside);
     }
     void EndImportTree(bool succeeded) override
     {
-        if (succeeded) {
-            m_setAside.reset();
-        } else if (m_setAside) {
+        if (!succeeded && m_setAside)
             m_doc.m_host->ReplaceConfiguration(std::move(m_setAside), nullptr);
-        } else if (!m_snapshot.empty()) {
-            CArchive archive(m_snapshot.data(), m_snapshot.size());
-            ConfigLoadResult result = LoadConfiguration(archive);
-            if (result.Succeeded())
-                m_doc.m_host->ReplaceConfiguration(std::move(result.driver), nullptr);
-            else
-                LogMessage(SeverityError, "%s", result.error.c_str());
-        }
-        m_snapshot.clear();
+        m_setAside.reset();
     }
     void ReportFileFailure(const char *prompt, DWORD error, const std::string &path) override
     {
@@ -131,7 +105,6 @@ public:
 private:
     CServerDoc &m_doc;
     std::unique_ptr<CDriver> m_setAside;
-    std::vector<uint8_t> m_snapshot;
 };
 #else
 class CServerDoc::CCsvBridge {};

@@ -432,6 +432,11 @@ void CDriverApp::WriteDefaults()
 
 HRESULT CDriverApp::SetConfigurationRoot(std::unique_ptr<CDriver> driver)
 {
+    return ExchangeConfigurationRoot(std::move(driver), nullptr);
+}
+
+HRESULT CDriverApp::ExchangeConfigurationRoot(std::unique_ptr<CDriver> driver, std::unique_ptr<CDriver> *previous)
+{
     if (driver && !driver->IsKindOf(CDriver::StaticClass()))
         return E_INVALIDARG;
     if (!driver) {
@@ -439,6 +444,8 @@ HRESULT CDriverApp::SetConfigurationRoot(std::unique_ptr<CDriver> driver)
         if (!driver)
             return E_OUTOFMEMORY;
     }
+    if (previous)
+        *previous = std::move(m_driver);
     m_driver = std::move(driver);
     m_name = m_driver->Name();
     PublishStatus();

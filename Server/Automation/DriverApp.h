@@ -24,6 +24,9 @@ public:
     // The configuration root; null makes a new default driver. Refuses (E_INVALIDARG)
     // anything that is not a CDriver. The Name property follows the root.
     HRESULT SetConfigurationRoot(std::unique_ptr<CDriver> driver);
+    // The same, handing the previous root to the caller instead of deleting
+    // it (a CSV import keeps it until the new tree stands).
+    HRESULT ExchangeConfigurationRoot(std::unique_ptr<CDriver> driver, std::unique_ptr<CDriver> *previous);
     CDriver *Driver() const;
 
     // File names kept current by the document.

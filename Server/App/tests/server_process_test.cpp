@@ -353,6 +353,91 @@ TEST_F(ServerProcess, AClientStartsTheServerAndItsLastReleaseClosesIt)
     EXPECT_EQ(0u, server.Wait(kWaitMs));
 }
 
+// CSV files through the document of a running server: an export imports
+// back, and an import that fails keeps the configuration the server had.
+TEST_F(ServerProcess, CsvFilesThroughTheDocumentKeepTheTreeWhenAnImportFails)
+{
+    Register();
+    IQORDriver *driver = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                     reinterpret_cast<void **>(&driver)))
+        << log.Dump();
+    DWORD pid = log.Logger("Server initialized");
+    CServerProcess server(pid);
+    auto bstr = [](const std::string &text) {
+        return SysAllocString(std::wstring(text.begin(), text.end()).c_str());
+    };
+    auto channelNames = [&] {
+        VARIANT handles, names;
+        VariantInit(&handles);
+        VariantInit(&names);
+        LONG count = -1;
+        std::vector<std::string> texts;
+        EXPECT_EQ(S_OK, driver->GetChannels(&handles, &names, &count));
+        for (LONG i = 0; i < count; ++i) {
+            VARIANT element;
+            VariantInit(&element);
+            SafeArrayGetElement(V_ARRAY(&names), &i, &element);
+            std::wstring wide(V_BSTR(&element));
+            texts.push_back(std::string(wide.begin(), wide.end()));
+            VariantClear(&element);
+        }
+        VariantClear(&handles);
+        VariantClear(&names);
+        return texts;
+    };
+
+    SAFEARRAY *nameArray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    SAFEARRAY *valueArray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    LONG index = 0;
+    VARIANT element;
+    V_VT(&element) = VT_BSTR;
+    V_BSTR(&element) = SysAllocString(L"Name");
+    SafeArrayPutElement(nameArray, &index, &element);
+    VariantClear(&element);
+    V_VT(&element) = VT_BSTR;
+    V_BSTR(&element) = SysAllocString(L"Line7");
+    SafeArrayPutElement(valueArray, &index, &element);
+    VariantClear(&element);
+    VARIANT names, values, errors;
+    V_VT(&names) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&names) = nameArray;
+    V_VT(&values) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&values) = valueArray;
+    VariantInit(&errors);
+    LONG channel = 0;
+    ASSERT_EQ(S_OK, driver->AddChannel(names, values, &errors, &channel));
+    VariantClear(&names);
+    VariantClear(&values);
+    VariantClear(&errors);
+
+    std::string csv = folder + "tree.csv";
+    BSTR path = bstr(csv);
+    ASSERT_EQ(S_OK, driver->FileSaveAs(path)) << log.Dump();
+    ASSERT_EQ(S_OK, driver->FileOpen(path)) << log.Dump();
+    SysFreeString(path);
+    EXPECT_EQ(std::vector<std::string>{"Line7"}, channelNames());
+
+    // A device row whose channel is not in the file.
+    std::string broken = folder + "broken.csv";
+    HANDLE file = CreateFileA(broken.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    const char text[] = "[QOR I/O Driver Configuration Report, Monday December 07 2026, 10:17 PM]\r\n\r\n"
+                        "@Channel,Name\r\nNoSuchLine,Dev1\r\n";
+    DWORD written = 0;
+    WriteFile(file, text, DWORD(sizeof text - 1), &written, NULL);
+    CloseHandle(file);
+    path = bstr(broken);
+    EXPECT_EQ(HRESULT(0xC104000C), driver->FileOpen(path));
+    SysFreeString(path);
+    EXPECT_EQ(std::vector<std::string>{"Line7"}, channelNames()) << "the failed import kept the tree";
+    EXPECT_TRUE(WaitUntil([&] { return log.Has(pid, "2", "CSV Line 4, NoSuchLine Not Found"); }, kWaitMs))
+        << log.Dump();
+
+    driver->Release();
+    EXPECT_EQ(0u, server.Wait(kWaitMs)) << log.Dump();
+}
+
 TEST_F(ServerProcess, ADesktopStartOutlivesItsFirstClient)
 {
     Register();
