@@ -190,6 +190,22 @@ TEST_F(KivServer, TheHostParsesReadsWritesAndWatchesThroughTheServer)
     EXPECT_EQ("1", Field(ReadUntil(host, "bit", "1"), "value"));
     EXPECT_EQ("0", Field(host.Ask("read bit"), "error"));
 
+    // The driver's statistics: messages went out and came back.
+    std::istringstream stats(host.Ask("stats"));
+    std::string word;
+    std::vector<long> words;
+    while (stats >> word)
+        if (word != "stats")
+            words.push_back(std::stol(word));
+    ASSERT_EQ(21u, words.size());
+    EXPECT_EQ(0, words[0]) << "status";
+    EXPECT_GT(words[1 + 1], 0) << "MsgTransmitCount";
+    EXPECT_GT(words[1 + 2], 0) << "MsgReceiveCount";
+
+    // The scan and alarm task announces its use of the driver.
+    EXPECT_EQ("enable 0", host.Ask("enable"));
+    EXPECT_EQ("enable 0", host.Ask("enable"));
+
     EXPECT_EQ("quit 0", host.Ask("quit"));
     EXPECT_EQ(0, host.Wait(15000));
     EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
