@@ -15,9 +15,9 @@
 
 namespace {
 
-using kivserver::BlockSpec;
+using kivserver::BlockDefinition;
 
-const std::vector<BlockSpec> kBlocks = {
+const std::vector<BlockDefinition> kBlocks = {
     {"IntBlk", 1, "DB10,100", 10, 10.0f},     // INT, deadband 10
     {"RealBlk", 3, "DB11,0", 8, 0.0f},        // REAL
     {"ByteBlk", 9, "DB12,0", 4, 0.0f},        // BYTE

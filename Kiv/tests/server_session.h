@@ -175,7 +175,7 @@ const char kConn[] = "PLCKIV";
 const char kDefaults[] = "Software\\Veltrane\\Drivers\\QOR\\DriverDefaults";
 const char kDriverKey[] = "Software\\Veltrane\\Drivers\\QOR";
 
-struct BlockSpec {
+struct BlockDefinition {
     const char *name;
     short dataType;
     const char *start;
@@ -219,7 +219,7 @@ public:
     }
 
     // Starts the server by COM and builds the configuration.
-    bool Configure(const std::vector<BlockSpec> &blocks)
+    bool Configure(const std::vector<BlockDefinition> &blocks)
     {
         // A server killed just before may still be known to COM for a moment.
         HRESULT hr = E_FAIL;
@@ -249,7 +249,7 @@ public:
             if (FAILED(hr))
                 return Fail("AddDevice: " + Hex(hr));
         }
-        for (const BlockSpec &b : blocks) {
+        for (const BlockDefinition &b : blocks) {
             long handle = 0;
             Properties p({{"Name", Text(b.name)}, {"DataType", I2(b.dataType)}, {"StartAddress", Text(b.start)},
                           {"Length", I4(b.length)}, {"PrimaryPollTime", Text("0.1")}, {"DeadBand", R4(b.deadBand)},
