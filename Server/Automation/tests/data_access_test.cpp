@@ -117,6 +117,28 @@ TEST_F(DataAccess, ReadsAndWritesTheSimulatedController)
     }
     EXPECT_EQ(0xC0, V_I2(&Elements(qualities.v)[0]) & 0xFF);
 
+    // The same read as a script makes it: by name through dispatch, the
+    // numbers as script values, the three arrays by reference.
+    LPOLESTR member = const_cast<LPOLESTR>(L"ReadData");
+    DISPID id = 0;
+    ASSERT_EQ(S_OK, driver->GetIDsOfNames(IID_NULL, &member, 1, 0, &id));
+    Variant byValues, byQualities, byStamps;
+    VARIANT args[11] = {RefTo(&byStamps.v), RefTo(&byQualities.v), RefTo(&byValues.v), configtest::R4(0),
+                        configtest::R4(100), I2(0), I4(-1), I4(0), I4(0), I2(VT_R4), I4(block)};   // in reverse order
+    DISPPARAMS params = {args, nullptr, 11, 0};
+    Variant result;
+    ASSERT_EQ(S_OK, driver->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, &result.v,
+                                   nullptr, nullptr));
+    std::vector<VARIANT> scripted = Elements(byValues.v);
+    ASSERT_EQ(5u, scripted.size());
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(VT_R4, V_VT(&scripted[i]));
+        EXPECT_EQ(expected[i], V_R4(&scripted[i])) << i;
+    }
+    EXPECT_EQ(5u, Elements(byStamps.v).size());
+    for (VARIANT &v : scripted)
+        VariantClear(&v);
+
     // The previous call's arrays may come back in; a conditioned read (12-bit
     // binary over 0..100) from element 2.
     ASSERT_EQ(S_OK, driver->ReadData(block, VT_R4, 2, 0, 2, 1, 100, 0, &values.v, &qualities.v, &stamps.v));

@@ -148,6 +148,20 @@ TEST_F(RemoteDriver, TheSameCallsAcrossProcesses)
     SysFreeString(exception.bstrHelpFile);
     VariantClear(&args[2]);
 
+    // ReadData as a script client calls it across processes: by name, the
+    // three arrays by reference, each made by the server.
+    LPOLESTR readMember = const_cast<LPOLESTR>(L"ReadData");
+    DISPID readId = 0;
+    ASSERT_EQ(S_OK, driver->GetIDsOfNames(IID_NULL, &readMember, 1, 0, &readId));
+    Variant byValues, byQualities, byStamps, readResult;
+    VARIANT readArgs[11] = {RefTo(&byStamps.v), RefTo(&byQualities.v), RefTo(&byValues.v), configtest::R4(0),
+                            configtest::R4(100), I2(0), I4(4), I4(0), I4(0), I2(VT_I4), I4(block)};   // reversed
+    DISPPARAMS readParams = {readArgs, nullptr, 11, 0};
+    ASSERT_EQ(S_OK, driver->Invoke(readId, IID_NULL, 0, DISPATCH_METHOD, &readParams, &readResult.v, nullptr,
+                                   nullptr));
+    for (Variant *array : {&byValues, &byQualities, &byStamps})
+        EXPECT_EQ(VT_ARRAY | VT_VARIANT, V_VT(&array->v));
+
     // The parts through the same identity.
     IOPCConnections *opc = nullptr;
     ASSERT_EQ(S_OK, driver->QueryInterface(IID_IOPCConnections, reinterpret_cast<void **>(&opc)));
