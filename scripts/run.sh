@@ -52,9 +52,19 @@ echo "== The simulated controller counts; a client polls and reads the block"
 "$WINE_BIN" hadrel_demo_plc.exe CP_DEMO VFD_DEMO PLC_DEMO 10 30 >/dev/null 2>&1 &
 plc=$!
 timeout 120 "$WINE_BIN" hadrel_demo_client.exe "$config" 10
-if server_gone 30; then
-  echo "== The server exited cleanly after its last client left"
-else
-  echo "the server did not exit after its last client left" >&2
-  exit 1
-fi
+server_gone 30 || { echo "the server did not exit after its last client left" >&2; exit 1; }
+echo "== The server exited cleanly after its last client left"
+
+echo "== The HMI's view: hmi_host.exe loads Oxley.dll, which starts the server with the demo"
+echo "   configuration (its registry defaults, DriverAutoStart), parses addresses, reads"
+echo "   values with quality and time and watches a point by exception"
+defaults='HKLM\Software\Veltrane\Drivers\QOR\DriverDefaults'
+"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d "$(winpath "$build")\\" /f >/dev/null
+"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFileName /t REG_SZ /d demo.qor /f >/dev/null
+"$WINE_BIN" reg add 'HKLM\Software\Veltrane\Drivers\QOR' /v DriverAutoStart /t REG_DWORD /d 1 /f >/dev/null
+kill "$plc" 2>/dev/null || true
+"$WINE_BIN" hadrel_demo_plc.exe CP_DEMO VFD_DEMO PLC_DEMO 10 20 >/dev/null 2>&1 &
+plc=$!
+timeout 120 "$WINE_BIN" hmi_host.exe --dismiss-boxes "$(winpath "$root/Kiv/demo/hmi_demo.txt")"
+server_gone 30 || { echo "the server did not exit after the HMI released it" >&2; exit 1; }
+echo "== The server exited after the HMI let it go"
