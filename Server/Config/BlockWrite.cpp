@@ -191,6 +191,8 @@ LONG CDataBlock::SingleWrite(const OutputRecord &r)
         return code;
     }
     m_device->WriteQueue().AddTail(msg);
+    if (CChannel *channel = m_device->Channel())
+        channel->WakeScanThread();
     m_writeTime = ConfigValue::Now();
     ++m_msgTransmit;
     return 0;

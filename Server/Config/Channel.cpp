@@ -91,6 +91,8 @@ CChannel::~CChannel()
     }
     if (m_wakeEvent)
         CloseHandle(m_wakeEvent);
+    if (m_scanWakeEvent)
+        CloseHandle(m_scanWakeEvent);
     if (m_stopEvent)
         CloseHandle(m_stopEvent);
 }

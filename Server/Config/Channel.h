@@ -75,6 +75,8 @@ public:
     // signals it on completion, and devices after a refused send.
     HANDLE WakeEvent() const { return m_wakeEvent; }
     void WakeParseThread();
+    // A write was queued: the device scan sends it now, not at its next tick.
+    void WakeScanThread();
     // Takes the requests of one block (null: of every block) out of the
     // active queue, the parse queue or both: active ones are aborted at
     // their connection resource first; each goes back to its block.
@@ -138,7 +140,7 @@ private:
     std::mutex m_parseLock;
     std::condition_variable m_parseDone;
     const CDataBlock *m_parsing = nullptr;
-    HANDLE m_wakeEvent = nullptr, m_stopEvent = nullptr;
+    HANDLE m_wakeEvent = nullptr, m_stopEvent = nullptr, m_scanWakeEvent = nullptr;
     HANDLE m_scanThread = nullptr, m_parseThread = nullptr;
     DWORD m_parseThreadId = 0;
     volatile LONG m_stop = 0;

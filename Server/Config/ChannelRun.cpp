@@ -79,7 +79,8 @@ void CChannel::StartThreads()
 {
     m_wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     m_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!m_wakeEvent || !m_stopEvent)
+    m_scanWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!m_wakeEvent || !m_stopEvent || !m_scanWakeEvent)
         return;
     m_scanThread = CreateThread(nullptr, 0, DeviceScanThread, this, CREATE_SUSPENDED, nullptr);
     m_parseThread = CreateThread(nullptr, 0, MessageParseThread, this, CREATE_SUSPENDED, &m_parseThreadId);
@@ -116,10 +117,17 @@ void CChannel::WakeParseThread()
         SetEvent(m_wakeEvent);
 }
 
+void CChannel::WakeScanThread()
+{
+    if (m_scanWakeEvent)
+        SetEvent(m_scanWakeEvent);
+}
+
 DWORD WINAPI CChannel::DeviceScanThread(void *self)
 {
     CChannel *channel = static_cast<CChannel *>(self);
     int applied = 8;
+    HANDLE waits[2] = {channel->m_stopEvent, channel->m_scanWakeEvent};
     while (!channel->m_stop) {
         DWORD sleepMs = kStoppedScanMs;
         if (DriverRunning()) {
@@ -129,7 +137,7 @@ DWORD WINAPI CChannel::DeviceScanThread(void *self)
             channel->ScanDevices();
             sleepMs = kRunningScanMs;
         }
-        WaitForSingleObject(channel->m_stopEvent, sleepMs);
+        WaitForMultipleObjects(2, waits, FALSE, sleepMs);
     }
     return 0;
 }
