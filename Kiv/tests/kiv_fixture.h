@@ -149,8 +149,9 @@ protected:
         uint16_t index = 0;
         EXPECT_EQ(0u, store->CreateDataBlock(&index, size, owner));
         EXPECT_EQ(0u, store->SetInternalAddress(index, uint32_t(area) << 28 | start, 0));
-        if (count)
+        if (count) {
             EXPECT_EQ(0u, store->SetDataBlock(index, count, bytes, 0));
+        }
         EXPECT_EQ(0u, store->SetBytesInUse(index, count));
         if (size >= 260) {
             FILETIME time = {0x89ABCDEF, 0x01D00000};

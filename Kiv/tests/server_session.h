@@ -115,7 +115,8 @@ inline std::vector<DWORD> Processes(const char *program)
 {
     std::vector<DWORD> pids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {sizeof(entry)};
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
         if (lstrcmpiA(entry.szExeFile, program) == 0)
             pids.push_back(entry.th32ProcessID);
@@ -143,7 +144,8 @@ inline void KillServers() { KillProcesses("Hadrel.exe"); }
 inline bool Launch(const std::string &arguments)
 {
     std::string command = "\"" + Folder() + "Hadrel.exe\" " + arguments;
-    STARTUPINFOA startup = {sizeof(startup)};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, Folder().c_str(), &startup, &process))
         return false;
@@ -155,7 +157,8 @@ inline bool Launch(const std::string &arguments)
 inline DWORD Run(const std::string &arguments, DWORD timeoutMs = 30000)
 {
     std::string command = "\"" + Folder() + "Hadrel.exe\" " + arguments;
-    STARTUPINFOA startup = {sizeof(startup)};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, Folder().c_str(), &startup, &process))
         return DWORD(-1);

@@ -17,7 +17,7 @@ public:
 
     // clock: the time of timeouts and idle closing (null: the tick count).
     explicit CXActionProcessor(IClock *clock = nullptr);
-    ~CXActionProcessor();
+    virtual ~CXActionProcessor();
     CXActionProcessor(const CXActionProcessor &) = delete;
     CXActionProcessor &operator=(const CXActionProcessor &) = delete;
 

@@ -439,8 +439,9 @@ TEST_F(ConfigFile, FullTreeSurvivesSaveLoadSave)
         for (const char *name : copy[i]->Properties().Configurable())
             EXPECT_EQ(Get(*original[i], name), Get(*copy[i], name)) << copy[i]->Name() << "." << name;
         for (const char *name : {"EndAddress", "SapiAddress", "OPCDataType", "ConnNameInUse"})
-            if (copy[i]->Properties().Find(name))
+            if (copy[i]->Properties().Find(name)) {
                 EXPECT_EQ(Get(*original[i], name), Get(*copy[i], name)) << copy[i]->Name() << "." << name;
+            }
     }
     EXPECT_EQ(static_cast<CDevice *>(original[3])->Reference(), static_cast<CDevice *>(copy[3])->Reference());
     EXPECT_EQ(static_cast<CDataBlock *>(original[0])->InternalAddress(),
