@@ -151,6 +151,10 @@ static HRESULT Connect()
     }
     lib.server = server;
     server->put_KivRef(1);
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    lib.createdInMta = SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
+    lib.createdOnThread = GetCurrentThreadId();
 
     if (!lib.git) {
         hr = CoCreateInstance(CLSID_StdGlobalInterfaceTable, NULL, CLSCTX_INPROC_SERVER,
@@ -163,7 +167,12 @@ static HRESULT Connect()
     }
     // A table entry left from an earlier server would hand the parser a dead
     // proxy; kiv_CleanUp revokes it, so a new connection registers anew.
-    if (!lib.cookie) {
+    // Only a pointer made in a single-threaded apartment needs the table:
+    // one made in the multithreaded apartment serves every thread that
+    // joins it as it is. (Under Wine a table entry for a proxy also cannot
+    // be revoked, and every copy taken from it gives up references that
+    // other clients of the server hold.)
+    if (!lib.cookie && !lib.createdInMta) {
         hr = lib.git->RegisterInterfaceInGlobal(server, IID_IDriver, &lib.cookie);
         if (FAILED(hr)) {
             lib.cookie = 0;
@@ -230,6 +239,20 @@ void Disconnect()
     }
 }
 
+// Whether the calling thread is in the apartment that created the server
+// pointer, where the table's copy is that very pointer.
+static bool InCreatingApartment(const Library &lib)
+{
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (FAILED(CoGetApartmentType(&type, &qualifier)))
+        return false;
+    if (type == APTTYPE_MTA)
+        return lib.createdInMta;
+    return !lib.createdInMta && (type == APTTYPE_STA || type == APTTYPE_MAINSTA) &&
+           lib.createdOnThread == GetCurrentThreadId();
+}
+
 HRESULT ParserServer(IDriver **server)
 {
     *server = nullptr;
@@ -239,6 +262,13 @@ HRESULT ParserServer(IDriver **server)
             Disconnect();
         if (!Server())
             return E_FAIL;
+        // In its own apartment the table's copy is the pointer itself; a
+        // pointer of the multithreaded apartment has no table entry.
+        if (!lib.cookie || InCreatingApartment(lib)) {
+            lib.server->AddRef();
+            *server = lib.server;
+            return S_OK;
+        }
         HRESULT hr = lib.git->GetInterfaceFromGlobal(lib.cookie, IID_IDriver, reinterpret_cast<void **>(server));
         if (SUCCEEDED(hr) && *server)
             return S_OK;

@@ -42,6 +42,10 @@ struct Library {
     bool comInitialised = false;
     IGlobalInterfaceTable *git = nullptr;
     DWORD cookie = 0;                // the server registered as IDriver; 0 when none
+    // The apartment the server pointer was created in: the multithreaded
+    // one, or the single-threaded apartment of that thread.
+    bool createdInMta = false;
+    DWORD createdOnThread = 0;
     VARIANT statNames;               // VT_ARRAY|VT_VARIANT of the six names
     VARIANT statZeros;               // six VT_I2 zeros
 
@@ -62,8 +66,10 @@ bool ReadDriverName(HMODULE module, char *name, size_t size);
 
 // The server pointer as created, connecting when needed; null on failure.
 IQORDriver *Server();
-// The address parser's pointer from the Global Interface Table (AddRef'd):
-// a failed lookup disconnects completely, connects and looks up once more.
+// The address parser's pointer (AddRef'd): from the Global Interface Table
+// when the server pointer was made in a single-threaded apartment and the
+// caller is outside it, else that pointer itself; a failed lookup
+// disconnects completely, connects and looks up once more.
 HRESULT ParserServer(IDriver **server);
 // kiv_CleanUp's work; status may be null.
 void CleanUp(uint16_t *status);

@@ -209,6 +209,12 @@ TEST_F(KivServer, TheHostParsesReadsWritesAndWatchesThroughTheServer)
     EXPECT_EQ("quit 0", host.Ask("quit"));
     EXPECT_EQ(0, host.Wait(15000));
     EXPECT_TRUE(host.boxes.empty()) << host.boxes.front();
+
+    // The HMI's parses and its leaving cost the server nothing that another
+    // client holds: the test's own connection still works.
+    VARIANT_BOOL running = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, session.driver->get_Running(&running)) << session.Log();
+    EXPECT_EQ(VARIANT_TRUE, running);
 }
 
 TEST_F(KivServer, AfterTheServerIsKilledTheHostReconnectsToANewOne)

@@ -287,7 +287,15 @@ public:
     ~ServerSession()
     {
         Release();
-        KillServers();
+        // Its last client gone, the server closes by itself; one that has
+        // to be killed would stay registered with Wine's service control
+        // and fail the next activation, so that goes too.
+        for (int wait = 0; wait < 50 && !ServerProcesses().empty(); ++wait)
+            Sleep(100);
+        if (!ServerProcesses().empty()) {
+            KillServers();
+            KillProcesses("rpcss.exe");
+        }
         SetEnvironmentVariableA("QOR_TEST_LOG_FILE", NULL);
     }
 
