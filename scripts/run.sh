@@ -2,10 +2,12 @@
 # Installs what is missing, builds everything, and runs the system's main
 # job in a fresh Wine prefix (build/runprefix): registers the server
 # Hadrel.exe, lets a script build a configuration on the simulated
-# controller through the automation interface and save it, then a client
+# controller through the automation interface and save it, then the script
 # opens it, starts polling and reads the values while the simulated
 # controller changes them, stops polling and releases the server, which
-# must then exit by itself. The benchmarks are in scripts/bench.sh.
+# must then exit by itself. Last the HMI host loads Oxley.dll, which starts
+# the server on the same configuration, and reads and watches its values.
+# The benchmarks are in scripts/bench.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QOR_BUILD_DIR:-$root/build}
@@ -48,10 +50,10 @@ echo "== A script builds the demo configuration through the automation interface
 timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config"
 server_gone 30 || { echo "the server did not exit after the script released it" >&2; exit 1; }
 
-echo "== The simulated controller counts; a client polls and reads the block"
+echo "== The simulated controller counts; the script opens the configuration, polls and reads the block"
 "$WINE_BIN" hadrel_demo_plc.exe CP_DEMO VFD_DEMO PLC_DEMO 10 30 >/dev/null 2>&1 &
 plc=$!
-timeout 120 "$WINE_BIN" hadrel_demo_client.exe "$config" 10
+timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" poll "$config" 10
 server_gone 30 || { echo "the server did not exit after its last client left" >&2; exit 1; }
 echo "== The server exited cleanly after its last client left"
 
