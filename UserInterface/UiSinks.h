@@ -1,0 +1,36 @@
+// What the tool's presenters ask of the screen, behind seams so that the
+// headless tests record it: message boxes, and the connection status box
+// with its pauses.
+#pragma once
+#include <windows.h>
+#include <string>
+
+class IMessageSink {
+public:
+    virtual ~IMessageSink() = default;
+    // A message box; the button pressed (IDOK, IDYES ...).
+    virtual int Box(const std::string &text, const std::string &caption, UINT flags) = 0;
+};
+
+class IStatusSink {
+public:
+    virtual ~IStatusSink() = default;
+    virtual void ShowStatus(const std::string &text) = 0;
+    virtual void HideStatus() = 0;
+    // Keeps the status on screen for ms milliseconds (the thread waits).
+    virtual void Pause(DWORD ms) = 0;
+};
+
+// Message boxes owned by a window of this program.
+class CWindowMessageSink : public IMessageSink {
+public:
+    explicit CWindowMessageSink(HWND owner = NULL) : m_owner(owner) {}
+    void SetOwner(HWND owner) { m_owner = owner; }
+    int Box(const std::string &text, const std::string &caption, UINT flags) override
+    {
+        return MessageBoxA(m_owner, text.c_str(), caption.c_str(), flags);
+    }
+
+private:
+    HWND m_owner;
+};
