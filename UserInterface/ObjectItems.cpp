@@ -1,4 +1,5 @@
 #include "ObjectItems.h"
+#include "BstrText.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,26 +19,6 @@ const char *const CDataBlockItem::Properties[15] = {
     "BlockWritesEnabled", "DataType"};
 
 namespace {
-
-BSTR ToBstr(const std::string &text)
-{
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), NULL, 0);
-    BSTR result = SysAllocStringLen(NULL, UINT(length));
-    if (result && length)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), result, length);
-    return result;
-}
-
-std::string FromBstr(BSTR text)
-{
-    int length = text ? int(SysStringLen(text)) : 0;
-    if (!length)
-        return std::string();
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, NULL, 0, NULL, NULL);
-    std::string result(size_t(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, length, &result[0], bytes, NULL, NULL);
-    return result;
-}
 
 // A VARIANT that clears itself.
 struct Var {

@@ -19,14 +19,14 @@ const char kFrameClass[] = "TolvaneMainFrame";
 const UINT_PTR kPollTimer = 2;
 const UINT kPollMs = 10000;
 
-// The status box on screen; the thread waits through the pauses, as the
-// activation call itself blocks it.
+// The status box on screen; the thread waits through the pauses (painting,
+// taking no input), as the activation call itself blocks it.
 class CStatusBoxSink : public IStatusSink {
 public:
     explicit CStatusBoxSink(HINSTANCE instance) : m_box(instance, IDD_STATUS_BOX) {}
     void ShowStatus(const std::string &text) override { m_box.Show(NULL, text); }
     void HideStatus() override { m_box.Hide(); }
-    void Pause(DWORD ms) override { Sleep(ms); }
+    void Pause(DWORD ms) override { CStatusBox::Hold(ms); }
 
 private:
     CStatusBox m_box;

@@ -1,19 +1,6 @@
 #include "ToolDocument.h"
+#include "BstrText.h"
 
-namespace {
-
-std::string FromBstr(BSTR text)
-{
-    int length = text ? int(SysStringLen(text)) : 0;
-    if (!length)
-        return std::string();
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, NULL, 0, NULL, NULL);
-    std::string result(size_t(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, length, &result[0], bytes, NULL, NULL);
-    return result;
-}
-
-} // namespace
 
 CToolDocument::CToolDocument(CServerConnection &connection, IMessageSink &messages, IErrorTexts &texts)
     : m_connection(connection), m_messages(messages), m_texts(texts)

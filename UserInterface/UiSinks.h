@@ -21,14 +21,16 @@ public:
     virtual void Pause(DWORD ms) = 0;
 };
 
-// Message boxes owned by a window of this program.
+// Message boxes owned by a window of this program: the given one, else the
+// thread's active window (the dialog in front), so that the box is modal to it.
 class CWindowMessageSink : public IMessageSink {
 public:
     explicit CWindowMessageSink(HWND owner = NULL) : m_owner(owner) {}
     void SetOwner(HWND owner) { m_owner = owner; }
     int Box(const std::string &text, const std::string &caption, UINT flags) override
     {
-        return MessageBoxA(m_owner, text.c_str(), caption.c_str(), flags);
+        HWND owner = m_owner && IsWindow(m_owner) ? m_owner : GetActiveWindow();
+        return MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
     }
 
 private:

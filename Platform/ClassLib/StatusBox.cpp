@@ -21,7 +21,8 @@ bool CStatusBox::Show(HWND parent, const std::string &text)
     SetItemText(TextId, text);
     ShowWindow(Window(), SW_SHOWNA);
     SetWindowPos(Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    UpdateWindow(Window());
+    // The text is a child window: paint it with the box, now.
+    RedrawWindow(Window(), NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     return true;
 }
 
@@ -29,4 +30,18 @@ void CStatusBox::Hide()
 {
     if (Window())
         ShowWindow(Window(), SW_HIDE);
+}
+
+void CStatusBox::Hold(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, WM_PAINT, WM_PAINT, PM_REMOVE))
+            DispatchMessageA(&msg);
+        DWORD passed = GetTickCount() - start;
+        if (passed >= ms)
+            return;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, ms - passed, QS_PAINT);
+    }
 }

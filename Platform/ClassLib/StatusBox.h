@@ -15,6 +15,9 @@ public:
     // Creates the box when needed, sets its text, shows and paints it.
     bool Show(HWND parent, const std::string &text);
     void Hide();
+    // Keeps the thread waiting for ms while the box (and every window of the
+    // thread) is still painted; no input is taken meanwhile.
+    static void Hold(DWORD ms);
     std::string Text() const { return Window() ? ItemText(TextId) : std::string(); }
 
 protected:

@@ -15,24 +15,32 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "BstrText.h"
 #include "FakeDriverBase.h"
 #include "Profile.h"
 #include "ServerConnection.h"
 #include "UiSinks.h"
 
-inline std::string Narrow(BSTR text)
+inline std::string Narrow(BSTR text) { return FromBstr(text); }
+inline BSTR Bstr(const std::string &text) { return ToBstr(text); }
+
+// The element i of a VT_VARIANT array (VT_EMPTY when there is none); the
+// caller clears it.
+inline VARIANT Element(const VARIANT &array, LONG i)
 {
-    int length = text ? int(SysStringLen(text)) : 0;
-    std::string result(size_t(length), '\0');
-    if (length)
-        WideCharToMultiByte(CP_ACP, 0, text, length, &result[0], length, NULL, NULL);
-    return result;
+    VARIANT element;
+    VariantInit(&element);
+    SafeArrayGetElement(V_ARRAY(&array), &i, &element);
+    return element;
 }
 
-inline BSTR Bstr(const std::string &text)
+inline VARIANT ErrorVariant(LONG code)
 {
-    std::wstring wide(text.begin(), text.end());
-    return SysAllocStringLen(wide.c_str(), UINT(wide.size()));
+    VARIANT error;
+    VariantInit(&error);
+    V_VT(&error) = VT_ERROR;
+    V_ERROR(&error) = code;
+    return error;
 }
 
 class FakeToolDriver : public FakeDriverBase {
@@ -105,23 +113,19 @@ public:
         SafeArrayGetUBound(V_ARRAY(&names), 1, &upper);
         bool partial = false;
         for (LONG i = 0; i <= upper; ++i) {
-            VARIANT name, value, error;
-            VariantInit(&name);
-            VariantInit(&value);
-            VariantInit(&error);
-            SafeArrayGetElement(V_ARRAY(&names), &i, &name);
+            VARIANT name = Element(names, i);
             std::string key = Narrow(V_BSTR(&name));
-            V_VT(&error) = VT_ERROR;
-            V_ERROR(&error) = refuseGet.count(key) ? refuseGet[key] : 0;
+            VariantClear(&name);
+            VARIANT error = ErrorVariant(refuseGet.count(key) ? refuseGet[key] : 0);
             partial |= V_ERROR(&error) != 0;
             if (!V_ERROR(&error)) {
+                VARIANT value;
                 V_VT(&value) = VT_BSTR;
                 V_BSTR(&value) = Bstr(values[key]);
                 SafeArrayPutElement(V_ARRAY(out), &i, &value);
+                VariantClear(&value);
             }
             SafeArrayPutElement(V_ARRAY(errors), &i, &error);
-            VariantClear(&name);
-            VariantClear(&value);
         }
         return partial ? S_FALSE : S_OK;
     }
@@ -135,18 +139,12 @@ public:
         SafeArrayGetUBound(V_ARRAY(&names), 1, &upper);
         bool partial = false;
         for (LONG i = 0; i <= upper; ++i) {
-            VARIANT name, value, error;
-            VariantInit(&name);
-            VariantInit(&value);
-            VariantInit(&error);
-            SafeArrayGetElement(V_ARRAY(&names), &i, &name);
-            SafeArrayGetElement(V_ARRAY(&in), &i, &value);
+            VARIANT name = Element(names, i), value = Element(in, i);
             std::string key = Narrow(V_BSTR(&name));
             call.allText &= V_VT(&value) == VT_BSTR;
             call.names.push_back(key);
             call.values.push_back(V_VT(&value) == VT_BSTR ? Narrow(V_BSTR(&value)) : "?");
-            V_VT(&error) = VT_ERROR;
-            V_ERROR(&error) = refuseSet.count(key) ? refuseSet[key] : 0;
+            VARIANT error = ErrorVariant(refuseSet.count(key) ? refuseSet[key] : 0);
             if (V_ERROR(&error))
                 partial = true;
             else if (V_VT(&value) == VT_BSTR)

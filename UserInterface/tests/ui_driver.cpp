@@ -1,0 +1,129 @@
+// tolvane_ui_driver: presses the tool's buttons from outside, for the
+// screenshot script (a user's clicks without a mouse). Each argument group
+// is one step:
+//   wait TITLE MS            until a visible window with the title exists
+//   click TITLE ID           the button ID of that window
+//   check TITLE ID 0|1       sets a check box or radio button
+//   text TITLE ID TEXT       sets a control's text
+//   expand TITLE ID          expands the root of tree control ID
+//   command CLASS ID         a menu command to the first window of the class
+//   close CLASS              closes the first window of the class
+//   shows TEXT MS            until a visible window has a control with the text
+//   sleep MS
+// Exit code 0 when every step found its window, else the failing step's number.
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static HWND Find(const char *title)
+{
+    return FindWindowA(NULL, title);
+}
+
+static HWND WaitFor(const char *title, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND hwnd = Find(title);
+        if (hwnd && IsWindowVisible(hwnd))
+            return hwnd;
+        if (GetTickCount() - start > ms)
+            return NULL;
+        Sleep(100);
+    }
+}
+
+static HWND WaitForControlText(const char *text, DWORD ms)
+{
+    struct Search {
+        const char *text;
+        HWND found;
+        static BOOL CALLBACK Child(HWND hwnd, LPARAM param)
+        {
+            Search &s = *reinterpret_cast<Search *>(param);
+            char buffer[256] = "";
+            GetWindowTextA(hwnd, buffer, sizeof buffer);
+            if (strcmp(buffer, s.text) != 0)
+                return TRUE;
+            s.found = hwnd;
+            return FALSE;
+        }
+        static BOOL CALLBACK Top(HWND hwnd, LPARAM param)
+        {
+            if (IsWindowVisible(hwnd))
+                EnumChildWindows(hwnd, Child, param);
+            return reinterpret_cast<Search *>(param)->found == NULL;
+        }
+    } search{text, NULL};
+    DWORD start = GetTickCount();
+    for (;;) {
+        EnumWindows(Search::Top, reinterpret_cast<LPARAM>(&search));
+        if (search.found || GetTickCount() - start > ms)
+            return search.found;
+        Sleep(50);
+    }
+}
+
+int main(int argc, char **argv)
+{
+    int step = 0;
+    for (int i = 1; i < argc; ++step) {
+        const char *command = argv[i];
+        HWND hwnd = NULL;
+        if (!strcmp(command, "wait") && i + 2 < argc) {
+            hwnd = WaitFor(argv[i + 1], DWORD(atoi(argv[i + 2])));
+            i += 3;
+        } else if (!strcmp(command, "click") && i + 2 < argc) {
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd)
+                PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(atoi(argv[i + 2]), BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(hwnd, atoi(argv[i + 2]))));
+            i += 3;
+        } else if (!strcmp(command, "check") && i + 3 < argc) {
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd)
+                SendDlgItemMessageA(hwnd, atoi(argv[i + 2]), BM_SETCHECK, atoi(argv[i + 3]) ? BST_CHECKED : BST_UNCHECKED, 0);
+            i += 4;
+        } else if (!strcmp(command, "text") && i + 3 < argc) {
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd)
+                SetDlgItemTextA(hwnd, atoi(argv[i + 2]), argv[i + 3]);
+            i += 4;
+        } else if (!strcmp(command, "expand") && i + 2 < argc) {
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd) {
+                HWND tree = GetDlgItem(hwnd, atoi(argv[i + 2]));
+                LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+                PostMessageA(tree, TVM_EXPAND, TVE_EXPAND, root);
+            }
+            i += 3;
+        } else if (!strcmp(command, "command") && i + 2 < argc) {
+            hwnd = FindWindowA(argv[i + 1], NULL);
+            if (hwnd)
+                PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(atoi(argv[i + 2]), 0), 0);
+            i += 3;
+        } else if (!strcmp(command, "close") && i + 1 < argc) {
+            hwnd = FindWindowA(argv[i + 1], NULL);
+            if (hwnd)
+                PostMessageA(hwnd, WM_CLOSE, 0, 0);
+            i += 2;
+        } else if (!strcmp(command, "shows") && i + 2 < argc) {
+            hwnd = WaitForControlText(argv[i + 1], DWORD(atoi(argv[i + 2])));
+            i += 3;
+        } else if (!strcmp(command, "sleep") && i + 1 < argc) {
+            Sleep(DWORD(atoi(argv[i + 1])));
+            hwnd = HWND(1);
+            i += 2;
+        } else {
+            fprintf(stderr, "unknown step %s\n", command);
+            return 100;
+        }
+        if (!hwnd) {
+            fprintf(stderr, "step %d (%s): no window\n", step + 1, command);
+            return step + 1;
+        }
+    }
+    return 0;
+}

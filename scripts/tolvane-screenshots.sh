@@ -1,0 +1,77 @@
+#!/bin/bash
+# Takes the pictures of Tolvane's windows in docs/screenshots/ under Xvfb
+# with Wine's X driver, in a prefix of their own (build/shotprefix): the
+# connection dialog at start, its remote mode with the network tree (Wine
+# has no network providers), the status box, the main window, and the
+# dialog again from "&OLE Server" with "Connection Already Established".
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QOR_BUILD_DIR:-$root/build}
+arch=$(grep -m1 '^QOR_TARGET_ARCH:' "$build/CMakeCache.txt" | cut -d= -f2)
+out=$root/docs/screenshots
+mkdir -p "$out"
+if [ -z "${QOR_IN_XVFB:-}" ]; then
+  exec env QOR_IN_XVFB=1 xvfb-run -a -s "-screen 0 800x600x24" "$0" "$@"
+fi
+display=$DISPLAY
+export QOR_WINEPREFIX=$build/shotprefix QOR_TARGET_ARCH=$arch
+. "$root/scripts/wine-env.sh"
+export DISPLAY=$display
+"$WINESERVER_BIN" -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE_BIN" wineboot -i >/dev/null 2>&1 || true
+# Wine's own desktop draws the windows' frames and captions: Xvfb has no
+# window manager.
+"$WINE_BIN" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+"$WINE_BIN" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+"$WINESERVER_BIN" -k 2>/dev/null || true
+"$WINESERVER_BIN" -w 2>/dev/null || true
+"$WINESERVER_BIN" -p
+cd "$build/bin"
+winpath() { "$WINE_BIN" winepath -w "$1" 2>/dev/null; }
+drive() { "$WINE_BIN" tolvane_ui_driver.exe "$@"; }
+shot() { sleep "${2:-1}"; import -window root "$out/$1.png"; echo "$out/$1.png"; }
+dialog="I/O Driver Server Connection"
+
+S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
+export S732_CONFIG
+timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
+# A configuration the server opens at start, so the main window has a file.
+config=$(winpath "$build")\\demo.qor
+timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config" >/dev/null
+defaults='HKLM\Software\Veltrane\Drivers\QOR\DriverDefaults'
+"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d "$(winpath "$build")\\" /f >/dev/null
+"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFileName /t REG_SZ /d demo.qor /f >/dev/null
+sleep 3
+
+"$WINE_BIN" Tolvane.exe &
+tool=$!
+drive wait "$dialog" 30000
+shot tolvane-connect-dialog 2
+
+# Remote mode: the name and the tree come alive; expanding "Network" finds
+# no provider under Wine.
+drive check "$dialog" 8103 0 check "$dialog" 8104 1 click "$dialog" 8104 text "$dialog" 8101 PLANT3 expand "$dialog" 8106
+drive wait Error 10000 || true
+shot tolvane-network-error 1
+drive click Error 1 || true
+shot tolvane-connect-remote 1
+
+# Back to local, and connect: the status box, then the main window.
+drive check "$dialog" 8104 0 check "$dialog" 8103 1 click "$dialog" 8103 text "$dialog" 8101 "" click "$dialog" 1159
+drive shows "Connecting to Local Server..." 10000
+shot tolvane-status-box 0.3
+drive shows "Connection Established" 30000
+shot tolvane-status-established 0.5
+shot tolvane-main-window 4
+
+# "&OLE Server" with the server attached: the dialog shows; Connect finds
+# the connection already there.
+drive command TolvaneMainFrame 32789 wait "$dialog" 10000
+drive click "$dialog" 1159 shows "Connection Already Established" 10000
+shot tolvane-status-already 0.3
+sleep 2
+drive close TolvaneMainFrame
+wait "$tool" || true
+sleep 3
+"$WINESERVER_BIN" -k 2>/dev/null || true
