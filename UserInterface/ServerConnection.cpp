@@ -1,4 +1,5 @@
 #include "ServerConnection.h"
+#include "ServerError.h"
 #include <algorithm>
 #include <vector>
 
@@ -219,7 +220,7 @@ bool CServerConnection::Attempt()
 
 CServerConnection::Outcome CServerConnection::AfterFailure()
 {
-    int answer = m_messages.Box(FailedQuestion, "Tolvane", MB_YESNO | MB_ICONQUESTION);
+    int answer = m_messages.Box(FailedQuestion, ToolCaption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES)
         return ShowDialog;
     return Attached() ? EndOK : EndCancel;

@@ -5,6 +5,7 @@
 #include <functional>
 #include "ObjectItems.h"
 #include "ServerError.h"
+#include "ToolDocument.h"
 #include "ToolFakes.h"
 
 namespace {
@@ -251,6 +252,35 @@ TEST(ServerErrorTest, MessageTableTextsComeFromTheDriversLibrary)
     std::string text;
     ASSERT_TRUE(texts.Text(HRESULT(0xC101011C), text));
     EXPECT_EQ("The completion event of the transaction processor could not be set.", text);
+}
+
+// The document's title follows the server's file; a read proxy refreshes it.
+TEST(ToolDocumentTest, TitleIsTheServersFileOrUntitled)
+{
+    FakeProfile profile;
+    FakeActivator activator;
+    FakeScreen screen;
+    FakeTexts texts;
+    FakeToolDriver driver;
+    CServerConnection connection(profile, activator, screen, screen);
+    CToolDocument document(connection, screen, texts);
+    int changes = 0;
+    document.OnTitleChanged([&] { ++changes; });
+    EXPECT_FALSE(document.ReadServerStatus()) << "no server attached";
+    EXPECT_EQ("Untitled", document.Title());
+
+    activator.answers.push_back({S_OK, &driver, nullptr});
+    ASSERT_EQ(CServerConnection::EndOK, connection.Start("LOCAL_MACHINE"));
+    EXPECT_TRUE(document.ReadServerStatus());
+    EXPECT_EQ("Untitled", document.Title());
+    EXPECT_EQ(0, changes);
+
+    driver.fileName = "C:\\Plant\\line1.qor";
+    CChannelItem channel(&document);
+    ASSERT_TRUE(channel.Read());
+    EXPECT_EQ("C:\\Plant\\line1.qor", document.Title());
+    EXPECT_EQ(1, changes);
+    EXPECT_TRUE(driver.unexpected.empty());
 }
 
 } // namespace
