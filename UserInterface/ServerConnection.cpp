@@ -49,9 +49,9 @@ HRESULT CDcomActivator::Activate(const std::string *machine, IQORDriver **driver
     *driverResult = asked[0].hr;
     *monitor = static_cast<ITracewellConnect *>(static_cast<void *>(asked[1].pItf));
     *monitorResult = asked[1].hr;
-    if (FAILED(hr) && hr != CO_S_NOTALLINTERFACES) {
+    // CO_S_NOTALLINTERFACES is a success: each part answers for itself.
+    if (FAILED(hr))
         *driverResult = *monitorResult = hr;
-    }
     return FAILED(hr) ? hr : S_OK;
 }
 
