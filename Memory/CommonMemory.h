@@ -1,13 +1,16 @@
 // CCommonMemory: the shared memory store that the server and the HMI library
 // open by the driver name. It holds the table of data blocks with their bytes
 // and the output, exception and event record queues, each group in named
-// sections guarded by a named mutex ("%s_InputLock", "%s_OutputLock",
-// "%s_ExceptionLock", "%s_EventLock"). Everything is opened on the first
-// call; one object serves every thread of a process.
+// sections. Each group has its named mutex ("%s_InputLock", "%s_OutputLock",
+// "%s_ExceptionLock", "%s_EventLock"), which guards the opening of its
+// sections and tells others that the store is in use, and its lock word
+// (StoreLock.h), which every method of the group holds while it works.
+// Everything is opened on the first call; one object serves every thread of
+// a process.
 //
 // Results: 0, or a StoreResult (StoreRecords.h), or the system error of a
-// failed wait for or release of a group mutex. A mutex left by a process that
-// died holding it counts as acquired.
+// failed wait for a group's lock. A lock left by a thread that died holding
+// it is taken over: a crashed server or HMI does not freeze the other.
 #pragma once
 #include <windows.h>
 #include "StoreRecords.h"
@@ -19,6 +22,7 @@
 #endif
 
 class SharedArea;
+class StoreLock;
 
 class TESSARY_API CCommonMemory {
 public:
@@ -87,12 +91,14 @@ private:
                              bool needValid, void **bytes);
     unsigned long TakeEntry(unsigned short size, unsigned short *index, DataBlockEntry **entry);
     template <class Operation> unsigned long UnderLock(Group group, Operation operation);
+    template <class Operation> unsigned long UnderEntryLock(unsigned short index, Operation operation);
     unsigned long AddRecord(Area area, const void *record);
     unsigned long TakeRecord(Area area, void *record, bool atIndex, unsigned long index);
     unsigned long CountRecords(Area area, unsigned long *count);
 
     SharedArea *m_areas[AreaCount];
-    HANDLE m_locks[GroupCount];
+    HANDLE m_locks[GroupCount];  // the named mutexes: the lazy open, and the store's presence
+    StoreLock *m_words[GroupCount]; // what every method serialises on
     HANDLE m_outputEvent;
     LONG m_freeEntries;      // entries this process freed and may reuse
     DWORD m_firstUnused;     // every entry below it has been used

@@ -226,18 +226,9 @@ TEST_F(BlockTable, EntriesNotInUseAnswerNine)
 TEST_F(BlockTable, BadArgumentsAnswer87WithoutWaitingForTheLock)
 {
     unsigned short index = Create(10);
-    // Another thread holds the input lock for the whole check.
-    HANDLE taken = CreateEventA(NULL, TRUE, FALSE, NULL), done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    std::string lockName = name + "_InputLock";
-    HANDLE thread = StartThread([&] {
-        HANDLE lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, lockName.c_str());
-        WaitForSingleObject(lock, INFINITE);
-        SetEvent(taken);
-        WaitForSingleObject(done, INFINITE);
-        ReleaseMutex(lock);
-        CloseHandle(lock);
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(taken, INFINITE));
+    // Another process holds the input lock for the whole check.
+    PeerProcess holder({name, "hold", "input"});
+    ASSERT_TRUE(holder.WaitReady());
 
     unsigned long word;
     EXPECT_EQ(STORE_BAD_PARAMETER, store.CreateDataBlock(NULL, 10, 0));
@@ -249,12 +240,11 @@ TEST_F(BlockTable, BadArgumentsAnswer87WithoutWaitingForTheLock)
     EXPECT_EQ(STORE_BAD_PARAMETER, store.GetDataBlockStatus(index, NULL, &word));
     EXPECT_EQ(STORE_BAD_PARAMETER, store.GetKIVAccess(index, NULL, 1));
     EXPECT_EQ(STORE_BAD_PARAMETER, store.GetInternalAddress(index, NULL, &word));
-
-    SetEvent(done);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    CloseHandle(taken);
-    CloseHandle(done);
+    // An entry that no process ever touched is not in use, lock or not.
+    BYTE bytes[4] = {};
+    EXPECT_EQ(STORE_NOT_IN_USE, store.SetDataBlock(2000, 4, bytes, 0));
+    EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlockStatus(2000, &created, NULL));
+    holder.Kill();
 }
 
 TEST_F(BlockTable, ABlockBeyondTheReservationIsRefusedAndTakesNoEntry)
