@@ -401,6 +401,16 @@ unsigned long CCommonMemory::SetDataBlockStatus(unsigned short index, unsigned s
     return WITH_LIVE_ENTRY(index, entry->status.word = status);
 }
 
+unsigned long CCommonMemory::SetDataBlockQuality(unsigned short index, unsigned char quality,
+                                                unsigned short *previous)
+{
+    return WITH_LIVE_ENTRY(index, {
+        if (previous)
+            *previous = entry->status.word;
+        entry->status.word = static_cast<uint16_t>((entry->status.word & 0xFF00) | quality);
+    });
+}
+
 unsigned long CCommonMemory::GetDataBlockStatus(unsigned short index, unsigned short *status, unsigned long *owner)
 {
     if (!status)

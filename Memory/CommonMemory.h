@@ -48,6 +48,10 @@ public:
                                unsigned short offset, int force);
     unsigned long SetBytesInUse(unsigned short index, unsigned short count);
     unsigned long SetDataBlockStatus(unsigned short index, unsigned short status);
+    // Sets the status word's low byte (the quality) and keeps its high byte,
+    // in one take of the lock; the word as it was before goes to *previous
+    // (may be null).
+    unsigned long SetDataBlockQuality(unsigned short index, unsigned char quality, unsigned short *previous);
     // owner may be null.
     unsigned long GetDataBlockStatus(unsigned short index, unsigned short *status, unsigned long *owner);
     unsigned long SetKIVAccess(unsigned short index, int flag);

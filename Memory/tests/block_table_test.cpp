@@ -190,6 +190,14 @@ TEST_F(BlockTable, EntryFieldsRoundTrip)
     EXPECT_EQ(0xC0, raw.status.quality());
     EXPECT_EQ(0x05, raw.status.serverFlags());
     EXPECT_EQ(16, raw.bytesInUse);
+
+    // The quality alone: the high byte stays, the word before comes back.
+    unsigned short before = 0;
+    EXPECT_EQ(0u, store.SetDataBlockQuality(index, 0x18, &before));
+    EXPECT_EQ(0x05C0, before);
+    EXPECT_EQ(0u, store.SetDataBlockQuality(index, 0x14, NULL));
+    EXPECT_EQ(0u, store.GetDataBlockStatus(index, &status, NULL));
+    EXPECT_EQ(0x0514, status);
 }
 
 // Every method on an entry that is free, never used, or beyond the table's
@@ -211,6 +219,7 @@ TEST_F(BlockTable, EntriesNotInUseAnswerNine)
         EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlock(index, 4, bytes, 0, 1));
         EXPECT_EQ(STORE_NOT_IN_USE, store.SetBytesInUse(index, 4));
         EXPECT_EQ(STORE_NOT_IN_USE, store.SetDataBlockStatus(index, 0xC0));
+        EXPECT_EQ(STORE_NOT_IN_USE, store.SetDataBlockQuality(index, 0xC0, &status));
         EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlockStatus(index, &status, NULL));
         EXPECT_EQ(STORE_NOT_IN_USE, store.SetKIVAccess(index, 1));
         EXPECT_EQ(STORE_NOT_IN_USE, store.GetKIVAccess(index, &flag, 1));

@@ -185,7 +185,9 @@ private:
     bool RunScheduler(bool forced);
     LONG BuildReadMessage();
     void ResetReadMessage();
-    void WriteStatus(uint8_t low);
+    // Sets the status low byte here and in the store, keeping the stored
+    // high byte; answers the word as it was.
+    uint16_t WriteStatus(uint8_t low);
     void ReportStatusChange();
     void PostCommLine(bool failed);
     // The status and line of a failure; true when the line was posted.

@@ -81,16 +81,16 @@ void CDataBlock::PublishAddress()
     store->SetDataBlock(m_index, sizeof type, &type, kImageTypeOffset);
 }
 
-void CDataBlock::WriteStatus(uint8_t low)
+uint16_t CDataBlock::WriteStatus(uint8_t low)
 {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
+    uint16_t before = m_status;
     unsigned short stored;
-    // The high byte belongs to others: keep what the store holds.
-    if (m_valid && ServerStore()->GetDataBlockStatus(m_index, &stored, nullptr) == STORE_OK)
-        m_status = stored;
-    m_status = uint16_t((m_status & 0xFF00) | low);
-    if (m_valid)
-        ServerStore()->SetDataBlockStatus(m_index, m_status);
+    // The high byte belongs to others: the store keeps what it holds.
+    if (m_valid && ServerStore()->SetDataBlockQuality(m_index, low, &stored) == STORE_OK)
+        before = stored;
+    m_status = uint16_t((before & 0xFF00) | low);
+    return before;
 }
 
 void CDataBlock::ReportStatusChange()
@@ -423,8 +423,7 @@ void CDataBlock::ProcessReply(CProtocolMsg *msg)
         }
     }
 
-    uint16_t old = m_status;
-    WriteStatus(0xC0);
+    uint16_t old = WriteStatus(0xC0);
     if ((old & 0xC0) != 0xC0) {
         ReportStatusChange();
         uint8_t sub = uint8_t(old & 0xFC);
@@ -435,8 +434,7 @@ void CDataBlock::ProcessReply(CProtocolMsg *msg)
 
 bool CDataBlock::FailStatus()
 {
-    uint16_t old = m_status;
-    WriteStatus(m_latchData ? 0x14 : 0x18);
+    uint16_t old = WriteStatus(m_latchData ? 0x14 : 0x18);
     ReportStatusChange();
     if ((old & 0xC0) != 0xC0)
         return false;
