@@ -438,6 +438,32 @@ unsigned long CCommonMemory::GetKIVAccess(unsigned short index, int *flag, int r
     });
 }
 
+unsigned long CCommonMemory::GetDataBlockSnapshot(unsigned short index, unsigned long owner,
+                                                  DataBlockSnapshot *snapshot)
+{
+    if (!snapshot)
+        return STORE_BAD_PARAMETER;
+    return WITH_LIVE_ENTRY(index, {
+        snapshot->status = entry->status.word;
+        snapshot->owner = entry->owner;
+        if (owner != 0 && entry->owner == owner) {
+            snapshot->first = entry->internalFirst;
+            snapshot->second = entry->internalSecond;
+            snapshot->size = entry->size;
+            snapshot->bytesInUse = entry->bytesInUse;
+            const unsigned short most = DataBlockSnapshot::MaxBytes;
+            unsigned short copied = entry->size < most ? entry->size : most;
+            void *bytes;
+            result = BlockBytes(entry, 0, copied, false, &bytes);
+            if (result == STORE_OK) {
+                memcpy(snapshot->bytes, bytes, copied);
+                snapshot->copied = copied;
+                entry->kivAccess = 1;
+            }
+        }
+    });
+}
+
 unsigned long CCommonMemory::SetInternalAddress(unsigned short index, unsigned long first, unsigned long second)
 {
     return WITH_LIVE_ENTRY(index, {

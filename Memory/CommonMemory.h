@@ -24,6 +24,17 @@
 class SharedArea;
 class StoreLock;
 
+// What a reader of a block needs, taken in one call (GetDataBlockSnapshot).
+struct DataBlockSnapshot {
+    enum { MaxBytes = 260 }; // a server block: data, read time and type word
+    unsigned short status;
+    unsigned long owner;
+    unsigned long first, second; // the internal address
+    unsigned short size, bytesInUse;
+    unsigned short copied;       // bytes of the block in bytes, from its offset 0
+    unsigned char bytes[MaxBytes];
+};
+
 class TESSARY_API CCommonMemory {
 public:
     enum { MaxName = 259 };
@@ -57,6 +68,11 @@ public:
     unsigned long SetKIVAccess(unsigned short index, int flag);
     // reset == 1 clears the flag after reading it.
     unsigned long GetKIVAccess(unsigned short index, int *flag, int reset);
+    // Status word and owner of the block at index, and, when its owner value
+    // is owner (not 0), also its internal address, its sizes and its first
+    // bytes, with the HMI-access flag set: all under one take of the lock.
+    // 9 when the entry is free (the snapshot is then left as it was).
+    unsigned long GetDataBlockSnapshot(unsigned short index, unsigned long owner, DataBlockSnapshot *snapshot);
     unsigned long SetInternalAddress(unsigned short index, unsigned long first, unsigned long second);
     unsigned long GetInternalAddress(unsigned short index, unsigned long *first, unsigned long *second);
     // The number of live blocks of all processes, read without the mutex.

@@ -200,6 +200,50 @@ TEST_F(BlockTable, EntryFieldsRoundTrip)
     EXPECT_EQ(0x0514, status);
 }
 
+// A reader's one call: everything of its own block with the access flag set,
+// only status and owner of another's, nothing of a free entry.
+TEST_F(BlockTable, ASnapshotTakesTheOwnersBlockAndSetsTheAccessFlag)
+{
+    unsigned short index = Create(260, 0x4242);
+    unsigned short small = Create(20, 0x4343);
+    BYTE bytes[260];
+    for (int k = 0; k < 260; ++k)
+        bytes[k] = static_cast<BYTE>(k);
+    ASSERT_EQ(0u, store.SetDataBlock(index, 260, bytes, 0));
+    ASSERT_EQ(0u, store.SetBytesInUse(index, 250));
+    ASSERT_EQ(0u, store.SetDataBlockStatus(index, 0x03C0));
+    ASSERT_EQ(0u, store.SetInternalAddress(index, 0x10050000, 9));
+    int flag = 0;
+
+    DataBlockSnapshot snapshot = {};
+    ASSERT_EQ(0u, store.GetDataBlockSnapshot(index, 0x9999, &snapshot)) << "another block's owner";
+    EXPECT_EQ(0x03C0, snapshot.status);
+    EXPECT_EQ(0x4242u, snapshot.owner);
+    EXPECT_EQ(0u, snapshot.copied);
+    EXPECT_EQ(0u, snapshot.first);
+    ASSERT_EQ(0u, store.GetKIVAccess(index, &flag, 0));
+    EXPECT_EQ(0, flag) << "no access flag for a block the reader does not know";
+
+    ASSERT_EQ(0u, store.GetDataBlockSnapshot(index, 0x4242, &snapshot));
+    EXPECT_EQ(0x10050000u, snapshot.first);
+    EXPECT_EQ(9u, snapshot.second);
+    EXPECT_EQ(260, snapshot.size);
+    EXPECT_EQ(250, snapshot.bytesInUse);
+    ASSERT_EQ(260, snapshot.copied);
+    EXPECT_EQ(0, memcmp(bytes, snapshot.bytes, 260));
+    ASSERT_EQ(0u, store.GetKIVAccess(index, &flag, 0));
+    EXPECT_EQ(1, flag);
+
+    ASSERT_EQ(0u, store.GetDataBlockSnapshot(small, 0x4343, &snapshot));
+    EXPECT_EQ(20, snapshot.copied) << "a small block is copied whole";
+
+    ASSERT_EQ(0u, store.DestroyDataBlock(small));
+    snapshot.status = 0x7777;
+    EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlockSnapshot(small, 0x4343, &snapshot));
+    EXPECT_EQ(0x7777, snapshot.status) << "nothing taken of a free entry";
+    EXPECT_EQ(STORE_BAD_PARAMETER, store.GetDataBlockSnapshot(index, 0x4242, NULL));
+}
+
 // Every method on an entry that is free, never used, or beyond the table's
 // reservation answers 9; none of them commits anything for it.
 TEST_F(BlockTable, EntriesNotInUseAnswerNine)
