@@ -530,8 +530,6 @@ unsigned long CCommonMemory::AddRecord(Area area, const void *record)
     uint32_t queued = header->tail > head ? header->tail - head : 0;
     if (queued >= header->highWater)
         header->highWater = queued;
-    if (area == OutputArea)
-        SetEvent(m_outputEvent);
     return STORE_OK;
 }
 
@@ -640,7 +638,12 @@ unsigned long CCommonMemory::AddOutput(const void *record)
         return STORE_BAD_PARAMETER;
     if (static_cast<const OutputRecord *>(record)->length > OutputRecord::MaxValueBytes)
         return STORE_BAD_PARAMETER;
-    return UnderLock(OutputGroup, [&] { return AddRecord(OutputArea, record); });
+    unsigned long result = UnderLock(OutputGroup, [&] { return AddRecord(OutputArea, record); });
+    // Signalled once the lock is given back: the reader it wakes finds the
+    // record and the lock free, and is not held up by this system call.
+    if (result == STORE_OK)
+        SetEvent(m_outputEvent);
+    return result;
 }
 
 unsigned long CCommonMemory::AddException(const void *record)
