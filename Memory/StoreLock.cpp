@@ -14,6 +14,7 @@ const int PausesPerYield = 64;
 const DWORD SleepMs = 4;
 const DWORD OwnerCheckMs = 4;
 const DWORD SlotSweepMs = 100;
+const unsigned WakesPerSweep = 256;
 
 inline uint64_t Load(const uint64_t *p) { return __atomic_load_n(p, __ATOMIC_SEQ_CST); }
 inline void Store(uint64_t *p, uint64_t v) { __atomic_store_n(p, v, __ATOMIC_SEQ_CST); }
@@ -98,9 +99,11 @@ bool StoreLock::IdentityGone(uint64_t identity)
     bool gone = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
     if (!gone) {
         FILETIME created, exited, kernel, user;
-        // The id was given again to a thread made later.
-        if (GetThreadTimes(thread, &created, &exited, &kernel, &user))
-            gone = created.dwLowDateTime != static_cast<uint32_t>(identity >> 32);
+        uint32_t stamp = static_cast<uint32_t>(identity >> 32);
+        // The id was given again to a thread made later. (A stamp of 0: the
+        // owner could not learn its own creation time; the id alone decides.)
+        if (stamp != 0 && GetThreadTimes(thread, &created, &exited, &kernel, &user))
+            gone = created.dwLowDateTime != stamp;
     }
     CloseHandle(thread);
     return gone;
@@ -168,11 +171,12 @@ DWORD StoreLock::AcquireSlowly(uint64_t me)
             SetEvent(m_wake);
         DWORD now = GetTickCount();
         if (now - lastOwnerCheck >= OwnerCheckMs) {
-            bool sweep = now - lastSweep >= SlotSweepMs;
-            ClearDead(me, sweep);
+            ClearDeadOwner(me);
             lastOwnerCheck = now;
-            if (sweep)
-                lastSweep = now;
+        }
+        if (now - lastSweep >= SlotSweepMs) {
+            SweepWaiters(me);
+            lastSweep = now;
         }
     }
     Swap(&m_record->reservedFor, me, 0);
@@ -194,9 +198,17 @@ DWORD StoreLock::Release()
     }
     Store32(&m_record->ownerProcess, 0);
     Store(&m_record->owner, 0);
-    if (AnyWaiter() && !SetEvent(m_wake)) {
+    if (!AnyWaiter())
+        return 0;
+    if (!SetEvent(m_wake)) {
         DWORD error = GetLastError();
         return error ? error : ERROR_INVALID_HANDLE;
+    }
+    // A waiter killed in its sleep leaves its slot behind, and every release
+    // would pay for a wake-up: now and then a release looks for such slots.
+    if (++m_wakesSinceSweep >= WakesPerSweep) {
+        m_wakesSinceSweep = 0;
+        SweepWaiters(me);
     }
     return 0;
 }
@@ -225,7 +237,7 @@ bool StoreLock::AnyWaiter() const
     return false;
 }
 
-void StoreLock::ClearDead(uint64_t me, bool sweepSlots)
+void StoreLock::ClearDeadOwner(uint64_t me)
 {
     uint64_t owner = Load(&m_record->owner);
     if (owner != 0 && owner != me && IdentityGone(owner)) {
@@ -240,8 +252,10 @@ void StoreLock::ClearDead(uint64_t me, bool sweepSlots)
     uint64_t reserved = Load(&m_record->reservedFor);
     if (reserved != 0 && reserved != me && IdentityGone(reserved))
         Swap(&m_record->reservedFor, reserved, 0);
-    if (!sweepSlots)
-        return;
+}
+
+void StoreLock::SweepWaiters(uint64_t me)
+{
     for (int i = 0; i < StoreLockRecord::WaiterSlots; ++i) {
         uint64_t waiter = Load(&m_record->waiters[i]);
         if (waiter != 0 && waiter != me && IdentityGone(waiter))

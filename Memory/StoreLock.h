@@ -80,12 +80,14 @@ private:
     int Register(uint64_t me);
     void Unregister(int slot, uint64_t me);
     bool AnyWaiter() const;
-    // Frees the lock of a dead owner and forgets dead waiters; slots too
-    // when sweepSlots is set.
-    void ClearDead(uint64_t me, bool sweepSlots);
+    // Frees the lock of a dead owner and drops a dead waiter's reservation.
+    void ClearDeadOwner(uint64_t me);
+    // Empties the slots of waiters that died.
+    void SweepWaiters(uint64_t me);
 
     HANDLE m_section = NULL;
     HANDLE m_wake = NULL;
     StoreLockSection *m_view = NULL;
     StoreLockRecord *m_record = NULL;
+    unsigned m_wakesSinceSweep = 0; // this process's releases that woke someone
 };

@@ -162,6 +162,26 @@ TEST_F(LockWord, AnOwnerThatIsGoneIsTakenOverAndALiveOneIsNot)
     CloseHandle(liveEvent);
 }
 
+// Waiters that died leave a reservation and a slot behind: the next waiter
+// drops the reservation, and releases empty the slot in time.
+TEST_F(LockWord, WhatDeadWaitersLeftDoesNotHoldUpTheLiving)
+{
+    const uint64_t dead = EndedIdentity();
+    lock.Record()->reservedFor = dead;
+    lock.Record()->waiters[3] = dead;
+    StoreLock second;
+    OpenSecond(second);
+    DWORD result = 1;
+    ASSERT_TRUE(AcquiresWithin(1000, second, &result)) << "a dead waiter's reservation is dropped within a second";
+    EXPECT_EQ(0u, result);
+    EXPECT_EQ(0u, lock.Record()->reservedFor);
+    for (int n = 0; n < 300 && lock.Record()->waiters[3] != 0; ++n) {
+        ASSERT_EQ(0u, lock.Acquire());
+        ASSERT_EQ(0u, lock.Release());
+    }
+    EXPECT_EQ(0u, lock.Record()->waiters[3]) << "the dead waiter's slot stays taken";
+}
+
 // A waiter that the owner keeps waiting goes to sleep counted and with the
 // next release kept for it; a release without waiters leaves the event alone.
 TEST_F(LockWord, WaitersSleepOnTheNamedEventThatOnlyTheirReleaseSets)
@@ -199,8 +219,9 @@ TEST_F(LockWord, WaitersSleepOnTheNamedEventThatOnlyTheirReleaseSets)
     CloseHandle(wake);
 }
 
-// A thread above normal priority that takes and gives back the lock without
-// pause cannot lock out a thread of normal priority.
+// A thread above normal priority that holds the lock 5 ms at a time and
+// takes it again at once cannot lock out a thread of normal priority, which
+// by then sleeps and would wake only after the busy one had it back.
 TEST_F(LockWord, ABusyHigherPriorityThreadCannotLockOutAnother)
 {
     StoreLock second;
@@ -208,25 +229,30 @@ TEST_F(LockWord, ABusyHigherPriorityThreadCannotLockOutAnother)
     volatile LONG stop = 0;
     HANDLE busy = StartThread([&] {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-        DWORD until = GetTickCount() + 30000; // an upper bound, should the other starve
+        DWORD until = GetTickCount() + 10000; // an upper bound, should the other starve
+        LARGE_INTEGER frequency, start, now;
+        QueryPerformanceFrequency(&frequency);
         while (!stop && GetTickCount() - until > 0x80000000u) {
             lock.Acquire();
-            for (volatile int spin = 0; spin < 200; ++spin) {
-            }
+            QueryPerformanceCounter(&start);
+            do
+                QueryPerformanceCounter(&now);
+            while ((now.QuadPart - start.QuadPart) * 200 < frequency.QuadPart);
             lock.Release();
         }
     });
     Sleep(20);
-    const int Takes = 200;
+    const int Takes = 20;
     int taken = 0;
     HANDLE other = StartThread([&] {
         for (; taken < Takes; ++taken) {
+            Sleep(1); // the busy thread has the lock again by now
             if (second.Acquire() != 0)
                 break;
             second.Release();
         }
     });
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(other, 25000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(other, 8000));
     InterlockedExchange(&stop, 1);
     WaitForSingleObject(busy, INFINITE);
     WaitForSingleObject(other, INFINITE);
