@@ -31,6 +31,7 @@ struct BlockView {
     uint32_t first = 0;       // bits 0-14 start, 28-31 area
     uint16_t dataType = 0;
     FILETIME time = {0, 0};
+    const DataBlockSnapshot *snapshot = nullptr; // what a read took of the block in one call
 
     uint16_t Start() const { return uint16_t(first & 0x7FFF); }
     uint16_t Area() const { return uint16_t(first >> 28); }
@@ -59,23 +60,55 @@ bool OwnerMatches(CCommonMemory *store, const KivDevice *device, const KivAddres
 
 // The block was destroyed and re-created, or the index now names another
 // block: the item is parsed again from its canonical text. KIV_E_ADDRESS
-// when there is no text; *matches tells whether the handle fits afterwards.
-uint16_t Revalidate(KivBlock *block, KivKind *kind, uint16_t *statusWord, bool *matches)
+// when there is no text; *matches tells whether check() holds afterwards.
+template <class Check> uint16_t RevalidateWith(KivBlock *block, KivKind *kind, Check check, bool *matches)
 {
-    CCommonMemory *store = kiv::Store();
-    KivDevice *device = block->device;
-    KivAddress *address = block->address;
-    *matches = OwnerMatches(store, device, address, statusWord);
+    *matches = check();
     if (*matches)
         return KIV_OK;
     char text[KIV_ADDRESS_TEXT];
-    KivCopyText(text, sizeof(text), address->text);
+    KivCopyText(text, sizeof(text), block->address->text);
     if (!text[0])
         return KIV_E_ADDRESS;
     KivStatus parsed = 0;
     kiv_paddr(&parsed, block, kind, text);
-    *matches = OwnerMatches(store, device, address, statusWord);
+    *matches = check();
     return KIV_OK;
+}
+
+uint16_t Revalidate(KivBlock *block, KivKind *kind, uint16_t *statusWord, bool *matches)
+{
+    CCommonMemory *store = kiv::Store();
+    return RevalidateWith(
+        block, kind, [&] { return OwnerMatches(store, block->device, block->address, statusWord); }, matches);
+}
+
+// A read's revalidation: one store call gives the status and owner and, when
+// the owner is the item's block, everything else the read needs, setting the
+// block's HMI-access flag.
+uint16_t RevalidateForRead(KivBlock *block, KivKind *kind, DataBlockSnapshot *snapshot, bool *matches)
+{
+    CCommonMemory *store = kiv::Store();
+    return RevalidateWith(
+        block, kind,
+        [&] {
+            const uint32_t handle = block->device->blockHandle;
+            return store->GetDataBlockSnapshot(block->address->blockIndex, handle, snapshot) == STORE_OK &&
+                   handle != 0 && snapshot->owner == handle;
+        },
+        matches);
+}
+
+// Start, area, data type and time of the block from a read's snapshot.
+bool ViewOfSnapshot(BlockView *view)
+{
+    const DataBlockSnapshot &snapshot = *view->snapshot;
+    if (snapshot.copied < 260)
+        return false; // no read time and type word
+    view->first = uint32_t(snapshot.first);
+    memcpy(&view->time, snapshot.bytes + 250, 8);
+    memcpy(&view->dataType, snapshot.bytes + 258, 2);
+    return true;
 }
 
 // Start, area and data type of the item's block (and the time of its last update).
@@ -237,6 +270,12 @@ unsigned long ReadBytes(const BlockView &view, uint32_t offset, uint32_t length,
 {
     if (offset + length > 0xFFFF)
         return STORE_NOT_IN_USE;
+    if (view.snapshot && offset + length <= view.snapshot->copied) {
+        if (offset + length > view.snapshot->bytesInUse)
+            return STORE_NOT_OPENED;
+        memcpy(bytes, view.snapshot->bytes + offset, length);
+        return STORE_OK;
+    }
     return kiv::Store()->GetDataBlock(view.index, uint16_t(length), bytes, uint16_t(offset), 0);
 }
 
@@ -439,7 +478,8 @@ void __cdecl kiv_readEx(KivStatus *status, KivBlock *block, KivKind *kind, FILET
         SetStatus(status, KIV_E_ADDRESS);
         return;
     }
-    CCommonMemory *store = kiv::Store();
+
+    kiv::Store(); // the store object exists from here on, as for every export
 
     if (IsControl(address)) {
         *quality = uint16_t((*quality & ~0xFCu) | 0xC0);
@@ -449,9 +489,12 @@ void __cdecl kiv_readEx(KivStatus *status, KivBlock *block, KivKind *kind, FILET
     }
 
     ReadRequest r{status, device, kind, BlockView(), Position(), 0, false, option != 0, count, quality, value};
+    DataBlockSnapshot snapshot;
+    snapshot.status = 0;
+    r.view.snapshot = &snapshot;
     bool matches = false;
-    uint16_t revalidated = Revalidate(block, kind, &r.view.statusWord, &matches);
-    *quality = r.view.statusWord;
+    uint16_t revalidated = RevalidateForRead(block, kind, &snapshot, &matches);
+    *quality = snapshot.status;
     if (revalidated != KIV_OK) {
         SetStatus(status, revalidated);
         return;
@@ -460,11 +503,11 @@ void __cdecl kiv_readEx(KivStatus *status, KivBlock *block, KivKind *kind, FILET
         KivClearQuality(quality);
         return;
     }
+    // The snapshot set the block's HMI-access flag.
     r.view.index = address->blockIndex;
     r.view.handle = device->blockHandle;
-    store->SetKIVAccess(r.view.index, 1);
-    *quality = r.view.statusWord;
-    if (!ReadBlock(store, &r.view)) {
+    r.view.statusWord = snapshot.status;
+    if (!ViewOfSnapshot(&r.view)) {
         SetStatus(status, KIV_E_ADDRESS);
         KivClearQuality(quality);
         return;

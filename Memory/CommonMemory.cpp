@@ -3,6 +3,7 @@
 #include <string.h>
 #include <new>
 #include "SharedArea.h"
+#include "StoreLock.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ const QueueKind Queues[] = {
 };
 
 // A mutex that its owner left by dying counts as acquired: a crashed server
-// or HMI must not freeze the other.
+// or HMI must not freeze the other. Only the lazy open waits for the mutex.
 unsigned long Acquire(HANDLE mutex)
 {
     DWORD wait = WaitForSingleObject(mutex, INFINITE);
@@ -75,7 +76,7 @@ uint32_t &SlotFlag(void *slot) { return *static_cast<uint32_t *>(slot); }
 } // namespace
 
 CCommonMemory::CCommonMemory(unsigned long flags, const char *name)
-    : m_areas(), m_locks(), m_outputEvent(NULL), m_freeEntries(0), m_firstUnused(0), m_opened(0), m_flags(flags)
+    : m_areas(), m_locks(), m_words(), m_outputEvent(NULL), m_freeEntries(0), m_firstUnused(0), m_opened(0), m_flags(flags)
 {
     InitializeCriticalSection(&m_openLock);
     snprintf(m_name, sizeof(m_name), "%s", name ? name : "");
@@ -88,6 +89,10 @@ CCommonMemory::~CCommonMemory()
     for (SharedArea *&area : m_areas) {
         delete area;
         area = NULL;
+    }
+    for (StoreLock *&word : m_words) {
+        delete word;
+        word = NULL;
     }
     for (HANDLE &lock : m_locks) {
         if (lock)
@@ -124,9 +129,10 @@ unsigned long CCommonMemory::Open()
     return STORE_OK;
 }
 
-// Opens what the group still lacks: its mutex (and the output event), then,
-// holding the mutex so that no other process sees a half-made control block,
-// its areas.
+// Opens what the group still lacks: its mutex (and the output event), its
+// lock word, then, holding the mutex so that no other process sees a
+// half-made control block, its areas. The mutex stays open for the life of
+// the object: others learn from its name that the store is in use.
 unsigned long CCommonMemory::OpenGroup(Group group)
 {
     OpenSecurity security;
@@ -142,6 +148,18 @@ unsigned long CCommonMemory::OpenGroup(Group group)
         m_outputEvent = CreateEventA(security.Attributes(), FALSE, FALSE, name);
         if (!m_outputEvent)
             return GetLastError();
+    }
+    if (!m_words[group]) {
+        StoreLock *word = new (std::nothrow) StoreLock;
+        if (!word)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        FormatName(name, sizeof(name), Groups[group].lock, m_name);
+        DWORD opened = word->Open(m_name, group, name);
+        if (opened != 0) {
+            delete word;
+            return opened;
+        }
+        m_words[group] = word;
     }
     unsigned long result = Acquire(m_locks[group]);
     if (result != STORE_OK)
@@ -177,15 +195,32 @@ template <class Operation> unsigned long CCommonMemory::UnderLock(Group group, O
     unsigned long result = EnsureOpen();
     if (result != STORE_OK)
         return result;
-    if (!m_locks[group])
+    StoreLock *word = m_words[group];
+    if (!word)
         return STORE_NOT_OPENED; // the flag set left this group out
-    result = Acquire(m_locks[group]);
+    result = word->Acquire();
     if (result != STORE_OK)
         return result;
-    return Release(m_locks[group], operation());
+    result = operation();
+    unsigned long released = word->Release();
+    return released != STORE_OK ? released : result;
 }
 
 // ---- data blocks
+
+template <class Operation> unsigned long CCommonMemory::UnderEntryLock(unsigned short index, Operation operation)
+{
+    unsigned long result = EnsureOpen();
+    if (result != STORE_OK)
+        return result;
+    SharedArea *table = m_areas[BlockList];
+    if (!table)
+        return STORE_NOT_OPENED;
+    DWORD offset = static_cast<DWORD>(index) * EntryBytes;
+    if (offset + EntryBytes > table->MaxSize() || !table->Touched(offset, EntryBytes))
+        return STORE_NOT_IN_USE;
+    return UnderLock(InputGroup, operation);
+}
 
 unsigned long CCommonMemory::EntryAt(unsigned short index, DataBlockEntry **entry)
 {
@@ -295,9 +330,11 @@ unsigned long CCommonMemory::CreateDataBlock(unsigned short *index, unsigned sho
     });
 }
 
-// Runs change on the live entry at index, under the input mutex.
+// Runs change on the live entry at index, under the input lock. An entry
+// that no process has touched answers 9 without the lock: the table's
+// high-water mark only grows.
 #define WITH_LIVE_ENTRY(index, change)                                                                       \
-    UnderLock(InputGroup, [&]() -> unsigned long {                                                            \
+    UnderEntryLock(index, [&]() -> unsigned long {                                                            \
         DataBlockEntry *entry;                                                                                \
         unsigned long result = LiveEntry(index, &entry);                                                      \
         if (result == STORE_OK) {                                                                             \
@@ -364,6 +401,16 @@ unsigned long CCommonMemory::SetDataBlockStatus(unsigned short index, unsigned s
     return WITH_LIVE_ENTRY(index, entry->status.word = status);
 }
 
+unsigned long CCommonMemory::SetDataBlockQuality(unsigned short index, unsigned char quality,
+                                                unsigned short *previous)
+{
+    return WITH_LIVE_ENTRY(index, {
+        if (previous)
+            *previous = entry->status.word;
+        entry->status.word = static_cast<uint16_t>((entry->status.word & 0xFF00) | quality);
+    });
+}
+
 unsigned long CCommonMemory::GetDataBlockStatus(unsigned short index, unsigned short *status, unsigned long *owner)
 {
     if (!status)
@@ -388,6 +435,32 @@ unsigned long CCommonMemory::GetKIVAccess(unsigned short index, int *flag, int r
         *flag = static_cast<int>(entry->kivAccess);
         if (reset == 1)
             entry->kivAccess = 0;
+    });
+}
+
+unsigned long CCommonMemory::GetDataBlockSnapshot(unsigned short index, unsigned long owner,
+                                                  DataBlockSnapshot *snapshot)
+{
+    if (!snapshot)
+        return STORE_BAD_PARAMETER;
+    return WITH_LIVE_ENTRY(index, {
+        snapshot->status = entry->status.word;
+        snapshot->owner = entry->owner;
+        if (owner != 0 && entry->owner == owner) {
+            snapshot->first = entry->internalFirst;
+            snapshot->second = entry->internalSecond;
+            snapshot->size = entry->size;
+            snapshot->bytesInUse = entry->bytesInUse;
+            const unsigned short most = DataBlockSnapshot::MaxBytes;
+            unsigned short copied = entry->size < most ? entry->size : most;
+            void *bytes;
+            result = BlockBytes(entry, 0, copied, false, &bytes);
+            if (result == STORE_OK) {
+                memcpy(snapshot->bytes, bytes, copied);
+                snapshot->copied = copied;
+                entry->kivAccess = 1;
+            }
+        }
     });
 }
 
@@ -457,8 +530,6 @@ unsigned long CCommonMemory::AddRecord(Area area, const void *record)
     uint32_t queued = header->tail > head ? header->tail - head : 0;
     if (queued >= header->highWater)
         header->highWater = queued;
-    if (area == OutputArea)
-        SetEvent(m_outputEvent);
     return STORE_OK;
 }
 
@@ -567,7 +638,12 @@ unsigned long CCommonMemory::AddOutput(const void *record)
         return STORE_BAD_PARAMETER;
     if (static_cast<const OutputRecord *>(record)->length > OutputRecord::MaxValueBytes)
         return STORE_BAD_PARAMETER;
-    return UnderLock(OutputGroup, [&] { return AddRecord(OutputArea, record); });
+    unsigned long result = UnderLock(OutputGroup, [&] { return AddRecord(OutputArea, record); });
+    // Signalled once the lock is given back: the reader it wakes finds the
+    // record and the lock free, and is not held up by this system call.
+    if (result == STORE_OK)
+        SetEvent(m_outputEvent);
+    return result;
 }
 
 unsigned long CCommonMemory::AddException(const void *record)

@@ -1,13 +1,16 @@
 // CCommonMemory: the shared memory store that the server and the HMI library
 // open by the driver name. It holds the table of data blocks with their bytes
 // and the output, exception and event record queues, each group in named
-// sections guarded by a named mutex ("%s_InputLock", "%s_OutputLock",
-// "%s_ExceptionLock", "%s_EventLock"). Everything is opened on the first
-// call; one object serves every thread of a process.
+// sections. Each group has its named mutex ("%s_InputLock", "%s_OutputLock",
+// "%s_ExceptionLock", "%s_EventLock"), which guards the opening of its
+// sections and tells others that the store is in use, and its lock word
+// (StoreLock.h), which every method of the group holds while it works.
+// Everything is opened on the first call; one object serves every thread of
+// a process.
 //
 // Results: 0, or a StoreResult (StoreRecords.h), or the system error of a
-// failed wait for or release of a group mutex. A mutex left by a process that
-// died holding it counts as acquired.
+// failed wait for a group's lock. A lock left by a thread that died holding
+// it is taken over: a crashed server or HMI does not freeze the other.
 #pragma once
 #include <windows.h>
 #include "StoreRecords.h"
@@ -19,6 +22,18 @@
 #endif
 
 class SharedArea;
+class StoreLock;
+
+// What a reader of a block needs, taken in one call (GetDataBlockSnapshot).
+struct DataBlockSnapshot {
+    enum { MaxBytes = 260 }; // a server block: data, read time and type word
+    unsigned short status;
+    unsigned long owner;
+    unsigned long first, second; // the internal address
+    unsigned short size, bytesInUse;
+    unsigned short copied;       // bytes of the block in bytes, from its offset 0
+    unsigned char bytes[MaxBytes];
+};
 
 class TESSARY_API CCommonMemory {
 public:
@@ -44,11 +59,20 @@ public:
                                unsigned short offset, int force);
     unsigned long SetBytesInUse(unsigned short index, unsigned short count);
     unsigned long SetDataBlockStatus(unsigned short index, unsigned short status);
+    // Sets the status word's low byte (the quality) and keeps its high byte,
+    // in one take of the lock; the word as it was before goes to *previous
+    // (may be null).
+    unsigned long SetDataBlockQuality(unsigned short index, unsigned char quality, unsigned short *previous);
     // owner may be null.
     unsigned long GetDataBlockStatus(unsigned short index, unsigned short *status, unsigned long *owner);
     unsigned long SetKIVAccess(unsigned short index, int flag);
     // reset == 1 clears the flag after reading it.
     unsigned long GetKIVAccess(unsigned short index, int *flag, int reset);
+    // Status word and owner of the block at index, and, when its owner value
+    // is owner (not 0), also its internal address, its sizes and its first
+    // bytes, with the HMI-access flag set: all under one take of the lock.
+    // 9 when the entry is free (the snapshot is then left as it was).
+    unsigned long GetDataBlockSnapshot(unsigned short index, unsigned long owner, DataBlockSnapshot *snapshot);
     unsigned long SetInternalAddress(unsigned short index, unsigned long first, unsigned long second);
     unsigned long GetInternalAddress(unsigned short index, unsigned long *first, unsigned long *second);
     // The number of live blocks of all processes, read without the mutex.
@@ -87,12 +111,14 @@ private:
                              bool needValid, void **bytes);
     unsigned long TakeEntry(unsigned short size, unsigned short *index, DataBlockEntry **entry);
     template <class Operation> unsigned long UnderLock(Group group, Operation operation);
+    template <class Operation> unsigned long UnderEntryLock(unsigned short index, Operation operation);
     unsigned long AddRecord(Area area, const void *record);
     unsigned long TakeRecord(Area area, void *record, bool atIndex, unsigned long index);
     unsigned long CountRecords(Area area, unsigned long *count);
 
     SharedArea *m_areas[AreaCount];
-    HANDLE m_locks[GroupCount];
+    HANDLE m_locks[GroupCount];  // the named mutexes: the lazy open, and the store's presence
+    StoreLock *m_words[GroupCount]; // what every method serialises on
     HANDLE m_outputEvent;
     LONG m_freeEntries;      // entries this process freed and may reuse
     DWORD m_firstUnused;     // every entry below it has been used

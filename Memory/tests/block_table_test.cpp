@@ -190,6 +190,58 @@ TEST_F(BlockTable, EntryFieldsRoundTrip)
     EXPECT_EQ(0xC0, raw.status.quality());
     EXPECT_EQ(0x05, raw.status.serverFlags());
     EXPECT_EQ(16, raw.bytesInUse);
+
+    // The quality alone: the high byte stays, the word before comes back.
+    unsigned short before = 0;
+    EXPECT_EQ(0u, store.SetDataBlockQuality(index, 0x18, &before));
+    EXPECT_EQ(0x05C0, before);
+    EXPECT_EQ(0u, store.SetDataBlockQuality(index, 0x14, NULL));
+    EXPECT_EQ(0u, store.GetDataBlockStatus(index, &status, NULL));
+    EXPECT_EQ(0x0514, status);
+}
+
+// A reader's one call: everything of its own block with the access flag set,
+// only status and owner of another's, nothing of a free entry.
+TEST_F(BlockTable, ASnapshotTakesTheOwnersBlockAndSetsTheAccessFlag)
+{
+    unsigned short index = Create(260, 0x4242);
+    unsigned short small = Create(20, 0x4343);
+    BYTE bytes[260];
+    for (int k = 0; k < 260; ++k)
+        bytes[k] = static_cast<BYTE>(k);
+    ASSERT_EQ(0u, store.SetDataBlock(index, 260, bytes, 0));
+    ASSERT_EQ(0u, store.SetBytesInUse(index, 250));
+    ASSERT_EQ(0u, store.SetDataBlockStatus(index, 0x03C0));
+    ASSERT_EQ(0u, store.SetInternalAddress(index, 0x10050000, 9));
+    int flag = 0;
+
+    DataBlockSnapshot snapshot = {};
+    ASSERT_EQ(0u, store.GetDataBlockSnapshot(index, 0x9999, &snapshot)) << "another block's owner";
+    EXPECT_EQ(0x03C0, snapshot.status);
+    EXPECT_EQ(0x4242u, snapshot.owner);
+    EXPECT_EQ(0u, snapshot.copied);
+    EXPECT_EQ(0u, snapshot.first);
+    ASSERT_EQ(0u, store.GetKIVAccess(index, &flag, 0));
+    EXPECT_EQ(0, flag) << "no access flag for a block the reader does not know";
+
+    ASSERT_EQ(0u, store.GetDataBlockSnapshot(index, 0x4242, &snapshot));
+    EXPECT_EQ(0x10050000u, snapshot.first);
+    EXPECT_EQ(9u, snapshot.second);
+    EXPECT_EQ(260, snapshot.size);
+    EXPECT_EQ(250, snapshot.bytesInUse);
+    ASSERT_EQ(260, snapshot.copied);
+    EXPECT_EQ(0, memcmp(bytes, snapshot.bytes, 260));
+    ASSERT_EQ(0u, store.GetKIVAccess(index, &flag, 0));
+    EXPECT_EQ(1, flag);
+
+    ASSERT_EQ(0u, store.GetDataBlockSnapshot(small, 0x4343, &snapshot));
+    EXPECT_EQ(20, snapshot.copied) << "a small block is copied whole";
+
+    ASSERT_EQ(0u, store.DestroyDataBlock(small));
+    snapshot.status = 0x7777;
+    EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlockSnapshot(small, 0x4343, &snapshot));
+    EXPECT_EQ(0x7777, snapshot.status) << "nothing taken of a free entry";
+    EXPECT_EQ(STORE_BAD_PARAMETER, store.GetDataBlockSnapshot(index, 0x4242, NULL));
 }
 
 // Every method on an entry that is free, never used, or beyond the table's
@@ -211,6 +263,7 @@ TEST_F(BlockTable, EntriesNotInUseAnswerNine)
         EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlock(index, 4, bytes, 0, 1));
         EXPECT_EQ(STORE_NOT_IN_USE, store.SetBytesInUse(index, 4));
         EXPECT_EQ(STORE_NOT_IN_USE, store.SetDataBlockStatus(index, 0xC0));
+        EXPECT_EQ(STORE_NOT_IN_USE, store.SetDataBlockQuality(index, 0xC0, &status));
         EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlockStatus(index, &status, NULL));
         EXPECT_EQ(STORE_NOT_IN_USE, store.SetKIVAccess(index, 1));
         EXPECT_EQ(STORE_NOT_IN_USE, store.GetKIVAccess(index, &flag, 1));
@@ -226,18 +279,9 @@ TEST_F(BlockTable, EntriesNotInUseAnswerNine)
 TEST_F(BlockTable, BadArgumentsAnswer87WithoutWaitingForTheLock)
 {
     unsigned short index = Create(10);
-    // Another thread holds the input lock for the whole check.
-    HANDLE taken = CreateEventA(NULL, TRUE, FALSE, NULL), done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    std::string lockName = name + "_InputLock";
-    HANDLE thread = StartThread([&] {
-        HANDLE lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, lockName.c_str());
-        WaitForSingleObject(lock, INFINITE);
-        SetEvent(taken);
-        WaitForSingleObject(done, INFINITE);
-        ReleaseMutex(lock);
-        CloseHandle(lock);
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(taken, INFINITE));
+    // Another process holds the input lock for the whole check.
+    PeerProcess holder({name, "hold", "input"});
+    ASSERT_TRUE(holder.WaitReady());
 
     unsigned long word;
     EXPECT_EQ(STORE_BAD_PARAMETER, store.CreateDataBlock(NULL, 10, 0));
@@ -249,12 +293,11 @@ TEST_F(BlockTable, BadArgumentsAnswer87WithoutWaitingForTheLock)
     EXPECT_EQ(STORE_BAD_PARAMETER, store.GetDataBlockStatus(index, NULL, &word));
     EXPECT_EQ(STORE_BAD_PARAMETER, store.GetKIVAccess(index, NULL, 1));
     EXPECT_EQ(STORE_BAD_PARAMETER, store.GetInternalAddress(index, NULL, &word));
-
-    SetEvent(done);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    CloseHandle(taken);
-    CloseHandle(done);
+    // An entry that no process ever touched is not in use, lock or not.
+    BYTE bytes[4] = {};
+    EXPECT_EQ(STORE_NOT_IN_USE, store.SetDataBlock(2000, 4, bytes, 0));
+    EXPECT_EQ(STORE_NOT_IN_USE, store.GetDataBlockStatus(2000, &created, NULL));
+    holder.Kill();
 }
 
 TEST_F(BlockTable, ABlockBeyondTheReservationIsRefusedAndTakesNoEntry)

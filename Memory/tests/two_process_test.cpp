@@ -2,6 +2,7 @@
 // the HMI library share it.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <vector>
 #include "CommonMemory.h"
 #include "store_fixture.h"
 
@@ -116,30 +117,115 @@ TEST_F(TwoProcesses, ABurstThatGrowsTheQueueUnderAnAttachedReaderLosesAndReplays
     EXPECT_EQ(Burst + 1, next);
 }
 
-TEST_F(TwoProcesses, APeerKilledWhileHoldingTheInputLockLeavesTheStoreUsable)
+// Writers store whole blocks of one repeated byte while readers in the other
+// process check that every block they get is uniform, both ways round.
+TEST_F(TwoProcesses, BlocksAreNeverTornBetweenProcesses)
 {
+    const unsigned long PerThread = 300000;
+    const unsigned Threads = 2;
     unsigned short index;
-    ASSERT_EQ(0u, store.CreateDataBlock(&index, 16, 1));
+    ASSERT_EQ(0u, store.CreateDataBlock(&index, SeededBlock::Size, 1));
+    std::string at = std::to_string(index), count = std::to_string(PerThread), threads = std::to_string(Threads);
+    for (bool peerWrites : {false, true}) {
+        SCOPED_TRACE(peerWrites ? "the peer writes" : "the peer reads");
+        PeerProcess peer({name, peerWrites ? "uniform-write" : "uniform-read", at, count, threads});
+        ASSERT_TRUE(peer.Started());
+        std::vector<HANDLE> mine;
+        std::vector<int> torn(Threads, 0);
+        for (unsigned t = 0; t < Threads; ++t) {
+            mine.push_back(StartThread([&, t] {
+                BYTE bytes[SeededBlock::Size];
+                for (unsigned long n = 0; n < PerThread; ++n) {
+                    if (peerWrites) {
+                        store.GetDataBlock(index, sizeof(bytes), bytes, 0, 1);
+                        for (BYTE b : bytes)
+                            torn[t] += b != bytes[0];
+                    } else {
+                        memset(bytes, static_cast<BYTE>(n * Threads + t), sizeof(bytes));
+                        store.SetDataBlock(index, sizeof(bytes), bytes, 0);
+                    }
+                }
+            }));
+        }
+        WaitForMultipleObjects(Threads, mine.data(), TRUE, INFINITE);
+        for (HANDLE h : mine)
+            CloseHandle(h);
+        EXPECT_EQ(0u, peer.Join()) << "exit code 4: the peer read a torn block";
+        for (int n : torn)
+            EXPECT_EQ(0, n) << "bytes of a torn block read here";
+    }
+}
+
+// A peer killed while it holds a group's lock: the next call of that group
+// here succeeds within a second, and what the store held is still there.
+class KilledHolder : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(KilledHolder, LeavesTheStoreUsableAndIntact)
+{
+    std::string name = FreshStoreName("Kill");
+    std::string group = GetParam();
+    CCommonMemory store(STORE_STANDARD_GROUPS | STORE_EVENT_GROUP, name.c_str());
+    SeededBlock seeded(5);
+    unsigned short index;
+    ASSERT_EQ(0u, store.CreateDataBlock(&index, SeededBlock::Size, seeded.owner));
+    ASSERT_EQ(0u, store.SetDataBlock(index, SeededBlock::Size, seeded.bytes, 0));
+    OutputRecord output = NumberedOutput(41);
+    ExceptionRecord exception = {0, 7, 0, 70};
+    EventRecord event = {};
+    event.data[0] = 9;
+    ASSERT_EQ(0u, store.AddOutput(&output));
+    ASSERT_EQ(0u, store.AddException(&exception));
+    ASSERT_EQ(0u, store.AddEvent(&event));
     {
-        PeerProcess peer({name, "hold-input-lock"});
+        PeerProcess peer({name, "hold", group});
         ASSERT_TRUE(peer.WaitReady());
         peer.Kill();
     }
     // A hang here would be the fault; the worker turns it into a failure.
-    unsigned long set = 1, get = 1, create = 1;
+    unsigned long result = 1;
+    BYTE bytes[SeededBlock::Size] = {};
+    OutputRecord outputBack = {};
+    ExceptionRecord exceptionBack = {};
+    EventRecord eventBack = {};
     HANDLE thread = StartThread([&] {
-        BYTE bytes[16] = {9, 8, 7}, back[16];
-        unsigned short created;
-        set = store.SetDataBlock(index, 16, bytes, 0);
-        get = store.GetDataBlock(index, 16, back, 0, 1);
-        create = store.CreateDataBlock(&created, 16, 2);
+        if (group == "input")
+            result = store.GetDataBlock(index, SeededBlock::Size, bytes, 0, 1);
+        else if (group == "output")
+            result = store.GetOutputHead(&outputBack);
+        else if (group == "exception")
+            result = store.GetExceptionHead(&exceptionBack);
+        else
+            result = store.GetEventHead(&eventBack);
     });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 120000)) << "the abandoned lock froze the store";
+    DWORD started = GetTickCount();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 60000)) << "the abandoned lock froze the store";
+    DWORD took = GetTickCount() - started;
     CloseHandle(thread);
-    EXPECT_EQ(0u, set);
-    EXPECT_EQ(0u, get);
-    EXPECT_EQ(0u, create);
+    EXPECT_LT(took, 1000u) << "the dead owner's lock was taken over late";
+    ASSERT_EQ(0u, result);
+    // Every group answers, and every group's contents are what they were.
+    if (group != "input") {
+        ASSERT_EQ(0u, store.GetDataBlock(index, SeededBlock::Size, bytes, 0, 1));
+    }
+    EXPECT_EQ(0, memcmp(seeded.bytes, bytes, sizeof(bytes)));
+    if (group != "output") {
+        ASSERT_EQ(0u, store.GetOutputHead(&outputBack));
+    }
+    EXPECT_EQ(41u, outputBack.address);
+    if (group != "exception") {
+        ASSERT_EQ(0u, store.GetExceptionHead(&exceptionBack));
+    }
+    EXPECT_EQ(70u, exceptionBack.id);
+    if (group != "event") {
+        ASSERT_EQ(0u, store.GetEventHead(&eventBack));
+    }
+    EXPECT_EQ(9u, eventBack.data[0]);
+    unsigned short created;
+    EXPECT_EQ(0u, store.CreateDataBlock(&created, 16, 2));
     EXPECT_EQ(2, store.GetDataBlockCount());
 }
+
+INSTANTIATE_TEST_SUITE_P(EachGroup, KilledHolder, ::testing::Values("input", "output", "exception", "event"),
+                         [](const ::testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
 
 } // namespace

@@ -15,6 +15,9 @@ class CDevice;
 using DataBlockTickFn = uint32_t (*)();
 void SetDataBlockTickSource(DataBlockTickFn tick);
 uint32_t DataBlockTicks();
+// Tests only: with every set, the scheduler reads the HMI-access flag and
+// the status on every pass, also where it otherwise skips them.
+void SetSchedulerReadsEveryPass(bool every);
 
 // One point the HMI asked to be told about (24 bytes, kept sorted by
 // ascending address word).
@@ -183,9 +186,13 @@ private:
     void ClearErrorDetails();
     // Run-time parts.
     bool RunScheduler(bool forced);
+    // True when this pass at now cannot poll, whatever the store holds.
+    bool QuietPass(uint32_t now) const;
     LONG BuildReadMessage();
     void ResetReadMessage();
-    void WriteStatus(uint8_t low);
+    // Sets the status low byte here and in the store, keeping the stored
+    // high byte; answers the word as it was.
+    uint16_t WriteStatus(uint8_t low);
     void ReportStatusChange();
     void PostCommLine(bool failed);
     // The status and line of a failure; true when the line was posted.

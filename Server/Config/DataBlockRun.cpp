@@ -21,6 +21,10 @@ const uint32_t kNone = uint32_t(-1);
 uint32_t SystemTicks() { return GetTickCount(); }
 std::atomic<DataBlockTickFn> g_tick{SystemTicks};
 
+// Set by tests to compare: the scheduler then reads the access flag and the
+// status on every pass, even where they cannot change what the pass does.
+std::atomic<bool> g_readEveryPass{false};
+
 // Set while the last read message was built; a failed build posts its line
 // only then, so a run of failures is reported once.
 std::atomic<bool> g_buildLineArmed{true};
@@ -67,6 +71,8 @@ void CDataBlock::PostBuildLine(const std::string &name, LONG code)
                static_cast<unsigned long>(code));
 }
 
+void SetSchedulerReadsEveryPass(bool every) { g_readEveryPass.store(every); }
+
 void SetDataBlockTickSource(DataBlockTickFn tick) { g_tick.store(tick ? tick : SystemTicks); }
 uint32_t DataBlockTicks() { return g_tick.load()(); }
 
@@ -81,16 +87,16 @@ void CDataBlock::PublishAddress()
     store->SetDataBlock(m_index, sizeof type, &type, kImageTypeOffset);
 }
 
-void CDataBlock::WriteStatus(uint8_t low)
+uint16_t CDataBlock::WriteStatus(uint8_t low)
 {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
+    uint16_t before = m_status;
     unsigned short stored;
-    // The high byte belongs to others: keep what the store holds.
-    if (m_valid && ServerStore()->GetDataBlockStatus(m_index, &stored, nullptr) == STORE_OK)
-        m_status = stored;
-    m_status = uint16_t((m_status & 0xFF00) | low);
-    if (m_valid)
-        ServerStore()->SetDataBlockStatus(m_index, m_status);
+    // The high byte belongs to others: the store keeps what it holds.
+    if (m_valid && ServerStore()->SetDataBlockQuality(m_index, low, &stored) == STORE_OK)
+        before = stored;
+    m_status = uint16_t((before & 0xFF00) | low);
+    return before;
 }
 
 void CDataBlock::ReportStatusChange()
@@ -182,11 +188,30 @@ LONG CDataBlock::Poll()
     return 0;
 }
 
+// A pass that polling runs through without a read due, while the access
+// window is open or there is none: neither the access flag nor the status
+// can change what it does, so it asks the store for neither. With a
+// thousand blocks on a channel this is almost every pass of the 10 ms scan.
+bool CDataBlock::QuietPass(uint32_t now) const
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    const Schedule &s = m_schedule;
+    if (m_sendBlockWrites || (s.t0 == 0 && s.t1 == 0) || m_primaryPoll == kNone)
+        return false;
+    if (s.t0 == kNone && s.t1 == kNone)
+        return false; // stopped: an HMI read restarts it
+    if (m_accessTime != kNone && !InWindow(now, s.a0, s.a1))
+        return false; // an HMI read polls at once
+    return !IsDue(now, s.t0, s.t1);
+}
+
 bool CDataBlock::RunScheduler(bool forced)
 {
     if (!m_valid || !m_enabled)
         return false;
     uint32_t now = DataBlockTicks();
+    if (!forced && !g_readEveryPass.load(std::memory_order_relaxed) && QuietPass(now))
+        return false;
     CCommonMemory *store = ServerStore();
     int access = 0;
     store->GetKIVAccess(m_index, &access, 0);
@@ -423,8 +448,7 @@ void CDataBlock::ProcessReply(CProtocolMsg *msg)
         }
     }
 
-    uint16_t old = m_status;
-    WriteStatus(0xC0);
+    uint16_t old = WriteStatus(0xC0);
     if ((old & 0xC0) != 0xC0) {
         ReportStatusChange();
         uint8_t sub = uint8_t(old & 0xFC);
@@ -435,8 +459,7 @@ void CDataBlock::ProcessReply(CProtocolMsg *msg)
 
 bool CDataBlock::FailStatus()
 {
-    uint16_t old = m_status;
-    WriteStatus(m_latchData ? 0x14 : 0x18);
+    uint16_t old = WriteStatus(m_latchData ? 0x14 : 0x18);
     ReportStatusChange();
     if ((old & 0xC0) != 0xC0)
         return false;

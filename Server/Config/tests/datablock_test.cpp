@@ -210,6 +210,92 @@ TEST_F(BlockRun, FirstScanOnAMovingClockKeepsPolling)
     EXPECT_TRUE(RunAt(2100)) << "the block stopped on its first scan";
 }
 
+// The scheduler skips the store's access flag and status on passes where
+// they cannot change what it does. Over a table of access times, secondary
+// rates and HMI read patterns, both forms must send the same reads at the
+// same ticks, clear the flag at the same reschedulings and write the same
+// statuses; the skipping form must really skip.
+TEST_F(BlockRun, SkippingTheStoreOnQuietPassesChangesNothingThePassDoes)
+{
+    struct Hmi {
+        const char *name;
+        uint32_t every;   // an HMI read every so many ms (0: none)
+        uint32_t onceAt;  // and one at this offset from the start (0: none)
+    };
+    const Hmi patterns[] = {{"never", 0, 0}, {"every 50 ms", 50, 0}, {"once", 0, 3000}, {"every 700 ms", 700, 0}};
+    const char *accessTimes[] = {"", "1", "2.5"};
+    const char *secondaries[] = {"", "1"};
+    const uint32_t starts[] = {1000, W};
+    struct Pass {
+        bool queued;
+        int flagAfter;
+        uint16_t statusAfter;
+        bool operator==(const Pass &o) const
+        {
+            return queued == o.queued && flagAfter == o.flagAfter && statusAfter == o.statusAfter;
+        }
+    };
+    ASSERT_EQ(0, Set(*block, "PrimaryPollTime", Text("0.1")));
+    ASSERT_EQ(0, block->AddRegistration(1u << 28 | 10u << 15, 0, 7, 70, 1, 0));
+    for (uint32_t start : starts)
+        for (const char *access : accessTimes)
+            for (const char *secondary : secondaries)
+                for (const Hmi &hmi : patterns) {
+                    SCOPED_TRACE(std::string("access '") + access + "', secondary '" + secondary + "', HMI " +
+                                 hmi.name + ", start " + std::to_string(start));
+                    ASSERT_EQ(0, Set(*block, "AccessTime", Text(access)));
+                    ASSERT_EQ(0, Set(*block, "SecondaryPollTime", Text(secondary)));
+                    ASSERT_EQ(0, Set(*block, "LatchData", I2(start == W)));
+                    std::vector<Pass> traces[2];
+                    int skipped = 0;
+                    for (int form = 0; form < 2; ++form) {
+                        bool everyPass = form == 1;
+                        SetSchedulerReadsEveryPass(everyPass);
+                        g_now = start;
+                        block->Disable(false);
+                        store->SetDataBlockStatus(block->StoreIndex(), 0);
+                        store->SetKIVAccess(block->StoreIndex(), 0);
+                        Enable(*block);
+                        for (uint32_t t = 0; t < 8000; t += 10) {
+                            if ((hmi.every && t % hmi.every == 0) || (hmi.onceAt && t == hmi.onceAt))
+                                SetHmiAccess();
+                            // A mark in the high byte shows whether the pass asked the store.
+                            uint16_t mark = uint16_t(0x80 | (t / 10 & 0x7F));
+                            unsigned short word = 0;
+                            store->GetDataBlockStatus(block->StoreIndex(), &word, nullptr);
+                            store->SetDataBlockStatus(block->StoreIndex(), uint16_t(mark << 8 | (word & 0xFF)));
+                            Pass pass;
+                            pass.queued = RunAt(start + t);
+                            store->GetKIVAccess(block->StoreIndex(), &pass.flagAfter, 0);
+                            store->GetDataBlockStatus(block->StoreIndex(), &word, nullptr);
+                            pass.statusAfter = word;
+                            traces[form].push_back(pass);
+                            bool asked = (block->Status() >> 8) == mark;
+                            if (!asked) {
+                                EXPECT_FALSE(everyPass) << "at " << t;
+                                EXPECT_FALSE(pass.queued) << "a pass that polls reads the store; at " << t;
+                                ++skipped;
+                            }
+                        }
+                        Exceptions();
+                    }
+                    SetSchedulerReadsEveryPass(false);
+                    ASSERT_EQ(traces[0].size(), traces[1].size());
+                    for (size_t i = 0; i < traces[0].size(); ++i) {
+                        ASSERT_TRUE(traces[0][i] == traces[1][i])
+                            << "pass at +" << i * 10 << " ms: queued " << traces[0][i].queued << "/"
+                            << traces[1][i].queued << ", flag " << traces[0][i].flagAfter << "/"
+                            << traces[1][i].flagAfter << ", status " << std::hex << traces[0][i].statusAfter
+                            << "/" << traces[1][i].statusAfter;
+                    }
+                    EXPECT_GT(skipped, 0) << "the skipping form read the store on every pass";
+                    int reads = 0;
+                    for (const Pass &p : traces[0])
+                        reads += p.queued;
+                    EXPECT_GT(reads, 0);
+                }
+}
+
 struct OverrunCase {
     const char *primary, *secondary;
     bool busy;     // the read message is still in flight though not outstanding
