@@ -337,6 +337,50 @@ TEST_F(Document, CsvAndLogReportFailuresCarryTheirCodes)
     EXPECT_EQ(HRESULT(DOC_E_CSV_IMPORT), doc->Open(folder + "in.CSV", false, nullptr));
 }
 
+TEST_F(Document, ALogReportLeavesTheConfigurationsNameAndChanges)
+{
+    BuildTree();
+    std::string config = folder + "plant.qor", report = folder + "plant_report.LOG";
+    ASSERT_EQ(S_OK, doc->Save(config));
+    doc->SetModified(true);
+    DeleteFileA(report.c_str());
+    ASSERT_EQ(S_OK, doc->Save(report));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(report.c_str()));
+    EXPECT_EQ(config, doc->PathName());
+    EXPECT_EQ(config, host.fullName);
+    EXPECT_EQ("plant.qor", doc->Title());
+    EXPECT_TRUE(doc->IsModified()) << "the configuration's changes are still unsaved";
+}
+
+// Windows refuses to replace a read-only file; so does the save, in every
+// format, with the format's code and the file untouched.
+TEST_F(Document, AReadOnlyFileIsNotReplaced)
+{
+    BuildTree();
+    std::string config = folder + "plant.qor";
+    ASSERT_EQ(S_OK, doc->Save(config));
+    doc->SetModified(true);
+    const struct {
+        const char *name;
+        HRESULT code;
+    } cases[] = {{"locked.qor", DOC_E_ARCHIVE}, {"locked.csv", DOC_E_CSV_EXPORT}, {"locked.log", DOC_E_LOG_REPORT}};
+    const Bytes kept = {'k', 'e', 'p', 't'};
+    for (const auto &c : cases) {
+        std::string path = folder + c.name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteFile(path, kept);
+        ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY)) << c.name;
+        EXPECT_EQ(c.code, doc->Save(path)) << c.name;
+        EXPECT_EQ(c.code, HRESULT(doc->Status())) << c.name;
+        EXPECT_EQ(kept, ReadFile(path)) << c.name;
+        EXPECT_TRUE(Logged("Unable to write to " + path + "  " + path)) << c.name;
+        EXPECT_EQ(config, doc->PathName()) << c.name;
+        EXPECT_TRUE(doc->IsModified()) << c.name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+}
+
 TEST(FileDialog, TheExtensionFollowsTheFileType)
 {
     CServerFileDialog dialog(false, "QOR", NULL);
