@@ -177,7 +177,7 @@ TEST_F(Document, EmptyTreeSavesAsTheDriverClassRecordAlone)
     std::string path = folder + "empty.qor";
     doc->SetModified(true);
     ASSERT_EQ(S_OK, doc->Save(path));
-    const Bytes expected = {0xFF, 0xFF, 0x01, 0x00, 0x07, 0x00, 'C', 'D', 'r', 'i', 'v', 'e', 'r'};
+    const Bytes expected = {0xFF, 0xFF, 0x02, 0x00, 0x07, 0x00, 'C', 'D', 'r', 'i', 'v', 'e', 'r', 0x00, 0x00};
     EXPECT_EQ(expected, ReadFile(path));
     EXPECT_FALSE(doc->IsModified());
     EXPECT_EQ(path, doc->PathName());
@@ -237,6 +237,43 @@ TEST_F(Document, ADamagedFileIsReportedAndLeavesTheTreeAndThePath)
     EXPECT_TRUE(boxes.Boxes().empty());
     doc->ClearStatus();
     EXPECT_EQ(0, doc->Status());
+}
+
+// A configuration of a channel, a device and a block, cut at every length:
+// each cut is a damaged file with its code, the present tree stays current
+// and the document keeps its name. An empty file is the one exception: it
+// holds no tree and opens as an empty configuration.
+TEST_F(Document, EveryCutOfASavedFileIsADamagedFile)
+{
+    using namespace configtest;
+    ASSERT_TRUE(doc->New());
+    auto *channel = new CChannel;
+    EXPECT_EQ(0, Set(*channel, "Name", Text("Line1")));
+    ASSERT_EQ(0, host.driver->AddChannel(channel));
+    auto *device = new CDevice;
+    EXPECT_EQ(0, Set(*device, "Name", Text("PLC1")));
+    ASSERT_EQ(0, channel->AddDevice(device));
+    auto *block = new CDataBlock;
+    EXPECT_EQ(0, Set(*block, "Name", Text("Speeds")));
+    EXPECT_EQ(0, Set(*block, "StartAddress", Text("DB10,0")));
+    ASSERT_EQ(0, device->AddDataBlock(block));
+    std::string good = folder + "small.qor";
+    ASSERT_EQ(S_OK, doc->Save(good));
+    const Bytes whole = ReadFile(good);
+    CDriver *present = host.driver.get();
+    const int replaced = host.replaced;
+
+    std::string cutPath = folder + "cut.qor";
+    for (size_t cut = 1; cut < whole.size(); ++cut) {
+        WriteFile(cutPath, Bytes(whole.begin(), whole.begin() + cut));
+        ASSERT_EQ(HRESULT(DOC_E_ARCHIVE), doc->Open(cutPath, false, nullptr)) << "cut at " << cut;
+        ASSERT_EQ(present, host.driver.get()) << "cut at " << cut;
+    }
+    EXPECT_EQ(replaced, host.replaced);
+    EXPECT_EQ(4u, Objects(*host.driver));
+    EXPECT_EQ(good, doc->PathName());
+    EXPECT_EQ(S_OK, doc->Open(good, false, nullptr));
+    EXPECT_EQ(4u, Objects(*host.driver));
 }
 
 TEST_F(Document, AMissingFileIsAnOpenFailureThatTouchesNothing)
