@@ -9,3 +9,13 @@ CCommonMemory *ServerStore();
 // Installs the store to use (not owned; null goes back to the lazily
 // opened one).
 void SetServerStore(CCommonMemory *store);
+
+// A driver's store by its name. Drivers of one name that live side by side
+// (an import builds its tree beside the present one) share one store object,
+// which goes with the last of them: the present tree's threads may hold the
+// pointer the newer driver installed, so it must not be deleted under them.
+// A new store is installed; null when it cannot be made.
+CCommonMemory *AcquireDriverStore(const char *name);
+// Gives a driver's share back; the last one deletes the store, after
+// installing another driver's (or none).
+void ReleaseDriverStore(CCommonMemory *store);
