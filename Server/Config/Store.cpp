@@ -1,4 +1,5 @@
 #include "Store.h"
+#include "StoreBlocks.h"
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -45,6 +46,17 @@ CCommonMemory *AcquireDriverStore(const char *name)
     g_shared.push_back(SharedStore{key, store, 1});
     SetServerStore(store);
     return store;
+}
+
+int DestroyBlocksLeftInStore(const char *name)
+{
+    CCommonMemory store(STORE_STANDARD_GROUPS, name ? name : "");
+    int destroyed = 0;
+    ForEachLiveBlock(store, [&](unsigned short index, unsigned short) {
+        if (store.DestroyDataBlock(index) == STORE_OK)
+            ++destroyed;
+    });
+    return destroyed;
 }
 
 void ReleaseDriverStore(CCommonMemory *store)

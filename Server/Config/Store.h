@@ -19,3 +19,9 @@ CCommonMemory *AcquireDriverStore(const char *name);
 // Gives a driver's share back; the last one deletes the store, after
 // installing another driver's (or none).
 void ReleaseDriverStore(CCommonMemory *store);
+
+// For a server that starts as the only one of its name: every block still in
+// the store of that name was left by a server that is gone (the HMI's open
+// store kept it). They are destroyed, so that the HMI's items no longer
+// match them and find their blocks anew. Answers how many there were.
+int DestroyBlocksLeftInStore(const char *name);
