@@ -136,26 +136,25 @@ HRESULT CheckNameArray(SAFEARRAY *names, const VARIANT *values)
     return S_OK;
 }
 
-// The per-property call, except that an empty name is an unknown property
+// The per-property calls, except that an empty name is an unknown property
 // here: the objects skip it silently, which a client would read as success.
+bool UnknownWhenEmpty(BSTR name, VARIANT *result)
+{
+    if (name && *name)
+        return false;
+    V_VT(result) = VT_ERROR;
+    V_ERROR(result) = CFG_E_UNKNOWN_PROPERTY;
+    return true;
+}
+
 LONG SetNamedProperty(CConfigObject &object, BSTR name, const VARIANT &value, VARIANT *result)
 {
-    if (!name || !*name) {
-        V_VT(result) = VT_ERROR;
-        V_ERROR(result) = CFG_E_UNKNOWN_PROPERTY;
-        return 1;
-    }
-    return object.SetProperty(name, value, result);
+    return UnknownWhenEmpty(name, result) ? 1 : object.SetProperty(name, value, result);
 }
 
 LONG GetNamedProperty(CConfigObject &object, BSTR name, VARIANT *value, VARIANT *result)
 {
-    if (!name || !*name) {
-        V_VT(result) = VT_ERROR;
-        V_ERROR(result) = CFG_E_UNKNOWN_PROPERTY;
-        return 1;
-    }
-    return object.GetProperty(name, value, result);
+    return UnknownWhenEmpty(name, result) ? 1 : object.GetProperty(name, value, result);
 }
 
 HRESULT PutPropertyResult(SAFEARRAY *errors, LONG i, LONG code)
