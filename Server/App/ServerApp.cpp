@@ -1,4 +1,5 @@
 #include "ServerApp.h"
+#include "Store.h"
 #include <cstdio>
 #include "Channel.h"
 #include "DriverApp.h"
@@ -134,6 +135,9 @@ bool CServerApp::InitInstance(HINSTANCE instance, const std::string &commandLine
         LogMessage(SeverityFatal, "Second instance of server denied launch");
         return false;
     }
+    // Blocks that a killed predecessor left in the store (kept by an HMI
+    // that still holds it) would pass for this server's.
+    DestroyBlocksLeftInStore(m_version.acronym.c_str());
 
     // The document and its frame, hidden whatever the command line says.
     m_document.reset(new CServerDoc(this, m_version.acronym));

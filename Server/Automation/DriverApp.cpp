@@ -22,6 +22,16 @@ namespace {
 IDriverAppHost *g_errorHost = nullptr;
 
 const LONG kMemberException = LONG(0xC1050400);
+
+// Whether a file name's extension (after its last ".") is LOG, in any case.
+bool IsLogReportName(const std::string &path)
+{
+    size_t slash = path.find_last_of("\\/");
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || path.size() - dot != 4)
+        return false;
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.c_str() + dot + 1, 3, "LOG", 3) == CSTR_EQUAL;
+}
 const LONG kMorritClientKind = 121167;   // the HMI's scan and alarm task
 
 // Interlocked decrement that stops at 0: a client that disconnects more
@@ -793,7 +803,10 @@ STDMETHODIMP CDriverApp::FileSaveAs(BSTR fileName)
         HRESULT hr = SaveDocument(path);
         if (FAILED(hr))
             return hr;
-        SetFileNames(path);
+        // A message-log report is no configuration file: the configuration
+        // keeps its name, so that its next save does not land in the report.
+        if (!IsLogReportName(path))
+            SetFileNames(path);
         return S_OK;
     });
 }

@@ -8,6 +8,11 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "Channel.h"
+#include "ConfigFile.h"
+#include "DataBlock.h"
+#include "Device.h"
+#include "Driver.h"
 #include "MainFrame.h"
 #include "QORDriver.h"
 
@@ -436,6 +441,138 @@ TEST_F(ServerProcess, CsvFilesThroughTheDocumentKeepTheTreeWhenAnImportFails)
 
     driver->Release();
     EXPECT_EQ(0u, server.Wait(kWaitMs)) << log.Dump();
+}
+
+// What a client does on its own thread, while the test's thread watches the
+// clock: a hang in the server shows as a call that never returns.
+struct CsvOpenSequence {
+    std::wstring tree, binary, empty;
+    int rounds = 0;
+    int done = 0;
+    HRESULT binaryResult = S_OK, emptyResult = S_OK, createResult = E_FAIL, treeResult = E_FAIL, startResult = E_FAIL;
+
+    static DWORD WINAPI Run(void *argument)
+    {
+        CsvOpenSequence *self = static_cast<CsvOpenSequence *>(argument);
+        CoInitializeEx(NULL, COINIT_MULTITHREADED);
+        IQORDriver *driver = nullptr;
+        self->createResult = CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver));
+        if (SUCCEEDED(self->createResult)) {
+            BSTR binary = SysAllocString(self->binary.c_str()), empty = SysAllocString(self->empty.c_str());
+            BSTR tree = SysAllocString(self->tree.c_str());
+            self->treeResult = driver->FileOpen(tree);
+            if (SUCCEEDED(self->treeResult))
+                self->startResult = driver->Start(VARIANT_TRUE);
+            SysFreeString(tree);
+            for (int i = 0; i < self->rounds; ++i) {
+                self->binaryResult = driver->FileOpen(binary);
+                self->emptyResult = driver->FileOpen(empty);
+                self->done = i + 1;
+            }
+            SysFreeString(binary);
+            SysFreeString(empty);
+            driver->Release();
+        }
+        CoUninitialize();
+        return 0;
+    }
+};
+
+// A polling configuration, then a binary file named .csv and an empty one,
+// opened one after the other, several starts in a row: each open fails with
+// the import's code, promptly, the configuration goes on polling, and the
+// server closes after its client.
+TEST_F(ServerProcess, FailedCsvOpensInARowNeverHangTheServer)
+{
+    Register();
+    std::string binary = folder + "binary.csv", empty = folder + "empty.csv", tree = folder + "polling.qor";
+    {
+        CDriver driver;
+        for (int c = 0; c < 4; ++c) {
+            auto *channel = new CChannel;
+            channel->SetProperty("Name", ("Line" + std::to_string(c)).c_str(), nullptr);
+            channel->SetProperty("Enabled", LONG(1), nullptr);
+            channel->SetProperty("PrimaryCPName", "CPX", nullptr);
+            channel->SetProperty("PrimaryVFDName", "VFDX", nullptr);
+            ASSERT_EQ(0, driver.AddChannel(channel));
+            auto *device = new CDevice;
+            device->SetProperty("Name", ("Plc" + std::to_string(c)).c_str(), nullptr);
+            device->SetProperty("PrimaryConnName", "CONNX", nullptr);
+            ASSERT_EQ(0, channel->AddDevice(device));
+            for (int b = 0; b < 8; ++b) {
+                auto *block = new CDataBlock;
+                block->SetProperty("Name", ("B" + std::to_string(c) + std::to_string(b)).c_str(), nullptr);
+                block->SetProperty("StartAddress", ("DB" + std::to_string(10 + b) + ",0").c_str(), nullptr);
+                block->SetProperty("Length", LONG(8), nullptr);
+                block->SetProperty("PrimaryPollTime", "0", nullptr);
+                block->SetProperty("Enabled", LONG(1), nullptr);
+                ASSERT_EQ(0, device->AddDataBlock(block));
+            }
+        }
+        ASSERT_TRUE(SaveConfigurationFile(tree, driver));
+    }
+    // Simulated controllers answer the blocks' polls, so the channels' threads
+    // use the store all along.
+    std::string catalogue = folder + "polling.cfg";
+    {
+        const char text[] = "cp CPX\nvfd CPX VFDX\nconnection CPX VFDX CONNX\n";
+        HANDLE file = CreateFileA(catalogue.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, text, DWORD(sizeof text - 1), &written, NULL);
+        CloseHandle(file);
+    }
+    SetEnvironmentVariableA("S732_CONFIG", catalogue.c_str());
+    {
+        std::vector<unsigned char> bytes(2048);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<unsigned char>((i * 7919u) >> 3);
+        HANDLE file = CreateFileA(binary.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, NULL);
+        CloseHandle(file);
+        file = CreateFileA(empty.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        CloseHandle(file);
+    }
+    const int kRounds = 10;
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        DeleteFileA(logPath.c_str());
+        CsvOpenSequence sequence;
+        sequence.tree.assign(tree.begin(), tree.end());
+        sequence.binary.assign(binary.begin(), binary.end());
+        sequence.empty.assign(empty.begin(), empty.end());
+        sequence.rounds = kRounds;
+        HANDLE client = CreateThread(NULL, 0, CsvOpenSequence::Run, &sequence, 0, NULL);
+        ASSERT_NE(HANDLE(NULL), client);
+        DWORD waited = WaitForSingleObject(client, 60000);
+        DWORD pid = log.Logger("Server initialized");
+        if (waited != WAIT_OBJECT_0) {
+            // Free the client's call by ending the server, then report.
+            CServerProcess hung(pid);
+            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+            if (process) {
+                TerminateProcess(process, 98);
+                CloseHandle(process);
+            }
+            WaitForSingleObject(client, 30000);
+            CloseHandle(client);
+            FAIL() << "a call hung after " << sequence.done << " rounds\n" << log.Dump();
+        }
+        CloseHandle(client);
+        ASSERT_EQ(S_OK, sequence.createResult) << log.Dump();
+        EXPECT_EQ(S_OK, sequence.treeResult) << log.Dump();
+        EXPECT_EQ(S_OK, sequence.startResult) << log.Dump();
+        EXPECT_EQ(kRounds, sequence.done);
+        EXPECT_EQ(HRESULT(0xC104000C), sequence.binaryResult) << log.Dump();
+        EXPECT_EQ(HRESULT(0xC104000C), sequence.emptyResult) << log.Dump();
+        CServerProcess server(pid);
+        EXPECT_EQ(0u, server.Wait(kWaitMs)) << log.Dump();
+    }
+    SetEnvironmentVariableA("S732_CONFIG", NULL);
 }
 
 TEST_F(ServerProcess, ADesktopStartOutlivesItsFirstClient)
