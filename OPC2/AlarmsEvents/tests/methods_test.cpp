@@ -115,11 +115,13 @@ TEST_F(EventServerMembers, StatusAndTheEventSpace)
         DWORD count = 0;
         LPWSTR *names = nullptr;
         ASSERT_EQ(c.result, methods.QueryConditionNames(c.category, &count, &names)) << c.category;
-        if (c.result == S_OK)
+        if (c.result == S_OK) {
             EXPECT_EQ(Names{c.condition}, TakeStrings(names, count));
+        }
         ASSERT_EQ(c.result, methods.QuerySubConditionNames(const_cast<LPWSTR>(c.condition), &count, &names));
-        if (c.result == S_OK)
+        if (c.result == S_OK) {
             EXPECT_EQ(c.names, TakeStrings(names, count));
+        }
     }
 
     DWORD count = 5, *ids = nullptr;
@@ -157,10 +159,11 @@ TEST_F(EventServerMembers, SourcesListTheirConditions)
         LPWSTR *names = nullptr;
         ASSERT_EQ(c.result, methods.QuerySourceConditions(const_cast<LPWSTR>(c.source), &count, &names))
             << ConfigValue::Narrow(c.source);
-        if (c.result == S_OK)
+        if (c.result == S_OK) {
             EXPECT_EQ(c.conditions, TakeStrings(names, count));
-        else
+        } else {
             EXPECT_EQ(nullptr, names);
+        }
     }
 }
 
