@@ -45,6 +45,15 @@ HRESULT TaskStrings(const std::vector<const wchar_t *> &names, LPWSTR **out)
     return S_OK;
 }
 
+// The names and their count as the client receives them.
+HRESULT ReturnNames(const std::vector<const wchar_t *> &list, DWORD *count, LPWSTR **names)
+{
+    HRESULT hr = TaskStrings(list, names);
+    if (SUCCEEDED(hr))
+        *count = DWORD(list.size());
+    return hr;
+}
+
 // Clears whichever of the pointers are given.
 template <class... P> void Clear(P *...pointers) { ((pointers ? (void)(*pointers = {}) : (void)0), ...); }
 
@@ -158,12 +167,9 @@ HRESULT CEventServerMethods::QueryConditionNames(DWORD category, DWORD *count, L
         if (!found)
             return E_FAIL;
         std::vector<const wchar_t *> list;
-        for (DWORD i = 0; i < found->conditionCount; ++i)
-            list.push_back(found->conditions[i].name);
-        HRESULT hr = TaskStrings(list, names);
-        if (SUCCEEDED(hr))
-            *count = DWORD(list.size());
-        return hr;
+        for (const Condition *c = found->conditions; c != found->conditions + found->conditionCount; ++c)
+            list.push_back(c->name);
+        return ReturnNames(list, count, names);
     });
 }
 
@@ -179,10 +185,7 @@ HRESULT CEventServerMethods::QuerySubConditionNames(LPWSTR condition, DWORD *cou
         std::vector<const wchar_t *> list;
         for (DWORD i = 0; i < found->subConditionCount; ++i)
             list.push_back(found->subConditions[i].name);
-        HRESULT hr = TaskStrings(list, names);
-        if (SUCCEEDED(hr))
-            *count = DWORD(list.size());
-        return hr;
+        return ReturnNames(list, count, names);
     });
 }
 
@@ -203,10 +206,7 @@ HRESULT CEventServerMethods::QuerySourceConditions(LPWSTR source, DWORD *count, 
         std::vector<const wchar_t *> list = ConditionsForSourceKind(kind);
         if (list.empty())
             return E_FAIL;
-        HRESULT hr = TaskStrings(list, names);
-        if (SUCCEEDED(hr))
-            *count = DWORD(list.size());
-        return hr;
+        return ReturnNames(list, count, names);
     });
 }
 

@@ -16,6 +16,7 @@
 #include "OpcAe.h"
 #include "QORDriver.h"
 #include "alarm_sink.h"
+#include "task_strings.h"
 
 namespace {
 
@@ -100,17 +101,6 @@ VARIANT Array(std::vector<VARIANT> elements)
     return v;
 }
 
-std::vector<std::wstring> TakeStrings(LPWSTR *names, DWORD count)
-{
-    std::vector<std::wstring> out;
-    for (DWORD i = 0; i < count; ++i) {
-        out.push_back(names[i]);
-        CoTaskMemFree(names[i]);
-    }
-    CoTaskMemFree(names);
-    return out;
-}
-
 class AleronAgainstHadrel : public testing::Test {
 protected:
     void SetUp() override
@@ -186,29 +176,32 @@ protected:
         VariantClear(&e);
         return handle;
     }
+    // One property of an object, read into value or written from it.
+    HRESULT Property(bool write, LONG handle, const wchar_t *name, VARIANT *value)
+    {
+        VARIANT n = Text(name), e;
+        VariantInit(&e);
+        HRESULT hr = write ? driver->SetPropertyData(handle, n, *value, &e) : driver->GetPropertyData(handle, n, value, &e);
+        VariantClear(&n);
+        VariantClear(&e);
+        return hr;
+    }
     short SendEvents(LONG handle)
     {
-        VARIANT n = Text(L"SendEvents"), v, e;
+        VARIANT v;
         VariantInit(&v);
-        VariantInit(&e);
-        EXPECT_EQ(S_OK, driver->GetPropertyData(handle, n, &v, &e));
+        EXPECT_EQ(S_OK, Property(false, handle, L"SendEvents", &v));
         VariantChangeType(&v, &v, 0, VT_I2);
         short value = V_I2(&v);
-        VariantClear(&n);
         VariantClear(&v);
-        VariantClear(&e);
         return value;
     }
     HRESULT SetEnabled(LONG handle, short on)
     {
-        VARIANT n = Text(L"Enabled"), v, e;
+        VARIANT v;
         V_VT(&v) = VT_I2;
         V_I2(&v) = on;
-        VariantInit(&e);
-        HRESULT hr = driver->SetPropertyData(handle, n, v, &e);
-        VariantClear(&n);
-        VariantClear(&e);
-        return hr;
+        return Property(true, handle, L"Enabled", &v);
     }
     using Switch = HRESULT (STDMETHODCALLTYPE IOPCEventServer::*)(DWORD, LPWSTR *);
     HRESULT Call(Switch member, std::vector<const wchar_t *> names)

@@ -3,6 +3,7 @@
 // conditions, and the switching of "SendEvents" by source and by area.
 #include "EventServerMethods.h"
 #include "EventSpace.h"
+#include "task_strings.h"
 #include "../../../Server/Automation/tests/app_fixture.h"
 
 using namespace apptest;
@@ -28,17 +29,6 @@ struct FakeState : IEventServerState {
     }
     HRESULT CreateBrowser(REFIID, IUnknown **) override { return E_NOTIMPL; }
 };
-
-std::vector<std::wstring> TakeStrings(LPWSTR *names, DWORD count)
-{
-    std::vector<std::wstring> out;
-    for (DWORD i = 0; i < count; ++i) {
-        out.push_back(names[i]);
-        CoTaskMemFree(names[i]);
-    }
-    CoTaskMemFree(names);
-    return out;
-}
 
 using Names = std::vector<std::wstring>;
 
