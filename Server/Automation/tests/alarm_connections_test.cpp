@@ -248,8 +248,10 @@ TEST_F(RemoteAlarmConnections, ABlockedClientDelaysOnlyItsOwnConnection)
     DWORD before = GetTickCount();
     EXPECT_EQ(S_OK, connect->Disconnect(a));
     DWORD took = GetTickCount() - before;
+    // It waited for the worker, then left it: it did not wait for the
+    // client's call, which holds for a minute.
     EXPECT_GE(took, 9000u);
-    EXPECT_LT(took, 20000u);
+    EXPECT_LT(took, 45000u);
 
     // The server goes on serving: a new client connects and receives.
     ASSERT_EQ(S_OK, connect->Connect(IID_IAlarmMessageSink, &later, 1, &c));
