@@ -40,7 +40,7 @@ LPWSTR TaskCopy(const wchar_t *text)
 
 // An event sink and an event server stand-in living in the multithreaded
 // apartment; the sink records what arrives.
-class MtaObjects : public IOPCEventSink, public IOPCEventServer {
+class MtaObjects : public IOPCEventSink, public IOPCEventServer, public IOPCEventAreaBrowser {
 public:
     struct Event {
         std::wstring source, message, condition, actor;
@@ -60,6 +60,8 @@ public:
             *out = static_cast<IOPCEventSink *>(this);
         else if (IsEqualIID(iid, IID_IOPCEventServer))
             *out = static_cast<IOPCEventServer *>(this);
+        else if (IsEqualIID(iid, IID_IOPCEventAreaBrowser))
+            *out = static_cast<IOPCEventAreaBrowser *>(this);
         else
             return E_NOINTERFACE;
         AddRef();
@@ -144,6 +146,20 @@ public:
     STDMETHODIMP DisableConditionByArea(DWORD, LPWSTR *) override { return E_NOTIMPL; }
     STDMETHODIMP DisableConditionBySource(DWORD, LPWSTR *) override { return E_NOTIMPL; }
     STDMETHODIMP CreateAreaBrowser(REFIID, LPUNKNOWN *) override { return E_NOTIMPL; }
+
+    // The area browser: one out string.
+    STDMETHODIMP ChangeBrowsePosition(OPCAEBROWSEDIRECTION, LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP BrowseOPCAreas(OPCAEBROWSETYPE, LPCWSTR, LPENUMSTRING *) override { return E_NOTIMPL; }
+    STDMETHODIMP GetQualifiedAreaName(LPCWSTR area, LPWSTR *result) override
+    {
+        *result = TaskCopy((std::wstring(area) + L"!").c_str());
+        return S_OK;
+    }
+    STDMETHODIMP GetQualifiedSourceName(LPCWSTR, LPWSTR *result) override
+    {
+        *result = TaskCopy(L"DataBlocks:Blk1");
+        return S_OK;
+    }
 };
 
 // Runs the objects on a thread of the multithreaded apartment, hands the
@@ -172,6 +188,8 @@ protected:
                                                        reinterpret_cast<void **>(&sink)));
         ASSERT_EQ(S_OK, CoGetInterfaceAndReleaseStream(m_serverStream, IID_IOPCEventServer,
                                                        reinterpret_cast<void **>(&server)));
+        ASSERT_EQ(S_OK, CoGetInterfaceAndReleaseStream(m_browserStream, IID_IOPCEventAreaBrowser,
+                                                       reinterpret_cast<void **>(&browser)));
     }
     void TearDown() override
     {
@@ -179,6 +197,8 @@ protected:
             sink->Release();
         if (server)
             server->Release();
+        if (browser)
+            browser->Release();
         SetEvent(m_done);
         WaitForSingleObject(m_thread, 10000);
         CloseHandle(m_thread);
@@ -197,6 +217,9 @@ protected:
         if (SUCCEEDED(self->m_marshalResult))
             self->m_marshalResult = CoMarshalInterThreadInterfaceInStream(
                 IID_IOPCEventServer, static_cast<IOPCEventServer *>(&self->objects), &self->m_serverStream);
+        if (SUCCEEDED(self->m_marshalResult))
+            self->m_marshalResult = CoMarshalInterThreadInterfaceInStream(
+                IID_IOPCEventAreaBrowser, static_cast<IOPCEventAreaBrowser *>(&self->objects), &self->m_browserStream);
         self->m_mtaThread = GetCurrentThreadId();
         SetEvent(self->m_ready);
         HANDLE waits[2] = {self->m_done, self->m_disconnect};
@@ -219,10 +242,11 @@ protected:
     MtaObjects objects;
     IOPCEventSink *sink = nullptr;
     IOPCEventServer *server = nullptr;
+    IOPCEventAreaBrowser *browser = nullptr;
 
 private:
     HANDLE m_done = nullptr, m_ready = nullptr, m_thread = nullptr, m_disconnect = nullptr, m_disconnected = nullptr;
-    IStream *m_sinkStream = nullptr, *m_serverStream = nullptr;
+    IStream *m_sinkStream = nullptr, *m_serverStream = nullptr, *m_browserStream = nullptr;
     HRESULT m_marshalResult = E_FAIL;
     DWORD m_mtaThread = 0;
 };
@@ -312,6 +336,20 @@ TEST_F(CrossApartment, ServerResultsComeBackInTaskMemory)
     ASSERT_NE(nullptr, errors);
     EXPECT_EQ(E_INVALIDARG, errors[1]);
     CoTaskMemFree(errors);
+}
+
+TEST_F(CrossApartment, OutStringsReachTheCaller)
+{
+    LPWSTR text = nullptr;
+    ASSERT_EQ(S_OK, browser->GetQualifiedAreaName(L"Devices", &text));
+    ASSERT_NE(nullptr, text);
+    EXPECT_STREQ(L"Devices!", text);
+    CoTaskMemFree(text);
+    text = nullptr;
+    ASSERT_EQ(S_OK, browser->GetQualifiedSourceName(L"Blk1", &text));
+    ASSERT_NE(nullptr, text);
+    EXPECT_STREQ(L"DataBlocks:Blk1", text);
+    CoTaskMemFree(text);
 }
 
 TEST_F(CrossApartment, ACallOnAGoneObjectFailsInsteadOfRaising)
