@@ -1,17 +1,22 @@
 #include "EventServer.h"
-#include "AleronLibrary.h"
 #include <new>
+#include "AleronLibrary.h"
+#include "ClassFactory.h"
+#include "ConnectionPoint.h"
+#include "ImpIOPCCommon.h"
+#include "OpcCommon.h"
+#include "OpcKit.h"
+#include "TearOff.h"
 
 QOR_IMPLEMENT_DYNAMIC(COPCDrvEventServer, CObject)
 
 // IOPCEventServer as a tear-off: its IUnknown is the event server's.
-class COPCDrvEventServer::CImpIOPCEventServer final : public IOPCEventServer {
+class COPCDrvEventServer::CImpIOPCEventServer final : public CTearOff<IOPCEventServer> {
 public:
-    CImpIOPCEventServer(COPCDrvEventServer *owner) : m_owner(owner), m_methods(owner) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void **out) override { return m_owner->QueryInterface(iid, out); }
-    STDMETHODIMP_(ULONG) AddRef() override { return m_owner->AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return m_owner->Release(); }
+    CImpIOPCEventServer(COPCDrvEventServer *owner)
+        : CTearOff<IOPCEventServer>(static_cast<IUnknown *>(owner)), m_methods(owner)
+    {
+    }
 
     STDMETHODIMP GetStatus(OPCEVENTSERVERSTATUS **status) override { return m_methods.GetStatus(status); }
     STDMETHODIMP CreateEventSubscription(BOOL active, DWORD bufferTime, DWORD maxSize, OPCHANDLE clientHandle,
@@ -83,26 +88,38 @@ public:
     }
 
 private:
-    COPCDrvEventServer *m_owner;
     aleron::CEventServerMethods m_methods;
 };
 
 COPCDrvEventServer::COPCDrvEventServer()
 {
-    aleron::Library &library = aleron::TheLibrary();
-    InterlockedIncrement(&library.servers);
-    library.driver.Hold(library.eventLog);
     InitializeCriticalSection(&m_lock);
     m_vendor = aleron::FormatVendorText("QOR", aleron::VersionMajor, aleron::VersionMinor, aleron::VersionBuild);
+    m_position = g_ClassFactory.AddServer(this);
+    m_connectSink = aleron::AcquireConnectSink();
 }
 
 COPCDrvEventServer::~COPCDrvEventServer()
 {
-    aleron::Library &library = aleron::TheLibrary();
-    library.driver.Unhold();
+    // A client connected to IOPCShutdown hears that the server goes.
+    if (m_shutdownPoint) {
+        if (IUnknown *sink = m_shutdownPoint->AcquireSink()) {
+            try {
+                static_cast<IOPCShutdown *>(sink)->ShutdownRequest(L"");
+            } catch (...) {
+            }
+            sink->Release();
+        }
+    }
+    delete m_container;
+    if (m_shutdownPoint)
+        m_shutdownPoint->Release();
+    delete m_common;
     delete m_eventServer;
+    if (m_connectSink)
+        m_connectSink->Release();
+    g_ClassFactory.RemoveServer(m_position);
     DeleteCriticalSection(&m_lock);
-    InterlockedDecrement(&library.servers);
 }
 
 STDMETHODIMP COPCDrvEventServer::QueryInterface(REFIID iid, void **out)
@@ -110,18 +127,26 @@ STDMETHODIMP COPCDrvEventServer::QueryInterface(REFIID iid, void **out)
     if (!out)
         return E_INVALIDARG;
     *out = nullptr;
-    IUnknown *found = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown))
-        found = static_cast<IUnknown *>(this);
-    else if (IsEqualIID(iid, IID_IOPCEventServer))
-        found = EventServerPart();
-    else
-        return E_NOINTERFACE;
-    if (!found)
-        return E_OUTOFMEMORY;
-    found->AddRef();
-    *out = found;
-    return S_OK;
+    try {
+        IUnknown *found = nullptr;
+        if (IsEqualIID(iid, IID_IUnknown))
+            found = static_cast<IUnknown *>(this);
+        else if (IsEqualIID(iid, IID_IOPCEventServer))
+            found = EventServerPart();
+        else if (IsEqualIID(iid, IID_IOPCCommon))
+            found = CommonPart();
+        else if (IsEqualIID(iid, IID_IConnectionPointContainer))
+            found = ContainerPart();
+        else
+            return E_NOINTERFACE;
+        if (!found)
+            return E_OUTOFMEMORY;
+        found->AddRef();
+        *out = found;
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 STDMETHODIMP_(ULONG) COPCDrvEventServer::AddRef() { return ULONG(InterlockedIncrement(&m_refs)); }
@@ -144,9 +169,37 @@ IUnknown *COPCDrvEventServer::EventServerPart()
     return part;
 }
 
-IDriver *COPCDrvEventServer::Driver() { return aleron::TheLibrary().driver.Driver(); }
+IUnknown *COPCDrvEventServer::CommonPart()
+{
+    EnterCriticalSection(&m_lock);
+    if (!m_common)
+        m_common = new (std::nothrow) CImpIOPCCommon(static_cast<IUnknown *>(this));
+    IUnknown *part = m_common;
+    LeaveCriticalSection(&m_lock);
+    return part;
+}
 
-FILETIME COPCDrvEventServer::StartTime() { return aleron::TheLibrary().startTime; }
+IUnknown *COPCDrvEventServer::ContainerPart()
+{
+    EnterCriticalSection(&m_lock);
+    if (!m_shutdownPoint) {
+        m_shutdownPoint = new (std::nothrow) CImpIConnectionPoint(static_cast<IUnknown *>(this), IID_IOPCShutdown,
+                                                                  nullptr);
+        if (m_shutdownPoint)
+            m_shutdownPoint->AddRef();
+    }
+    if (m_shutdownPoint && !m_container) {
+        CImpIConnectionPoint *points[1] = {m_shutdownPoint};
+        m_container = new (std::nothrow) CImpIConnectionPointContainer(static_cast<IUnknown *>(this), points, 1);
+    }
+    IUnknown *part = m_container;
+    LeaveCriticalSection(&m_lock);
+    return part;
+}
+
+IDriver *COPCDrvEventServer::Driver() { return g_ClassFactory.AcquireDriver(); }
+
+FILETIME COPCDrvEventServer::StartTime() { return g_ftLibraryStart; }
 
 HRESULT COPCDrvEventServer::CreateSubscription(BOOL, DWORD, DWORD, OPCHANDLE, REFIID, IUnknown **, DWORD *, DWORD *)
 {

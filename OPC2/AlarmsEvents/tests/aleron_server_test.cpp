@@ -1,12 +1,16 @@
-// Aleron.dll in a client process against the real Hadrel.exe: creating an
+// Aleron.dll registered with regsvr32 in the test prefix and created by its
+// ProgID in a client process, against the real Hadrel.exe: creating an
 // event server starts the I/O server, the event space and the sources'
 // conditions answer as the configuration says, switching by source and by
 // area changes "SendEvents" in the server, and the last event server's
-// release lets the server close. The client's own callback, connected
-// through the server's IConnectSink, sees the records that the switching
-// lets through.
+// release tells the IOPCShutdown client and lets the server close. The
+// client's own callback, connected through the server's IConnectSink, sees
+// the records that the switching lets through. A single-threaded client
+// reaches the free-threaded object through the proxy libraries; "/u"
+// removes the registration.
 #include <windows.h>
 #include <ole2.h>
+#include <ocidl.h>
 #include <gtest/gtest.h>
 #include <fstream>
 #include <functional>
@@ -14,6 +18,7 @@
 #include <string>
 #include <vector>
 #include "OpcAe.h"
+#include "OpcCommon.h"
 #include "QORDriver.h"
 #include "alarm_sink.h"
 #include "task_strings.h"
@@ -21,7 +26,8 @@
 namespace {
 
 const char kDefaults[] = "Software\\Veltrane\\Drivers\\QOR\\DriverDefaults";
-const CLSID kAleron = {0x402D97D4, 0x7270, 0x11D6, {0xB9, 0x8B, 0x00, 0x50, 0xDA, 0xCA, 0x0D, 0x41}};
+const char kAleronClsid[] = "{402D97D4-7270-11D6-B98B-0050DACA0D41}";
+const char kCategory[] = "{58E13251-AC87-11D1-84D5-00608CB8A7E9}";
 
 std::string BinFolder()
 {
@@ -101,6 +107,46 @@ VARIANT Array(std::vector<VARIANT> elements)
     return v;
 }
 
+// An IOPCShutdown client: records each request's reason.
+class ShutdownSink : public IOPCShutdown {
+public:
+    std::vector<std::wstring> reasons;
+    STDMETHODIMP QueryInterface(REFIID iid, void **out) override
+    {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IOPCShutdown))
+            return E_NOINTERFACE;
+        *out = static_cast<IOPCShutdown *>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP ShutdownRequest(LPCWSTR reason) override
+    {
+        reasons.push_back(reason ? reason : L"(null)");
+        return S_OK;
+    }
+};
+
+bool ReadDefault(const std::string &key, const char *name, std::string &text)
+{
+    char buffer[512] = "";
+    DWORD size = sizeof buffer;
+    if (RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return false;
+    text = buffer;
+    return true;
+}
+
+bool KeyExists(const std::string &key)
+{
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
 class AleronAgainstHadrel : public testing::Test {
 protected:
     void SetUp() override
@@ -116,17 +162,14 @@ protected:
         SetValue("DriverDefaultConfigFileName", "aleron_absent.qor");
         ASSERT_EQ(0u, Run("\"" + BinFolder() + "Hadrel.exe\" /RegServer"));
 
+        for (const char *library : {"Aleron.dll", "opc_aeps.dll", "OpcProxy.dll"})
+            ASSERT_EQ(0u, Run("regsvr32.exe /s \"" + BinFolder() + library + "\"")) << library;
+
         ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        library = LoadLibraryA((BinFolder() + "Aleron.dll").c_str());
-        ASSERT_NE(nullptr, library);
-        auto getClassObject = reinterpret_cast<HRESULT(WINAPI *)(REFCLSID, REFIID, void **)>(
-            GetProcAddress(library, "DllGetClassObject"));
-        ASSERT_NE(nullptr, getClassObject);
-        IClassFactory *factory = nullptr;
-        ASSERT_EQ(S_OK, getClassObject(kAleron, IID_IClassFactory, reinterpret_cast<void **>(&factory)));
-        HRESULT hr = factory->CreateInstance(nullptr, IID_IOPCEventServer, reinterpret_cast<void **>(&server));
-        factory->Release();
-        ASSERT_EQ(S_OK, hr);
+        CLSID aleron;
+        ASSERT_EQ(S_OK, CLSIDFromProgID(L"Veltrane.Aleron", &aleron));
+        ASSERT_EQ(S_OK, CoCreateInstance(aleron, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCEventServer,
+                                         reinterpret_cast<void **>(&server)));
         // The same server process, reached by this client itself.
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QORDriver, nullptr, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
                                          reinterpret_cast<void **>(&driver)));
@@ -210,7 +253,6 @@ protected:
     }
 
     std::string logPath;
-    HMODULE library = nullptr;
     IOPCEventServer *server = nullptr;
     IQORDriver *driver = nullptr;
     apptest::RecordingAlarmSink sink;   // outlives the server's proxy of it
@@ -218,6 +260,24 @@ protected:
 
 TEST_F(AleronAgainstHadrel, QueriesSwitchingAndTheServersEnd)
 {
+    ShutdownSink shutdown;
+    IConnectionPointContainer *container = nullptr;
+    ASSERT_EQ(S_OK, server->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container)));
+    IConnectionPoint *point = nullptr;
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCShutdown, &point));
+    container->Release();
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(&shutdown, &cookie));
+    point->Release();
+    IUnknown *refused = nullptr;
+    EXPECT_EQ(E_NOINTERFACE, server->QueryInterface(IID_IConnectionPoint, reinterpret_cast<void **>(&refused)));
+    IOPCCommon *common = nullptr;
+    ASSERT_EQ(S_OK, server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void **>(&common)));
+    LCID locale = 0;
+    EXPECT_EQ(S_OK, common->GetLocaleID(&locale));
+    EXPECT_EQ(LCID(LOCALE_SYSTEM_DEFAULT), locale);
+    common->Release();
+
     OPCEVENTSERVERSTATUS *status = nullptr;
     ASSERT_EQ(S_OK, server->GetStatus(&status));
     EXPECT_EQ(7, status->wMajorVersion);
@@ -339,7 +399,123 @@ TEST_F(AleronAgainstHadrel, QueriesSwitchingAndTheServersEnd)
     EXPECT_FALSE(Logged("Server shutdown")) << "the event server still holds the server";
     server->Release();
     server = nullptr;
+    EXPECT_EQ(std::vector<std::wstring>{L""}, shutdown.reasons);
     EXPECT_TRUE(WaitUntil([&] { return Logged("Server shutdown"); }, 30000));
+    auto canUnload = reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(GetModuleHandleA("Aleron.dll"),
+                                                                             "DllCanUnloadNow"));
+    ASSERT_NE(nullptr, canUnload);
+    EXPECT_EQ(S_OK, canUnload());
+}
+
+// What the single-threaded client saw.
+struct StaSeen {
+    HRESULT created = E_FAIL, status = E_FAIL, locale = E_FAIL, categories = E_FAIL, conditions = E_FAIL;
+    std::wstring vendor;
+    LCID lcid = 0;
+    DWORD count = 0;
+};
+
+DWORD WINAPI StaClient(void *p)
+{
+    StaSeen &seen = *static_cast<StaSeen *>(p);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CLSID aleron;
+    CLSIDFromProgID(L"Veltrane.Aleron", &aleron);
+    IOPCEventServer *events = nullptr;
+    seen.created = CoCreateInstance(aleron, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCEventServer,
+                                    reinterpret_cast<void **>(&events));
+    if (SUCCEEDED(seen.created)) {
+        OPCEVENTSERVERSTATUS *status = nullptr;
+        seen.status = events->GetStatus(&status);
+        if (status) {
+            seen.vendor = status->szVendorInfo ? status->szVendorInfo : L"";
+            CoTaskMemFree(status->szVendorInfo);
+            CoTaskMemFree(status);
+        }
+        IOPCCommon *common = nullptr;
+        if (SUCCEEDED(events->QueryInterface(IID_IOPCCommon, reinterpret_cast<void **>(&common)))) {
+            seen.locale = common->GetLocaleID(&seen.lcid);
+            common->Release();
+        }
+        DWORD *ids = nullptr;
+        LPWSTR *texts = nullptr;
+        seen.categories = events->QueryEventCategories(7, &seen.count, &ids, &texts);
+        CoTaskMemFree(ids);
+        if (texts)
+            TakeStrings(texts, seen.count);
+        DWORD count = 0;
+        LPWSTR *names = nullptr;
+        seen.conditions = events->QuerySourceConditions(const_cast<LPWSTR>(L"Hadrel"), &count, &names);
+        events->Release();
+    }
+    CoUninitialize();
+    return 0;
+}
+
+// A single-threaded client: the free-threaded event server lives in the
+// multithreaded apartment and answers through the proxies.
+TEST_F(AleronAgainstHadrel, ASingleThreadedClientCallsThroughTheProxies)
+{
+    StaSeen seen;
+    HANDLE thread = CreateThread(nullptr, 0, StaClient, &seen, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 60000));
+    CloseHandle(thread);
+    ASSERT_EQ(S_OK, seen.created);
+    EXPECT_EQ(S_OK, seen.status);
+    EXPECT_EQ(L"QOROPCAE - Veltrane Inc. OPC Alarms & Events Server v7.20.1", seen.vendor);
+    EXPECT_EQ(S_OK, seen.locale);
+    EXPECT_EQ(LCID(LOCALE_SYSTEM_DEFAULT), seen.lcid);
+    EXPECT_EQ(S_OK, seen.categories);
+    EXPECT_EQ(3u, seen.count);
+    EXPECT_EQ(E_FAIL, seen.conditions);
+}
+
+struct KeyRow {
+    std::string key;
+    const char *value;   // null: the default value
+    std::string expected;
+};
+
+// Runs last: it takes the registration away.
+TEST_F(AleronAgainstHadrel, RegistrationWritesTheKeysAndTheCategoryAndUnregistrationRemovesThem)
+{
+    const std::string clsid = kAleronClsid, classKey = "CLSID\\" + clsid, appId = "AppID\\" + clsid;
+    const KeyRow rows[] = {
+        {"Veltrane.Aleron.1", nullptr, "QOR OPC Alarms & Events Server"},
+        {"Veltrane.Aleron.1\\CLSID", nullptr, clsid},
+        {"Veltrane.Aleron", nullptr, "QOR OPC Alarms & Events Server"},
+        {"Veltrane.Aleron\\CurVer", nullptr, "Veltrane.Aleron.1"},
+        {"Veltrane.Aleron\\CLSID", nullptr, clsid},
+        {"Veltrane.Aleron\\OPC\\Vendor", nullptr, "Veltrane, Inc."},
+        {classKey, nullptr, "QOR OPC Alarms & Events Server"},
+        {classKey + "\\ProgID", nullptr, "Veltrane.Aleron"},
+        {classKey + "\\VersionIndependentProgID", nullptr, "Veltrane.Aleron"},
+        {classKey + "\\InprocServer32", "ThreadingModel", "Free"},
+        {classKey, "AppID", clsid},
+        {appId, nullptr, "QOR OPC Alarms & Events Server"},
+        {appId, "DllSurrogate", ""},
+        {appId, "RunAs", "Interactive User"},
+        {"Component Categories\\" + std::string(kCategory), "409", "OPC Alarm and Event Servers Version 1.0"},
+    };
+    for (const KeyRow &row : rows) {
+        std::string text;
+        EXPECT_TRUE(ReadDefault(row.key, row.value, text)) << row.key << " " << (row.value ? row.value : "");
+        EXPECT_EQ(row.expected, text) << row.key << " " << (row.value ? row.value : "");
+    }
+    std::string path;
+    ASSERT_TRUE(ReadDefault(classKey + "\\InprocServer32", nullptr, path));
+    EXPECT_NE(std::string::npos, path.find("Aleron.dll")) << path;
+    EXPECT_TRUE(KeyExists(classKey + "\\NotInsertable"));
+    EXPECT_TRUE(KeyExists(classKey + "\\Implemented Categories\\" + kCategory));
+
+    // Not while objects live: release this test's event server first.
+    server->Release();
+    server = nullptr;
+    ASSERT_EQ(0u, Run("regsvr32.exe /s /u \"" + BinFolder() + "Aleron.dll\""));
+    for (const std::string &gone : {std::string("Veltrane.Aleron"), std::string("Veltrane.Aleron.1"), classKey, appId})
+        EXPECT_FALSE(KeyExists(gone)) << gone;
+    EXPECT_TRUE(KeyExists("Component Categories\\" + std::string(kCategory))) << "the description stays";
 }
 
 } // namespace
