@@ -55,7 +55,6 @@ private:
     void *m_position = nullptr;   // in the class factory's list
     IConnectSink *m_connectSink = nullptr;
     OPCEVENTSERVERSTATE m_state = OPCAE_STATUS_RUNNING;
-    DWORD m_filterMask = aleron::AvailableFilters;
     std::wstring m_vendor;
     CRITICAL_SECTION m_lock;   // the tear-offs' creation; CreateEventSubscription
     CImpIOPCEventServer *m_eventServer = nullptr;

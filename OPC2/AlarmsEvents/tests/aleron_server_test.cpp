@@ -301,40 +301,24 @@ TEST_F(AleronAgainstHadrel, QueriesSwitchingAndTheServersEnd)
 
     // One table of query cases.
     using Names = std::vector<std::wstring>;
+    auto categories = [&](DWORD type) {
+        return [this, type](DWORD *c, LPWSTR **n) {
+            DWORD *ids = nullptr;
+            HRESULT hr = server->QueryEventCategories(type, c, &ids, n);
+            CoTaskMemFree(ids);
+            return hr;
+        };
+    };
     struct Query {
         const char *what;
         std::function<HRESULT(DWORD *, LPWSTR **)> call;
         HRESULT result;
         Names names;
     } queries[] = {
-        {"categories of type 1",
-         [&](DWORD *c, LPWSTR **n) {
-             DWORD *ids = nullptr;
-             HRESULT hr = server->QueryEventCategories(1, c, &ids, n);
-             CoTaskMemFree(ids);
-             return hr;
-         },
-         S_OK, {L"DataBlock Status", L"Object State", L"Driver State"}},
-        {"categories of type 7",
-         [&](DWORD *c, LPWSTR **n) {
-             DWORD *ids = nullptr;
-             HRESULT hr = server->QueryEventCategories(7, c, &ids, n);
-             CoTaskMemFree(ids);
-             return hr;
-         },
-         S_OK, {L"DataBlock Status", L"Object State", L"Driver State"}},
-        {"categories of type 2",
-         [&](DWORD *c, LPWSTR **n) {
-             DWORD *ids = nullptr;
-             return server->QueryEventCategories(2, c, &ids, n);
-         },
-         E_FAIL, {}},
-        {"categories of type 4",
-         [&](DWORD *c, LPWSTR **n) {
-             DWORD *ids = nullptr;
-             return server->QueryEventCategories(4, c, &ids, n);
-         },
-         E_FAIL, {}},
+        {"categories of type 1", categories(1), S_OK, {L"DataBlock Status", L"Object State", L"Driver State"}},
+        {"categories of type 7", categories(7), S_OK, {L"DataBlock Status", L"Object State", L"Driver State"}},
+        {"categories of type 2", categories(2), E_FAIL, {}},
+        {"categories of type 4", categories(4), E_FAIL, {}},
         {"conditions of 4", [&](DWORD *c, LPWSTR **n) { return server->QueryConditionNames(4, c, n); }, S_OK,
          {L"Running State"}},
         {"sub-conditions of COMM Status",
