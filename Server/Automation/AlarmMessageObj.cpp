@@ -159,7 +159,6 @@ HRESULT CAlarmMessageObj::Connect(IUnknown *callback, LONG value)
         return E_FAIL;
     }
     m_thread = thread;
-    m_workerId = id;
     m_callback = sink;
     return S_OK;
 }

@@ -43,12 +43,9 @@ public:
     HRESULT SetValue(LONG value);
     LONG Value() const { return m_value; }
 
-    // What the server's owner (the connection list) needs to find it again:
-    // the 32-bit handle given to the client.
+    // The 32-bit value the client is given and gives back: the object's
+    // live-object handle, checked before use.
     LONG ClientHandle() const { return LONG(Handle()); }
-
-    // Test seam: the worker's id (0 when none ran).
-    DWORD WorkerThreadId() const { return m_workerId; }
 
     struct Shared;
 
@@ -56,6 +53,5 @@ private:
     std::shared_ptr<Shared> m_shared;
     IAlarmMessageSink *m_callback = nullptr;   // as obtained on the connecting thread
     HANDLE m_thread = nullptr;
-    DWORD m_workerId = 0;
     LONG m_value = DefaultValue;
 };
