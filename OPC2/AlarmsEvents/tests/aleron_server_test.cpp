@@ -183,6 +183,7 @@ protected:
         CoUninitialize();
         SetEnvironmentVariableA("QOR_TEST_LOG_FILE", nullptr);
     }
+public:
     static DWORD Run(std::string command)
     {
         STARTUPINFOA si = {};
@@ -197,6 +198,7 @@ protected:
         CloseHandle(pi.hProcess);
         return code;
     }
+protected:
     bool Logged(const std::string &text) const
     {
         for (const std::string &t : LogTexts(logPath))
@@ -500,6 +502,40 @@ TEST_F(AleronAgainstHadrel, RegistrationWritesTheKeysAndTheCategoryAndUnregistra
     for (const std::string &gone : {std::string("Veltrane.Aleron"), std::string("Veltrane.Aleron.1"), classKey, appId})
         EXPECT_FALSE(KeyExists(gone)) << gone;
     EXPECT_TRUE(KeyExists("Component Categories\\" + std::string(kCategory))) << "the description stays";
+}
+
+} // namespace
+
+namespace {
+
+// Without the I/O server registered: the event server is still made, and
+// what needs the server fails.
+TEST(AleronWithoutHadrel, CreationSucceedsAndWhatNeedsTheServerFails)
+{
+    ASSERT_EQ(0u, AleronAgainstHadrel::Run("\"" + BinFolder() + "Hadrel.exe\" /UnregServer"));
+    ASSERT_EQ(0u, AleronAgainstHadrel::Run("regsvr32.exe /s \"" + BinFolder() + "Aleron.dll\""));
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    CLSID aleron;
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"Veltrane.Aleron", &aleron));
+    IOPCEventServer *server = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(aleron, nullptr, CLSCTX_INPROC_SERVER, IID_IOPCEventServer,
+                                     reinterpret_cast<void **>(&server)));
+    OPCEVENTSERVERSTATUS *status = nullptr;
+    EXPECT_EQ(S_OK, server->GetStatus(&status));
+    if (status) {
+        CoTaskMemFree(status->szVendorInfo);
+        CoTaskMemFree(status);
+    }
+    LPWSTR names[1] = {const_cast<LPWSTR>(L"Blk1")};
+    EXPECT_EQ(E_FAIL, server->EnableConditionBySource(1, names));
+    LPWSTR areas[1] = {const_cast<LPWSTR>(L"Driver")};
+    EXPECT_EQ(E_FAIL, server->DisableConditionByArea(1, areas));
+    DWORD count = 0;
+    LPWSTR *conditions = nullptr;
+    EXPECT_EQ(E_FAIL, server->QuerySourceConditions(names[0], &count, &conditions));
+    server->Release();
+    ASSERT_EQ(0u, AleronAgainstHadrel::Run("regsvr32.exe /s /u \"" + BinFolder() + "Aleron.dll\""));
+    CoUninitialize();
 }
 
 } // namespace
