@@ -4,6 +4,7 @@
 // visibility, client references, file commands, run control).
 #include "DriverApp.h"
 #include "DriverAppGuard.h"
+#include "DriverAppAlarms.h"
 #include "Channel.h"
 #include "DataBlock.h"
 #include "Device.h"
@@ -323,6 +324,8 @@ CDriverApp::~CDriverApp()
     m_protoChannel.reset();
     m_protoDevice.reset();
     m_protoBlock.reset();
+    // Connections first: their workers may still be delivering.
+    m_connectSink.reset();
     m_errorInfo.reset();
     m_message.reset();
     m_opcConnections.reset();
@@ -368,6 +371,14 @@ bool CDriverApp::Initialize(ITypeLib *typeLib)
     m_opcConnections.reset(new (std::nothrow) COpcConnectionsPart(this));
     if (!m_opcConnections) {
         LogMessage(SeverityFatal, "Server object creation error:  %s", "IOPCConnections");
+        m_message.reset();
+        m_errorInfo.reset();
+        return false;
+    }
+    m_connectSink.reset(new (std::nothrow) CConnectSinkPart(this));
+    if (!m_connectSink) {
+        LogMessage(SeverityFatal, "Server object creation error:  %s", "IConnectSink");
+        m_opcConnections.reset();
         m_message.reset();
         m_errorInfo.reset();
         return false;
@@ -509,7 +520,8 @@ void CDriverApp::PublishStatus()
 IUnknown *CDriverApp::ErrorInfoPart() { return m_errorInfo.get(); }
 IUnknown *CDriverApp::MessagePart() { return m_message.get(); }
 IUnknown *CDriverApp::OpcConnectionsPart() { return m_opcConnections.get(); }
-IUnknown *CDriverApp::ConnectSinkPart() { return nullptr; }
+IUnknown *CDriverApp::ConnectSinkPart() { return static_cast<IConnectSink *>(m_connectSink.get()); }
+size_t CDriverApp::AlarmConnectionCount() const { return m_connectSink ? m_connectSink->ConnectionCount() : 0; }
 
 CDriverApp::HandleKind CDriverApp::Classify(LONG handle, CConfigObject **object) const
 {
