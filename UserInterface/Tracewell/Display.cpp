@@ -1,0 +1,340 @@
+#include "Display.h"
+#include <string>
+#include <vector>
+#include "DisplayFrame.h"
+#include "resource.h"
+
+const char ScopeHexFace[] = "hexfnt";
+const char ScopeCharFace[] = "commfnt";
+const char ScopeHexFontFile[] = "HEXFNT.FON";
+const char ScopeCharFontFile[] = "COMMFNT.FON";
+
+namespace {
+const char ViewClass[] = "TracewellView";
+
+// The font files lie beside the library.
+std::string FontPath(HMODULE module, const char *file)
+{
+    char path[MAX_PATH] = {0};
+    GetModuleFileNameA(module, path, MAX_PATH);
+    std::string folder(path);
+    const size_t slash = folder.find_last_of("\\/");
+    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+    return folder + file;
+}
+
+HFONT MonitorFont(const char *face)
+{
+    return CreateFontA(-11, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, OEM_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face);
+}
+
+bool HasFace(HFONT font, const char *face)
+{
+    HDC dc = GetDC(NULL);
+    HGDIOBJ old = SelectObject(dc, font);
+    char actual[LF_FACESIZE] = {0};
+    GetTextFaceA(dc, LF_FACESIZE, actual);
+    SelectObject(dc, old);
+    ReleaseDC(NULL, dc);
+    return lstrcmpiA(actual, face) == 0;
+}
+}  // namespace
+
+CDisplay::~CDisplay()
+{
+    DestroyFonts();
+}
+
+bool CDisplay::Create(HWND frame)
+{
+    HINSTANCE module = m_library.Module();
+    WNDCLASSA wc = {};
+    if (!GetClassInfoA(module, ViewClass, &wc)) {
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = module;
+        wc.hCursor = LoadCursor(NULL, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        wc.lpszClassName = ViewClass;
+        if (!RegisterClassA(&wc))
+            return false;
+    }
+    m_hwnd = CreateWindowExA(WS_EX_CLIENTEDGE, ViewClass, "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL, 0, 0,
+                             0, 0, frame, reinterpret_cast<HMENU>(ID_SCOPE_VIEW), module, this);
+    return m_hwnd != NULL;
+}
+
+void CDisplay::CreateFonts()
+{
+    HMODULE module = m_library.Module();
+    for (const char *file : {ScopeHexFontFile, ScopeCharFontFile}) {
+        const std::string path = FontPath(module, file);
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES && AddFontResourceA(path.c_str()))
+            ++m_fontFilesAdded;
+    }
+    m_hexFont = MonitorFont(ScopeHexFace);
+    m_charFont = MonitorFont(ScopeCharFace);
+    m_ownFonts = HasFace(m_hexFont, ScopeHexFace) && HasFace(m_charFont, ScopeCharFace);
+    if (m_ownFonts)
+        return;
+    // Without the monitor's fonts: a fixed-pitch face for characters, and the
+    // same face at half the width so that two hex digits fill one cell.
+    DeleteObject(m_hexFont);
+    DeleteObject(m_charFont);
+    m_charFont = CreateFontA(-11, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
+    HDC dc = GetDC(NULL);
+    HGDIOBJ old = SelectObject(dc, m_charFont);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(NULL, dc);
+    m_fallbackCell = metrics.tmAveCharWidth > 1 ? metrics.tmAveCharWidth : 2;
+    const int half = m_fallbackCell / 2;
+    m_hexFont = CreateFontA(-11, half, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
+}
+
+void CDisplay::DestroyFonts()
+{
+    if (m_hexFont)
+        DeleteObject(m_hexFont);
+    if (m_charFont)
+        DeleteObject(m_charFont);
+    m_hexFont = m_charFont = NULL;
+    if (m_fontFilesAdded) {
+        HMODULE module = m_library.Module();
+        for (const char *file : {ScopeHexFontFile, ScopeCharFontFile})
+            RemoveFontResourceA(FontPath(module, file).c_str());
+        DWORD_PTR result;
+        SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, &result);
+        m_fontFilesAdded = 0;
+    }
+}
+
+HFONT CDisplay::CurrentFont() const
+{
+    return m_library.Settings().hexFont ? m_hexFont : m_charFont;
+}
+
+CellForm CDisplay::Form() const
+{
+    if (m_ownFonts)
+        return CellForm::Raw;
+    return m_library.Settings().hexFont ? CellForm::Hex : CellForm::Char;
+}
+
+SIZE CDisplay::FirstShow()
+{
+    HDC dc = GetDC(m_hwnd);
+    HGDIOBJ old = SelectObject(dc, CurrentFont());
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(m_hwnd, dc);
+    // Without the monitor's fonts both faces share the character face's cell.
+    m_charWidth = m_ownFonts ? metrics.tmAveCharWidth : m_fallbackCell;
+    if (m_charWidth < 1)
+        m_charWidth = 1;
+    m_lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
+    if (m_lineHeight < 1)
+        m_lineHeight = 1;
+    const ScopeSettings &settings = m_library.Settings();
+    SetScrollSizes(long(settings.columns) * m_charWidth, 0);
+    SIZE client = {long(settings.columns) * m_charWidth + 4, long(settings.rows + 1) * m_lineHeight + 34};
+    return client;
+}
+
+void CDisplay::SetScrollSizes(long width, long height)
+{
+    m_content.cx = width;
+    m_content.cy = height;
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    SCROLLINFO info = {sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 0, 0, 0, 0};
+    info.nMax = width > 0 ? width - 1 : 0;
+    info.nPage = UINT(client.right);
+    if (m_scroll.x > width - client.right)
+        m_scroll.x = width - client.right > 0 ? width - client.right : 0;
+    info.nPos = m_scroll.x;
+    SetScrollInfo(m_hwnd, SB_HORZ, &info, TRUE);
+    info.nMax = height > 0 ? height - 1 : 0;
+    info.nPage = UINT(client.bottom);
+    if (m_scroll.y > height - client.bottom)
+        m_scroll.y = height - client.bottom > 0 ? height - client.bottom : 0;
+    info.nPos = m_scroll.y;
+    SetScrollInfo(m_hwnd, SB_VERT, &info, TRUE);
+}
+
+void CDisplay::ScrollTo(long x, long y)
+{
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    const long maxX = m_content.cx - client.right > 0 ? m_content.cx - client.right : 0;
+    const long maxY = m_content.cy - client.bottom > 0 ? m_content.cy - client.bottom : 0;
+    x = x < 0 ? 0 : (x > maxX ? maxX : x);
+    y = y < 0 ? 0 : (y > maxY ? maxY : y);
+    if (x == m_scroll.x && y == m_scroll.y)
+        return;
+    m_scroll.x = x;
+    m_scroll.y = y;
+    SetScrollPos(m_hwnd, SB_HORZ, x, TRUE);
+    SetScrollPos(m_hwnd, SB_VERT, y, TRUE);
+    InvalidateRect(m_hwnd, NULL, TRUE);
+}
+
+void CDisplay::OnScroll(int bar, WORD code)
+{
+    SCROLLINFO info = {sizeof(info), SIF_ALL, 0, 0, 0, 0, 0};
+    GetScrollInfo(m_hwnd, bar, &info);
+    const long line = bar == SB_VERT ? m_lineHeight : m_charWidth;
+    long position = m_scroll.x;
+    if (bar == SB_VERT)
+        position = m_scroll.y;
+    switch (code) {
+    case SB_LINEUP: position -= line; break;
+    case SB_LINEDOWN: position += line; break;
+    case SB_PAGEUP: position -= long(info.nPage); break;
+    case SB_PAGEDOWN: position += long(info.nPage); break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: position = info.nTrackPos; break;
+    case SB_TOP: position = 0; break;
+    case SB_BOTTOM: position = info.nMax; break;
+    default: return;
+    }
+    if (bar == SB_VERT)
+        ScrollTo(m_scroll.x, position);
+    else
+        ScrollTo(position, m_scroll.y);
+}
+
+void CDisplay::Update()
+{
+    m_library.Lock();
+    const size_t lines = m_library.Ring().LinesUsed();
+    m_library.Unlock();
+    SetScrollSizes(m_content.cx, long(lines) * m_lineHeight);
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    const long bottom = ScopeBottomPosition(lines, m_lineHeight, client.bottom);
+    if (bottom > 0)
+        ScrollTo(m_scroll.x, bottom);
+    InvalidateRect(m_hwnd, NULL, TRUE);
+    UpdateWindow(m_hwnd);
+}
+
+void CDisplay::Cleared()
+{
+    SetScrollSizes(m_content.cx, m_lineHeight);
+    ScrollTo(m_scroll.x, 0);
+    InvalidateRect(m_hwnd, NULL, TRUE);
+    UpdateWindow(m_hwnd);
+}
+
+void CDisplay::Resized()
+{
+    // The cell metrics stay; the scroll width follows the new line width.
+    m_content.cx = long(m_library.Settings().columns) * m_charWidth;
+    Cleared();
+}
+
+void CDisplay::Redraw()
+{
+    InvalidateRect(m_hwnd, NULL, TRUE);
+    UpdateWindow(m_hwnd);
+}
+
+void CDisplay::Paint(HDC dc, const RECT &area)
+{
+    const ScopeSettings &settings = m_library.Settings();
+    const CellForm form = Form();
+    const int perByte = form == CellForm::Hex ? 2 : 1;
+    std::vector<INT> advances;
+    HGDIOBJ oldFont = SelectObject(dc, CurrentFont());
+    m_library.Lock();
+    const CScopeRing &ring = m_library.Ring();
+    if (ring.IsAllocated() && !ring.IsEmpty() && m_lineHeight > 0) {
+        size_t first, last;
+        ScopeVisibleLines(area.top + m_scroll.y, area.bottom - area.top, m_lineHeight, ring.LinesUsed(), first,
+                          last);
+        for (size_t line = first; line < last; ++line) {
+            const int y = int(long(line) * m_lineHeight - m_scroll.y);
+            for (const ScopeRun &run : ScopeLineRuns(ring, line, form)) {
+                const bool sent = run.direction != 0;
+                SetTextColor(dc, sent ? settings.sendForeground : settings.recvForeground);
+                SetBkColor(dc, sent ? settings.sendBackground : settings.recvBackground);
+                RECT cells = {int(run.column) * m_charWidth - m_scroll.x, y,
+                              int(run.column + run.count) * m_charWidth - m_scroll.x, y + m_lineHeight};
+                // Each byte keeps its cell whatever the glyph widths.
+                advances.assign(run.text.size(), m_charWidth / perByte);
+                if (perByte == 2)
+                    for (size_t i = 1; i < advances.size(); i += 2)
+                        advances[i] = m_charWidth - m_charWidth / 2;
+                ExtTextOutA(dc, cells.left, y, ETO_OPAQUE | ETO_CLIPPED, &cells, run.text.data(),
+                            UINT(run.text.size()), advances.data());
+            }
+        }
+        InterlockedIncrement(&m_library.Counters().repaints);
+    }
+    m_library.Unlock();
+    SelectObject(dc, oldFont);
+}
+
+LRESULT CALLBACK CDisplay::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CDisplay *view;
+    if (message == WM_NCCREATE) {
+        view = static_cast<CDisplay *>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
+        view->m_hwnd = hwnd;
+    } else {
+        view = reinterpret_cast<CDisplay *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    }
+    if (!view)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    return view->Handle(message, wParam, lParam);
+}
+
+LRESULT CDisplay::Handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        CreateFonts();
+        return 0;
+    case WM_DESTROY:
+        DestroyFonts();
+        return 0;
+    case WM_NCDESTROY:
+        SetWindowLongPtrA(m_hwnd, GWLP_USERDATA, 0);
+        m_hwnd = NULL;
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(m_hwnd, &ps);
+        Paint(dc, ps.rcPaint);
+        EndPaint(m_hwnd, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT: {
+        RECT client;
+        GetClientRect(m_hwnd, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_WINDOW));
+        Paint(reinterpret_cast<HDC>(wParam), client);
+        return 0;
+    }
+    case WM_SIZE:
+        SetScrollSizes(m_content.cx, m_content.cy);
+        return 0;
+    case WM_VSCROLL:
+        OnScroll(SB_VERT, LOWORD(wParam));
+        return 0;
+    case WM_HSCROLL:
+        OnScroll(SB_HORZ, LOWORD(wParam));
+        return 0;
+    case WM_MOUSEWHEEL:
+        ScrollTo(m_scroll.x, m_scroll.y - GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA * 3 * m_lineHeight);
+        return 0;
+    }
+    return DefWindowProcA(m_hwnd, message, wParam, lParam);
+}
