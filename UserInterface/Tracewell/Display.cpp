@@ -78,22 +78,28 @@ void CDisplay::CreateFonts()
     m_ownFonts = HasFace(m_hexFont, ScopeHexFace) && HasFace(m_charFont, ScopeCharFace);
     if (m_ownFonts)
         return;
-    // Without the monitor's fonts: a fixed-pitch face for characters, and the
-    // same face at half the width so that two hex digits fill one cell.
+    // Without the monitor's fonts: a fixed-pitch face for characters and a
+    // smaller one for the two hex digits; both share one cell wide enough for
+    // the digits, each glyph centred in it.
     DeleteObject(m_hexFont);
     DeleteObject(m_charFont);
     m_charFont = CreateFontA(-11, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
+    m_hexFont = CreateFontA(-9, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
     HDC dc = GetDC(NULL);
+    TEXTMETRICA charMetrics = {}, hexMetrics = {};
     HGDIOBJ old = SelectObject(dc, m_charFont);
-    TEXTMETRICA metrics = {};
-    GetTextMetricsA(dc, &metrics);
+    GetTextMetricsA(dc, &charMetrics);
+    SelectObject(dc, m_hexFont);
+    GetTextMetricsA(dc, &hexMetrics);
     SelectObject(dc, old);
     ReleaseDC(NULL, dc);
-    m_fallbackCell = metrics.tmAveCharWidth > 1 ? metrics.tmAveCharWidth : 2;
-    const int half = m_fallbackCell / 2;
-    m_hexFont = CreateFontA(-11, half, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
+    m_glyphWidth = charMetrics.tmAveCharWidth;
+    m_digitWidth = hexMetrics.tmAveCharWidth;
+    m_fallbackCell = 2 * m_digitWidth + 3 > m_glyphWidth ? 2 * m_digitWidth + 3 : m_glyphWidth;
+    m_fallbackLine = charMetrics.tmHeight + charMetrics.tmExternalLeading;
+    m_hexRise = (m_fallbackLine - hexMetrics.tmHeight) / 2;
 }
 
 void CDisplay::DestroyFonts()
@@ -127,17 +133,21 @@ CellForm CDisplay::Form() const
 
 SIZE CDisplay::FirstShow()
 {
-    HDC dc = GetDC(m_hwnd);
-    HGDIOBJ old = SelectObject(dc, CurrentFont());
-    TEXTMETRICA metrics = {};
-    GetTextMetricsA(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(m_hwnd, dc);
-    // Without the monitor's fonts both faces share the character face's cell.
-    m_charWidth = m_ownFonts ? metrics.tmAveCharWidth : m_fallbackCell;
+    if (m_ownFonts) {
+        HDC dc = GetDC(m_hwnd);
+        HGDIOBJ old = SelectObject(dc, CurrentFont());
+        TEXTMETRICA metrics = {};
+        GetTextMetricsA(dc, &metrics);
+        SelectObject(dc, old);
+        ReleaseDC(m_hwnd, dc);
+        m_charWidth = metrics.tmAveCharWidth;
+        m_lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
+    } else {
+        m_charWidth = m_fallbackCell;
+        m_lineHeight = m_fallbackLine;
+    }
     if (m_charWidth < 1)
         m_charWidth = 1;
-    m_lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
     if (m_lineHeight < 1)
         m_lineHeight = 1;
     const ScopeSettings &settings = m_library.Settings();
@@ -249,7 +259,6 @@ void CDisplay::Paint(HDC dc, const RECT &area)
 {
     const ScopeSettings &settings = m_library.Settings();
     const CellForm form = Form();
-    const int perByte = form == CellForm::Hex ? 2 : 1;
     std::vector<INT> advances;
     HGDIOBJ oldFont = SelectObject(dc, CurrentFont());
     m_library.Lock();
@@ -267,11 +276,19 @@ void CDisplay::Paint(HDC dc, const RECT &area)
                 RECT cells = {int(run.column) * m_charWidth - m_scroll.x, y,
                               int(run.column + run.count) * m_charWidth - m_scroll.x, y + m_lineHeight};
                 // Each byte keeps its cell whatever the glyph widths.
-                advances.assign(run.text.size(), m_charWidth / perByte);
-                if (perByte == 2)
+                int x = cells.left, rise = 0;
+                if (form == CellForm::Hex) {
+                    advances.assign(run.text.size(), m_digitWidth);
                     for (size_t i = 1; i < advances.size(); i += 2)
-                        advances[i] = m_charWidth - m_charWidth / 2;
-                ExtTextOutA(dc, cells.left, y, ETO_OPAQUE | ETO_CLIPPED, &cells, run.text.data(),
+                        advances[i] = m_charWidth - m_digitWidth;
+                    x += (m_charWidth - 2 * m_digitWidth) / 2;
+                    rise = m_hexRise;
+                } else {
+                    advances.assign(run.text.size(), m_charWidth);
+                    if (form == CellForm::Char)
+                        x += (m_charWidth - m_glyphWidth) / 2;
+                }
+                ExtTextOutA(dc, x, y + rise, ETO_OPAQUE | ETO_CLIPPED, &cells, run.text.data(),
                             UINT(run.text.size()), advances.data());
             }
         }

@@ -59,7 +59,12 @@ private:
     HFONT m_charFont = NULL;
     bool m_ownFonts = false;
     int m_fontFilesAdded = 0;
+    // The cell of the fallback faces and where their glyphs sit in it.
     int m_fallbackCell = 0;
+    int m_fallbackLine = 0;
+    int m_glyphWidth = 0;
+    int m_digitWidth = 0;
+    int m_hexRise = 0;
     int m_charWidth = 0;
     int m_lineHeight = 0;
     SIZE m_content = {0, 0};
