@@ -10,6 +10,10 @@ const char ScopeFrameTitle[] = "Tracewell";
 namespace {
 const char FrameClass[] = "TracewellFrame";
 const DWORD FrameStyle = WS_OVERLAPPEDWINDOW;
+// Repaints for new bytes come at most this often, so that a steady stream of
+// appends leaves the window's queue free for input between them.
+const UINT_PTR UpdateTimer = 1;
+const UINT UpdateInterval = 25;
 
 struct ToolButton {
     UINT id;
@@ -256,6 +260,15 @@ void CDisplayFrame::OnCommand(UINT id)
     }
 }
 
+// Shows the ring as it is; the update stays pending (appends post nothing)
+// until the timer ends the interval.
+void CDisplayFrame::ShowUpdate()
+{
+    m_shownAppends = m_library.Appends();
+    m_view.Update();
+    SetTimer(m_hwnd, UpdateTimer, UpdateInterval, NULL);
+}
+
 void CDisplayFrame::RunOptions()
 {
     CScopeOptions options(m_library);
@@ -384,9 +397,18 @@ LRESULT CDisplayFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_SCOPE_UPDATE:
-        m_library.UpdateTaken();
         InterlockedIncrement(&m_library.Counters().updatesHandled);
-        m_view.Update();
+        ShowUpdate();
+        return 0;
+    case WM_TIMER:
+        if (wParam == UpdateTimer) {
+            KillTimer(m_hwnd, UpdateTimer);
+            // Appends from here on post again; those made meanwhile are
+            // shown now unless one of them has already posted.
+            m_library.UpdateTaken();
+            if (m_library.Appends() != m_shownAppends && m_library.ClaimUpdate())
+                ShowUpdate();
+        }
         return 0;
     case WM_HELP:
         OnHelp(m_hwnd, *reinterpret_cast<HELPINFO *>(lParam));

@@ -38,6 +38,7 @@ private:
     void UpdateMenu(HMENU menu);
     void SyncToolbar();
     void RunOptions();
+    void ShowUpdate();
 
     CScopeLibrary &m_library;
     CDisplay m_view;
@@ -45,4 +46,5 @@ private:
     HWND m_toolbar = NULL;
     HIMAGELIST m_images = NULL;
     bool m_ownedByWindow = false;
+    LONG m_shownAppends = 0;
 };

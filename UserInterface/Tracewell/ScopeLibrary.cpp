@@ -153,6 +153,7 @@ int CScopeLibrary::Send(const uint8_t *bytes, unsigned short length, int directi
         return 0;
     }
     m_ring.Append(bytes, length, direction);
+    InterlockedIncrement(&m_appends);
     Unlock();
     // The view belongs to the window's thread: it only hears of the new
     // bytes through one posted message, whatever the number of appends.

@@ -70,6 +70,11 @@ public:
     ScopeCounters &Counters() { return m_counters; }
     // The frame took the posted update: the next append posts again.
     void UpdateTaken() { InterlockedExchange(&m_updatePending, 0); }
+    // The frame shows what it last saw without a posted message: true when
+    // no update was pending (one is now).
+    bool ClaimUpdate() { return InterlockedCompareExchange(&m_updatePending, 1, 0) == 0; }
+    // Appends accepted so far (the frame compares it with what it showed).
+    LONG Appends() const { return m_appends; }
     // Empties the ring.
     void ClearRing();
     // The options change: new sizes written to the profile, the ring emptied
@@ -93,6 +98,7 @@ private:
     CDisplayFrame *m_frame = nullptr;
     HWND m_frameWindow = NULL;  // read by the appender under the lock
     volatile LONG m_updatePending = 0;
+    volatile LONG m_appends = 0;
     ScopeCounters m_counters = {};
     IScopeUi *m_ui;
     IScopeHelpLocator *m_helpLocator;

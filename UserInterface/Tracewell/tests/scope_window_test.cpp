@@ -14,10 +14,12 @@
 
 namespace {
 
-void Pump()
+// Handles what is queued; bounded, since a running sender posts a new update
+// as soon as the last one was taken.
+void Pump(int most = 1000)
 {
     MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    while (most-- > 0 && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -101,6 +103,35 @@ TEST_F(ScopeWindow, AppendsFollowTheOpenPauseAndLengthRules)
     ASSERT_EQ(1, Library().Open(NULL));
     EXPECT_EQ(0u, Used());
     EXPECT_FALSE(Library().Paused());
+}
+
+TEST_F(ScopeWindow, AppendsDuringAnUpdateIntervalPostNothingAndShowWhenItEnds)
+{
+    ASSERT_EQ(1, Library().Open(NULL));
+    const ScopeCounters &counters = Library().Counters();
+    const LONG posted = counters.updatesPosted;
+    EXPECT_EQ(1, Send(std::vector<uint8_t>(40, 1)));
+    Pump();
+    EXPECT_EQ(posted + 1, counters.updatesPosted);
+    const LONG repaints = counters.repaints;
+    EXPECT_GT(repaints, 0);
+    // Within the interval: stored, not posted.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(1, Send(std::vector<uint8_t>(40, 2), 0));
+    EXPECT_EQ(posted + 1, counters.updatesPosted);
+    const DWORD begin = GetTickCount();
+    while (counters.repaints == repaints && GetTickCount() - begin < 2000) {
+        Sleep(5);
+        Pump();
+    }
+    EXPECT_EQ(repaints + 1, counters.repaints) << "the interval's end shows the new lines";
+    // Nothing new: the next interval ends without a repaint, and the next
+    // append posts again.
+    Sleep(60);
+    Pump();
+    EXPECT_EQ(repaints + 1, counters.repaints);
+    EXPECT_EQ(1, Send(std::vector<uint8_t>(40, 3)));
+    EXPECT_EQ(posted + 2, counters.updatesPosted);
 }
 
 TEST_F(ScopeWindow, FrameSizeFollowsTheMetricsAndTheLines)
@@ -369,7 +400,7 @@ TEST_F(ScopeWindow, AppendsFromAnotherThreadWhileTheWindowClosesNeverCrash)
         // Let some updates arrive, then close while the sender runs on.
         const DWORD begin = GetTickCount();
         while (accepted < 50 && GetTickCount() - begin < 5000)
-            Pump();
+            Pump(10);
         Library().Close();
         Pump();
         EXPECT_EQ(0, Library().IsOpen());
