@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 #include "DisplayFrame.h"
+#include "WindowObject.h"
 #include "resource.h"
 
 const char ScopeHexFace[] = "hexfnt";
@@ -162,19 +163,17 @@ void CDisplay::SetScrollSizes(long width, long height)
     m_content.cy = height;
     RECT client;
     GetClientRect(m_hwnd, &client);
-    SCROLLINFO info = {sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 0, 0, 0, 0};
-    info.nMax = width > 0 ? width - 1 : 0;
-    info.nPage = UINT(client.right);
-    if (m_scroll.x > width - client.right)
-        m_scroll.x = width - client.right > 0 ? width - client.right : 0;
-    info.nPos = m_scroll.x;
-    SetScrollInfo(m_hwnd, SB_HORZ, &info, TRUE);
-    info.nMax = height > 0 ? height - 1 : 0;
-    info.nPage = UINT(client.bottom);
-    if (m_scroll.y > height - client.bottom)
-        m_scroll.y = height - client.bottom > 0 ? height - client.bottom : 0;
-    info.nPos = m_scroll.y;
-    SetScrollInfo(m_hwnd, SB_VERT, &info, TRUE);
+    // One bar: the content's extent, the client's extent as the page, the
+    // position kept inside the range.
+    const auto setBar = [this](int bar, long extent, long page, long &position) {
+        if (position > extent - page)
+            position = extent - page > 0 ? extent - page : 0;
+        SCROLLINFO info = {sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS, 0, extent > 0 ? int(extent - 1) : 0,
+                           UINT(page), int(position), 0};
+        SetScrollInfo(m_hwnd, bar, &info, TRUE);
+    };
+    setBar(SB_HORZ, width, client.right, m_scroll.x);
+    setBar(SB_VERT, height, client.bottom, m_scroll.y);
 }
 
 void CDisplay::ScrollTo(long x, long y)
@@ -300,16 +299,10 @@ void CDisplay::Paint(HDC dc, const RECT &area)
 
 LRESULT CALLBACK CDisplay::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    CDisplay *view;
-    if (message == WM_NCCREATE) {
-        view = static_cast<CDisplay *>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
-        view->m_hwnd = hwnd;
-    } else {
-        view = reinterpret_cast<CDisplay *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    }
+    CDisplay *view = WindowObject<CDisplay>(hwnd, message, lParam);
     if (!view)
         return DefWindowProcA(hwnd, message, wParam, lParam);
+    view->m_hwnd = hwnd;
     return view->Handle(message, wParam, lParam);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 #include "ScopeOptions.h"
+#include "WindowObject.h"
 #include "resource.h"
 
 const char ScopeFrameTitle[] = "Tracewell";
@@ -350,16 +351,10 @@ void CDisplayFrame::OnHelp(HWND owner, const HELPINFO &info)
 
 LRESULT CALLBACK CDisplayFrame::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    CDisplayFrame *frame;
-    if (message == WM_NCCREATE) {
-        frame = static_cast<CDisplayFrame *>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(frame));
-        frame->m_hwnd = hwnd;
-    } else {
-        frame = reinterpret_cast<CDisplayFrame *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    }
+    CDisplayFrame *frame = WindowObject<CDisplayFrame>(hwnd, message, lParam);
     if (!frame)
         return DefWindowProcA(hwnd, message, wParam, lParam);
+    frame->m_hwnd = hwnd;
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
         // A frame whose creation failed belongs to the opener still.

@@ -87,6 +87,22 @@ void Press(HWND dialog, int id)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
+int g_shotFailures = 0;
+
+// Waits for the dialog or message box, saves its picture and, when button is
+// not 0, presses that button; the window, or null when it never came.
+HWND Shot(const char *title, const char *file, int button)
+{
+    HWND dialog = WaitForDialog(title);
+    if (!dialog || !Capture(dialog, file)) {
+        ++g_shotFailures;
+        return dialog;
+    }
+    if (button)
+        Press(dialog, button);
+    return dialog;
+}
+
 // Runs steps on a helper thread while the window's thread sits in a modal
 // loop started by the command.
 void WhileModal(HWND frame, UINT command, void (*steps)())
@@ -171,64 +187,31 @@ int main(int argc, char **argv)
     SendMessageA(frame, WM_COMMAND, ID_VIEW_TOPMOST, 0);
     SendMessageA(frame, WM_COMMAND, ID_VIEW_ASCII, 0);
 
-    static int stepFailures = 0;
     // The options dialog; a width out of range and its message; a changed
     // line count and the question before the buffer is reallocated.
     WhileModal(frame, ID_CONFIGURE_OPTIONS, [] {
-        HWND dialog = WaitForDialog("Tracewell Options");
-        if (!dialog) {
-            ++stepFailures;
+        HWND dialog = Shot("Tracewell Options", "tracewell-options.png", 0);
+        if (!dialog)
             return;
-        }
-        stepFailures += !Capture(dialog, "tracewell-options.png");
         SetDlgItemTextA(dialog, IDC_COLUMN_WIDTH, "30");
         PostMessageA(dialog, WM_NEXTDLGCTL, 0, FALSE);
-        HWND box = WaitForDialog("Tracewell");
-        if (box) {
-            stepFailures += !Capture(box, "tracewell-invalid-width.png");
-            Press(box, IDOK);
-        } else {
-            ++stepFailures;
-        }
+        Shot("Tracewell", "tracewell-invalid-width.png", IDOK);
         Sleep(300);
         SetDlgItemTextA(dialog, IDC_MAXIMUM_LINES, "20");
         PostMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
         Sleep(300);
         Press(dialog, IDOK);
-        box = WaitForDialog("Tracewell");
-        if (box) {
-            stepFailures += !Capture(box, "tracewell-resize-question.png");
-            Press(box, IDNO);
-        } else {
-            ++stepFailures;
-        }
+        Shot("Tracewell", "tracewell-resize-question.png", IDNO);
         Sleep(300);
         Press(dialog, IDCANCEL);
     });
-    // A colour dialog.
-    WhileModal(frame, ID_COLOR_SEND_FORE, [] {
-        HWND dialog = WaitForDialog("Color");
-        if (!dialog) {
-            ++stepFailures;
-            return;
-        }
-        stepFailures += !Capture(dialog, "tracewell-color.png");
-        Press(dialog, IDCANCEL);
-    });
+    WhileModal(frame, ID_COLOR_SEND_FORE, [] { Shot("Color", "tracewell-color.png", IDCANCEL); });
     // F1 on the toolbar: the context-help control is missing, so its error shows.
-    std::thread helpHelper([] {
-        HWND box = WaitForDialog("Tracewell");
-        if (!box) {
-            ++stepFailures;
-            return;
-        }
-        stepFailures += !Capture(box, "tracewell-help-error.png");
-        Press(box, IDOK);
-    });
+    std::thread helpHelper([] { Shot("Tracewell", "tracewell-help-error.png", IDOK); });
     HELPINFO info = {sizeof(info), HELPINFO_WINDOW, IDR_SCOPETOOLBAR, GetDlgItem(frame, IDR_SCOPETOOLBAR), 0, {0, 0}};
     SendMessageA(frame, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
     helpHelper.join();
-    failures += stepFailures;
+    failures += g_shotFailures;
 
     close();
     Pump(200);
