@@ -16,6 +16,24 @@ DWORD ReadValue(const char *name, DWORD missing)
     return value;
 }
 
+// The monitor's frame on this thread (other test programs may show theirs).
+BOOL CALLBACK MatchFrame(HWND window, LPARAM result)
+{
+    char name[64] = {0};
+    GetClassNameA(window, name, sizeof(name));
+    if (lstrcmpA(name, "TracewellFrame") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND *>(result) = window;
+    return FALSE;
+}
+
+HWND OwnFrame()
+{
+    HWND found = NULL;
+    EnumThreadWindows(GetCurrentThreadId(), MatchFrame, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 void Pump()
 {
     MSG msg;
@@ -45,7 +63,7 @@ TEST(TracewellDll, ExportsByUndecoratedNameAndKeepsTheFontChoice)
     EXPECT_EQ(1, send(frame, sizeof(frame), 1));
     EXPECT_EQ(0, send(NULL, 4, 0));
     Pump();
-    HWND window = FindWindowA("TracewellFrame", "Tracewell");
+    HWND window = OwnFrame();
     ASSERT_TRUE(window != NULL);
     SendMessageA(window, WM_COMMAND, ID_VIEW_HEX, 0);
     EXPECT_EQ(0, close());
@@ -60,7 +78,7 @@ TEST(TracewellDll, ExportsByUndecoratedNameAndKeepsTheFontChoice)
     open = reinterpret_cast<Open>(GetProcAddress(dll, "VuxOpenScope"));
     close = reinterpret_cast<Close>(GetProcAddress(dll, "VuxCloseScope"));
     ASSERT_EQ(1, open(NULL));
-    window = FindWindowA("TracewellFrame", "Tracewell");
+    window = OwnFrame();
     HMENU menu = GetMenu(window);
     SendMessageA(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), 0);
     EXPECT_TRUE(GetMenuState(menu, ID_VIEW_HEX, MF_BYCOMMAND) & MF_CHECKED);

@@ -99,7 +99,6 @@ TEST_F(ScopeWindow, AppendsFollowTheOpenPauseAndLengthRules)
     EXPECT_TRUE(ui.messages.empty());
 
     // A later open starts empty and running.
-    SendMessageA(NULL, 0, 0, 0);
     ASSERT_EQ(1, Library().Open(NULL));
     EXPECT_EQ(0u, Used());
     EXPECT_FALSE(Library().Paused());
