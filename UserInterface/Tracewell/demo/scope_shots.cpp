@@ -32,6 +32,9 @@ void Pump(DWORD milliseconds)
     } while (GetTickCount() - begin < milliseconds);
 }
 
+// Pixels of the last picture of the monitor's frame.
+std::vector<uint8_t> g_lastPicture;
+
 bool Capture(HWND window, const char *name)
 {
     RECT rect;
@@ -61,9 +64,26 @@ bool Capture(HWND window, const char *name)
     DeleteObject(bitmap);
     DeleteDC(dc);
     ReleaseDC(NULL, screen);
+    g_lastPicture = rgb;
     const std::string path = g_folder + "\\" + name;
     const bool ok = WritePng(path, width, height, rgb);
     printf("%s %s (%dx%d)\n", ok ? "wrote" : "FAILED", path.c_str(), width, height);
+    return ok;
+}
+
+// The picture as a user sees it: sent bytes yellow on blue, received bytes
+// green on blue (the default colours), each in more than a few pixels.
+bool ShowsBothDirections(const char *name)
+{
+    long yellow = 0, green = 0, blue = 0;
+    for (size_t i = 0; i + 2 < g_lastPicture.size(); i += 3) {
+        const uint8_t r = g_lastPicture[i], g = g_lastPicture[i + 1], b = g_lastPicture[i + 2];
+        yellow += r == 255 && g == 255 && b == 0;
+        green += r == 0 && g == 255 && b == 0;
+        blue += r == 0 && g == 0 && b == 255;
+    }
+    const bool ok = yellow > 500 && green > 500 && blue > 20000;
+    printf("%s %s: %ld yellow, %ld green, %ld blue pixels\n", ok ? "checked" : "FAILED", name, yellow, green, blue);
     return ok;
 }
 
@@ -176,9 +196,11 @@ int main(int argc, char **argv)
     }
     Pump(800);
     failures += !Capture(frame, "tracewell-ascii.png");
+    failures += !ShowsBothDirections("tracewell-ascii.png");
     SendMessageA(frame, WM_COMMAND, ID_VIEW_HEX, 0);
     Pump(500);
     failures += !Capture(frame, "tracewell-hex.png");
+    failures += !ShowsBothDirections("tracewell-hex.png");
     SendMessageA(frame, WM_COMMAND, ID_RUN_PAUSE, 0);
     SendMessageA(frame, WM_COMMAND, ID_VIEW_TOPMOST, 0);
     Pump(500);
