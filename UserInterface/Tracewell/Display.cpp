@@ -13,16 +13,6 @@ const char ScopeCharFontFile[] = "COMMFNT.FON";
 namespace {
 const char ViewClass[] = "TracewellView";
 
-// The font files lie beside the library.
-std::string FontPath(HMODULE module, const char *file)
-{
-    char path[MAX_PATH] = {0};
-    GetModuleFileNameA(module, path, MAX_PATH);
-    std::string folder(path);
-    const size_t slash = folder.find_last_of("\\/");
-    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-    return folder + file;
-}
 
 HFONT MonitorFont(const char *face)
 {
@@ -68,9 +58,9 @@ bool CDisplay::Create(HWND frame)
 
 void CDisplay::CreateFonts()
 {
-    HMODULE module = m_library.Module();
+    m_fontFolder = m_library.FontFolder();
     for (const char *file : {ScopeHexFontFile, ScopeCharFontFile}) {
-        const std::string path = FontPath(module, file);
+        const std::string path = m_fontFolder + "\\" + file;
         if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES && AddFontResourceA(path.c_str()))
             ++m_fontFilesAdded;
     }
@@ -111,11 +101,10 @@ void CDisplay::DestroyFonts()
         DeleteObject(m_charFont);
     m_hexFont = m_charFont = NULL;
     if (m_fontFilesAdded) {
-        HMODULE module = m_library.Module();
         for (const char *file : {ScopeHexFontFile, ScopeCharFontFile})
-            RemoveFontResourceA(FontPath(module, file).c_str());
-        DWORD_PTR result;
-        SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, &result);
+            RemoveFontResourceA((m_fontFolder + "\\" + file).c_str());
+        // Posted: a busy window elsewhere must not hold up the close.
+        PostMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
         m_fontFilesAdded = 0;
     }
 }

@@ -3,6 +3,7 @@
 // in sight. It runs only on the window's thread.
 #pragma once
 #include <windows.h>
+#include <string>
 #include "ScopeLibrary.h"
 #include "ScopeLines.h"
 
@@ -59,6 +60,7 @@ private:
     HFONT m_charFont = NULL;
     bool m_ownFonts = false;
     int m_fontFilesAdded = 0;
+    std::string m_fontFolder;
     // The cell of the fallback faces and where their glyphs sit in it.
     int m_fallbackCell = 0;
     int m_fallbackLine = 0;

@@ -53,6 +53,17 @@ HMODULE CScopeLibrary::Module() const
     return module;
 }
 
+std::string CScopeLibrary::FontFolder() const
+{
+    if (!m_fontFolder.empty())
+        return m_fontFolder;
+    char path[MAX_PATH] = {0};
+    GetModuleFileNameA(Module(), path, MAX_PATH);
+    std::string folder(path);
+    const size_t slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+}
+
 void CScopeLibrary::Load(IProfileStore *profile)
 {
     if (m_loaded)

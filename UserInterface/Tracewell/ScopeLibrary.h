@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include <string>
 #include "Profile.h"
 #include "ScopeHelp.h"
 #include "ScopeRing.h"
@@ -51,6 +52,9 @@ public:
     // Seams. Null restores the real ones.
     void SetUi(IScopeUi *ui);
     void SetHelp(IScopeHelpLocator *locator, IScopeHelpControl *control);
+    // Where the view looks for its font files; empty: beside the library.
+    void SetFontFolder(const std::string &folder) { m_fontFolder = folder; }
+    std::string FontFolder() const;
     IScopeUi &Ui() { return *m_ui; }
     IScopeHelpLocator &HelpLocator() { return *m_helpLocator; }
     IScopeHelpControl &HelpControl() { return *m_helpControl; }
@@ -101,6 +105,7 @@ private:
     volatile LONG m_appends = 0;
     ScopeCounters m_counters = {};
     IScopeUi *m_ui;
+    std::string m_fontFolder;
     IScopeHelpLocator *m_helpLocator;
     IScopeHelpControl *m_helpControl;
 };

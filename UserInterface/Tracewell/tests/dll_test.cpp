@@ -1,7 +1,11 @@
 // Tracewell.dll as a host loads it: the four undecorated exports, and the
-// per-user profile read at load and the font choice written at unload.
+// per-user profile read at load and the font choice written at unload, and
+// the monitor's own fonts drawn in the default colours.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <string>
+#include <vector>
+#include "ScopeCapture.h"
 #include "resource.h"
 
 namespace {
@@ -65,6 +69,24 @@ TEST(TracewellDll, ExportsByUndecoratedNameAndKeepsTheFontChoice)
     Pump();
     HWND window = OwnFrame();
     ASSERT_TRUE(window != NULL);
+    // The library's own fonts, generated beside it when the build could:
+    // 10 x 13 pixel cells.
+    char path[MAX_PATH] = {0};
+    GetModuleFileNameA(dll, path, MAX_PATH);
+    std::string fonts(path);
+    fonts = fonts.substr(0, fonts.find_last_of("\\/") + 1) + "HEXFNT.FON";
+    if (GetFileAttributesA(fonts.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        RECT client;
+        GetClientRect(window, &client);
+        EXPECT_EQ(40 * 10 + 4, client.right);
+        EXPECT_EQ(41 * 13 + 34, client.bottom);
+        SendMessageA(window, WM_COMMAND, ID_VIEW_CLEAR, 0);
+        const std::vector<BYTE> sent(20, 'S'), received(20, 0x0D);
+        EXPECT_EQ(1, send(sent.data(), WORD(sent.size()), 1));
+        EXPECT_EQ(1, send(received.data(), WORD(received.size()), 0));
+        Pump();
+        ExpectColoursInBothFonts(window, GetDlgItem(window, ID_SCOPE_VIEW), 10, 13);
+    }
     SendMessageA(window, WM_COMMAND, ID_VIEW_HEX, 0);
     EXPECT_EQ(0, close());
     EXPECT_EQ(0, isOpen());
