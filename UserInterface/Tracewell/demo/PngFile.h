@@ -1,4 +1,4 @@
-// Writes 24-bit pictures as PNG files (stored deflate blocks: no compression
+// Writes 24-bit pictures as PNG files (our own small deflate: no compression
 // library needed) for the screenshots.
 #pragma once
 #include <cstdint>
