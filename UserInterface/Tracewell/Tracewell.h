@@ -1,4 +1,6 @@
-// Tracewell.dll, the data monitor window: what a host calls.
+// Tracewell.dll, the data monitor window: what a host calls. The entries are
+// exported under their undecorated names; hosts find them with GetProcAddress
+// (a 32-bit host that links the import library needs --enable-stdcall-fixup).
 #pragma once
 #include <windows.h>
 

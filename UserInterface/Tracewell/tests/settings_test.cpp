@@ -49,17 +49,6 @@ TEST(ScopeSettingsLoad, DefaultsAndStoredColoursAndFont)
     EXPECT_EQ(1u, profile.Get("Font"));
 }
 
-TEST(ScopeUserProfile, WritesAndReadsUnderTheApplicationsSection)
-{
-    CUserProfile profile("Veltrane", "TracewellProfileTest");
-    EXPECT_EQ("Software\\Veltrane\\TracewellProfileTest\\Configuration", profile.SectionKey("Configuration"));
-    EXPECT_EQ(77u, profile.ReadInt("Configuration", "Rows", 77));
-    ASSERT_TRUE(profile.WriteInt("Configuration", "Rows", 321));
-    EXPECT_EQ(321u, profile.ReadInt("Configuration", "Rows", 77));
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Veltrane\\TracewellProfileTest\\Configuration");
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Veltrane\\TracewellProfileTest");
-}
-
 // A registry of folders and a disk of files.
 class CTableLocator : public IScopeHelpLocator {
 public:
