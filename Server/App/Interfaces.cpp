@@ -1,9 +1,11 @@
 #include "Interfaces.h"
 #include <algorithm>
 #include <cctype>
+#include <new>
 #include "DriverApp.h"
 #include "MainFrame.h"
 #include "QORDriver.h"
+#include "TracewellConnect.h"
 #include "Registration.h"
 #include "ServerDoc.h"
 #include "ServerMsg.h"
@@ -72,6 +74,16 @@ bool CInterfaces::Start(CommandLineAction action, int &exitCode)
     if (FAILED(m_factory->StartUp(this, m_version.acronym, m_typeLib)))
         return false;
     SetDriverErrorInfoHost(this);
+    m_monitor = new (std::nothrow) CTracewellConnect(this);
+    if (!m_monitor) {
+        LogMessage(SeverityFatal, "Server object creation error:  %s", "TracewellConnect");
+        return false;
+    }
+    if (!m_monitor->Initialize(m_typeLib)) {
+        LogMessage(SeverityFatal, "Server object initialization error:  %s", "TracewellConnect");
+        return false;
+    }
+    DataMonitor::Register(m_monitor);
     // The class object is registered once start-up is done (see
     // ResumeClassObjects): registered suspended it would need
     // CoResumeClassObjects, which not every COM runtime carries out.
@@ -141,6 +153,12 @@ void CInterfaces::Shutdown()
         module->m_startupReference->Release();
         module->m_startupReference = nullptr;
     }
+    if (module->m_monitor) {
+        // No frames after this: the data blocks' threads end with the
+        // configuration below.
+        DataMonitor::Register(nullptr);
+        CoDisconnectObject(static_cast<ITracewellConnect *>(module->m_monitor), 0);
+    }
     if (module->m_factory) {
         // Revokes the running-object-table entry, disconnects and destroys
         // the automation object.
@@ -148,6 +166,8 @@ void CInterfaces::Shutdown()
         module->m_factory->Release();
         module->m_factory = nullptr;
     }
+    delete module->m_monitor;
+    module->m_monitor = nullptr;
     SetDriverErrorInfoHost(nullptr);
     if (module->m_typeLib)
         module->m_typeLib->Release();
@@ -188,8 +208,8 @@ HRESULT CInterfaces::ModuleQueryInterface(REFIID iid, void **out)
             found = app->OpcConnectionsPart();
         else if (IsEqualIID(iid, IID_IConnectSink))
             found = app->ConnectSinkPart();
-        // The data-monitor connection (IID_ITracewellConnect) is not part
-        // of the server yet.
+        else if (IsEqualIID(iid, IID_ITracewellConnect) && m_monitor)
+            found = static_cast<ITracewellConnect *>(m_monitor);
         if (!found)
             return E_NOINTERFACE;
         *out = found;
