@@ -8,6 +8,7 @@
 #include "TracewellConnect.h"
 #include "Registration.h"
 #include "ServerDoc.h"
+#include "ServiceMode.h"
 #include "ServerMsg.h"
 
 namespace {
@@ -17,14 +18,6 @@ CInterfaces *g_module = nullptr;
 std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
 } // namespace
-
-bool StartServiceDispatcher()
-{
-    LogMessage(SeverityError, "Error starting Service Control Dispatcher");
-    LogMessage(SeverityError, "The NT service mode is not part of this build; register with /RegServer to run the "
-                              "server on the desktop");
-    return false;
-}
 
 CInterfaces::CInterfaces(const CServerVersion &version) : m_version(version), m_names(MakeServerNames(version)) {}
 
@@ -95,8 +88,11 @@ bool CInterfaces::Start(CommandLineAction action, int &exitCode)
             return false;
         }
     }
-    if (m_serviceMode && !StartServiceDispatcher())
-        return false;
+    if (m_serviceMode) {
+        SetServiceCloseRequest([] { return g_module && g_module->PostMainWindowClose(); });
+        if (!StartServiceDispatcher())
+            return false;
+    }
     exitCode = 0;
     return true;
 }

@@ -80,6 +80,3 @@ private:
     volatile LONG m_refs = 0;
 };
 
-// Service mode: the service dispatcher's thread. The NT service is not part
-// of this program yet; this logs why and answers false.
-bool StartServiceDispatcher();

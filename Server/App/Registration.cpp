@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 #include "DcomPermissions.h"
+#include "ServiceAccount.h"
 #include "ServerMsg.h"
 
 namespace {
@@ -69,14 +70,6 @@ public:
 private:
     SC_HANDLE m_handle;
 };
-
-// The account question of a service registration. The dialog that asks
-// for it is not built yet; the system account is used.
-bool AskServiceAccount(SC_HANDLE, CServiceAccount &account)
-{
-    account = CServiceAccount();
-    return true;
-}
 
 void RegisterService(const CServerNames &names, const std::string &classKey)
 {
