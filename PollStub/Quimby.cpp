@@ -4,6 +4,7 @@
 // server as a poll-stub client, which keeps the server from closing.
 #include <windows.h>
 #include <ole2.h>
+#include "PeerGone.h"
 #include "PollCommandBlock.h"
 #include "QORDriver.h"
 
@@ -15,14 +16,6 @@ enum { ExitDone = 0, ExitNoBlock = 1, ExitNoServer = 2, ExitServerLost = 3 };
 
 const DWORD WatchMs = 500;
 const DWORD SettleMs = 100;
-
-// The server's process or object is gone: no later call can succeed.
-bool ServerIsGone(HRESULT hr)
-{
-    return hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE ||
-           hr == CO_E_OBJNOTCONNECTED || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
-           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
-}
 
 struct ServerLost {};
 
@@ -82,7 +75,7 @@ private:
 
     bool Check(HRESULT hr)
     {
-        if (ServerIsGone(hr))
+        if (IsPeerGone(hr))
             throw ServerLost();
         return SUCCEEDED(hr);
     }

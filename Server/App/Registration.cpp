@@ -15,7 +15,9 @@ struct Failure {
     std::string text;
 };
 
-std::string SystemText(DWORD error)
+} // namespace
+
+std::string SystemErrorText(DWORD error)
 {
     char *buffer = nullptr;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -29,11 +31,13 @@ std::string SystemText(DWORD error)
     return text;
 }
 
+namespace {
+
 Failure RegistryFailure(DWORD error)
 {
     std::string text = "Error encountered with registry during Server registration";
     if (error)
-        text += ":\n" + SystemText(error) + "\n";
+        text += ":\n" + SystemErrorText(error) + "\n";
     return Failure{text};
 }
 

@@ -11,6 +11,9 @@ enum class CommandLineAction { Unregister, Register, RegisterService, StartedByC
 CommandLineAction ParseCommandLine(const std::string &commandLine);
 
 
+// The system's text for a Win32 error, without its line end.
+std::string SystemErrorText(DWORD error);
+
 // The program path registered for the local server and the service: the
 // module path in quotes (it may hold blanks) followed by the switch.
 std::string QuotedCommand(const std::string &modulePath, const char *switchText);

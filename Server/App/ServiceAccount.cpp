@@ -1,6 +1,7 @@
 #include "ServiceAccount.h"
 #include <ole2.h>
 #include <vector>
+#include "Registration.h"
 #include "resource.h"
 
 const char DefaultServiceAccount[] = ".\\BrentaIOUser";
@@ -14,18 +15,6 @@ const CLSID CLSID_ContextHelp = {0x1E57C6C4, 0xB069, 0x11D3, {0x8D, 0x43, 0x00, 
 const IID IID_ContextHelp = {0x1E57C6C3, 0xB069, 0x11D3, {0x8D, 0x43, 0x00, 0x10, 0x4B, 0x13, 0x8C, 0x8C}};
 
 std::string g_helpFile;
-
-std::string SystemText(DWORD error)
-{
-    char *buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  NULL, error, 0, reinterpret_cast<char *>(&buffer), 0, NULL);
-    std::string text = length && buffer ? std::string(buffer, length) : "Error " + std::to_string(error) + ".\n";
-    if (buffer)
-        LocalFree(buffer);
-    return text;
-}
 
 bool SameText(const std::string &a, const char *b) { return lstrcmpiA(a.c_str(), b) == 0; }
 
@@ -216,7 +205,7 @@ std::string VerificationQuestion(DWORD error)
     if (error == ERROR_LOGON_TYPE_NOT_GRANTED)
         text += "Log On As a Service privilege is needed but not granted to the account at this computer.\n";
     else
-        text += SystemText(error);
+        text += SystemErrorText(error) + "\n";
     return text + "\nRegistration or startup may fail.  Use this account anyway?";
 }
 

@@ -2,6 +2,7 @@
 #include <deque>
 #include "DriverApp.h"
 #include "DriverAppHost.h"
+#include "PeerGone.h"
 #include "ServerMsg.h"
 
 namespace {
@@ -19,22 +20,6 @@ public:
 private:
     CRITICAL_SECTION &m_section;
 };
-
-// The tool's process or its object is gone: no later call can succeed.
-bool ToolIsGone(HRESULT hr)
-{
-    switch (hr) {
-    case RPC_E_DISCONNECTED:
-    case RPC_E_SERVER_DIED:
-    case RPC_E_SERVER_DIED_DNE:
-    case CO_E_OBJNOTCONNECTED:
-    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
-        return true;
-    default:
-        return false;
-    }
-}
 
 } // namespace
 
@@ -192,7 +177,7 @@ DWORD WINAPI CTracewellConnect::SenderThread(void *parameter)
             }
             HRESULT hr = item.direction == 1 ? sink->FrameSent(item.frame) : sink->FrameReceived(item.frame);
             SysFreeString(item.frame);
-            if (ToolIsGone(hr)) {
+            if (IsPeerGone(hr)) {
                 // Nobody will disconnect it: the next tool may connect.
                 gone = true;
                 break;

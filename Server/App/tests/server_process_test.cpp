@@ -4,6 +4,7 @@
 // reaches the test through the test-only QOR_TEST_LOG_FILE switch.
 #include <gtest/gtest.h>
 #include <ole2.h>
+#include <tlhelp32.h>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -658,6 +659,24 @@ TEST_F(ServerProcess, ServiceRegistrationAsksForTheAccountAndAPlainStartLeavesTh
     EXPECT_TRUE(KeyExists(classKey + "\\LocalServer32"));
 }
 
+void KillProcesses(const char *program)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, program) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 9);
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
 SERVICE_STATUS_PROCESS ServiceStatus()
 {
     SERVICE_STATUS_PROCESS status = {};
@@ -742,6 +761,9 @@ TEST_F(ServerProcess, TheServiceManagerStartsTheServerAndAStopEndsItUnlessAClien
         EXPECT_EQ(DWORD(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
         // (Wine 8 ends it with code 0 and goes on reporting it running.)
         EXPECT_NE(STILL_ACTIVE, second.Wait(kWaitMs));
+        // COM's activation service still holds the ended process's class
+        // object and would hand the next client its dead endpoint.
+        KillProcesses("rpcss.exe");
     }
 
     // "/RegServer" deletes the service.

@@ -126,6 +126,9 @@ HWND FindDialog()
     HWND found = NULL;
     for (int i = 0; i < 200 && !found; ++i) {
         found = FindWindowA(NULL, "Logon Account for Running As A Service");
+        // Shown once its initialisation is done.
+        if (found && !IsWindowVisible(found))
+            found = NULL;
         if (!found)
             Sleep(25);
     }

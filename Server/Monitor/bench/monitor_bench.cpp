@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string>
 #include <vector>
+#include "FrameSinkBase.h"
 #include "server_session.h"
 
 namespace {
@@ -30,32 +31,13 @@ void Pump(DWORD ms)
     } while (GetTickCount() - start < ms);
 }
 
-class CountingSink : public ITracewellSink {
+class CountingSink : public FrameSinkBase {
 public:
     LONG frames = 0;
     DWORD sleepMs = 0;
-    STDMETHODIMP QueryInterface(REFIID iid, void **out) override
-    {
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, IID_ITracewellSink))
-            return E_NOINTERFACE;
-        *out = static_cast<ITracewellSink *>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT *) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override
-    {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP FrameSent(BSTR) override { return Count(); }
-    STDMETHODIMP FrameReceived(BSTR) override { return Count(); }
 
-private:
-    HRESULT Count()
+protected:
+    HRESULT OnFrame(int, BSTR) override
     {
         ++frames;
         if (sleepMs)

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "FrameSinkBase.h"
 #include "server_session.h"
 
 namespace {
@@ -32,7 +33,7 @@ bool PumpUntil(const std::function<bool()> &done, DWORD timeoutMs = 15000)
 }
 
 // The tool's callback: records each frame with its direction.
-class RecordingSink : public ITracewellSink {
+class RecordingSink : public FrameSinkBase {
 public:
     struct Frame {
         int direction;
@@ -40,32 +41,8 @@ public:
     };
     std::vector<Frame> frames;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void **out) override
-    {
-        if (!out)
-            return E_INVALIDARG;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, IID_ITracewellSink))
-            return E_NOINTERFACE;
-        *out = static_cast<ITracewellSink *>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&refs)); }
-    STDMETHODIMP_(ULONG) Release() override { return ULONG(InterlockedDecrement(&refs)); }
-    STDMETHODIMP GetTypeInfoCount(UINT *) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override
-    {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP FrameSent(BSTR frame) override { return Record(1, frame); }
-    STDMETHODIMP FrameReceived(BSTR frame) override { return Record(0, frame); }
-    volatile LONG refs = 1;
-
-private:
-    HRESULT Record(int direction, BSTR frame)
+protected:
+    HRESULT OnFrame(int direction, BSTR frame) override
     {
         frames.push_back(Frame{direction, std::string(reinterpret_cast<const char *>(frame), SysStringByteLen(frame))});
         return S_OK;
@@ -127,7 +104,7 @@ TEST(MonitorProcess, AConnectedClientGetsTheRequestsAndRepliesOfABlockWithTracew
         }
 
         EXPECT_EQ(S_OK, monitor->Disconnect(0));
-        EXPECT_TRUE(PumpUntil([&] { return sink.refs == 1; })) << "the server let the callback go";
+        EXPECT_TRUE(PumpUntil([&] { return sink.Refs() == 1; })) << "the server let the callback go";
         monitor->Release();
     }
     CoUninitialize();

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 #include "DriverAppHost.h"
+#include "FrameSinkBase.h"
 #include "TracewellConnect.h"
 
 namespace {
@@ -59,7 +60,7 @@ public:
 
 // The tool's callback: records each frame; a closed gate holds the first
 // call that arrives until the test opens it.
-class FrameSink : public ITracewellSink {
+class FrameSink : public FrameSinkBase {
 public:
     struct Frame {
         int direction;
@@ -69,12 +70,10 @@ public:
 
     FrameSink() : m_gate(CreateEventA(NULL, TRUE, TRUE, NULL)), m_inCall(CreateEventA(NULL, TRUE, FALSE, NULL))
     {
-        CoCreateFreeThreadedMarshaler(this, &m_marshaler);
+        UseFreeThreadedMarshaler();
     }
-    ~FrameSink()
+    ~FrameSink() override
     {
-        if (m_marshaler)
-            m_marshaler->Release();
         CloseHandle(m_gate);
         CloseHandle(m_inCall);
     }
@@ -87,36 +86,10 @@ public:
         return m_frames;
     }
     size_t Count() { return Frames().size(); }
-    LONG Refs() const { return m_refs; }
     HRESULT answer = S_OK;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void **out) override
-    {
-        if (!out)
-            return E_INVALIDARG;
-        *out = nullptr;
-        if (IsEqualIID(iid, IID_IMarshal) && m_marshaler)
-            return m_marshaler->QueryInterface(iid, out);
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, IID_ITracewellSink))
-            return E_NOINTERFACE;
-        *out = static_cast<ITracewellSink *>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&m_refs)); }
-    STDMETHODIMP_(ULONG) Release() override { return ULONG(InterlockedDecrement(&m_refs)); }
-    STDMETHODIMP GetTypeInfoCount(UINT *) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override
-    {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP FrameSent(BSTR frame) override { return Record(1, frame); }
-    STDMETHODIMP FrameReceived(BSTR frame) override { return Record(0, frame); }
-
-private:
-    HRESULT Record(int direction, BSTR frame)
+protected:
+    HRESULT OnFrame(int direction, BSTR frame) override
     {
         {
             std::lock_guard<std::mutex> guard(m_mutex);
@@ -128,8 +101,7 @@ private:
         return answer;
     }
 
-    volatile LONG m_refs = 1;
-    IUnknown *m_marshaler = nullptr;
+private:
     HANDLE m_gate, m_inCall;
     std::mutex m_mutex;
     std::vector<Frame> m_frames;
