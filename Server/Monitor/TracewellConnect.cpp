@@ -246,28 +246,45 @@ STDMETHODIMP CTracewellConnect::Connect(IUnknown *sink, LONG, LONG *cookie)
 {
     if (!sink || !cookie)
         return SetDriverErrorInfo(E_INVALIDARG);
-    CLock guard(m_lock);
-    if (m_session && !m_session->ended)
-        return SetDriverErrorInfo(E_UNEXPECTED);
+    {
+        // Connected (or connecting) from here: a second Connect, even one
+        // that comes in while this one waits for the tool, is refused.
+        CLock guard(m_lock);
+        if (m_connecting || (m_session && !m_session->ended))
+            return SetDriverErrorInfo(E_UNEXPECTED);
+        m_connecting = true;
+    }
+    HRESULT hr = StartSession(sink);
+    {
+        CLock guard(m_lock);
+        m_connecting = false;
+    }
+    if (FAILED(hr))
+        return SetDriverErrorInfo(hr);
     *cookie = 0;
+    return S_OK;
+}
+
+HRESULT CTracewellConnect::StartSession(IUnknown *sink)
+{
+    // The calls to the tool run outside the lock: Send keeps going meanwhile.
     // The reference QueryInterface adds is given up once the stream holds
     // its own; the caller's pointer stays the caller's.
     ITracewellSink *typed = nullptr;
     if (FAILED(sink->QueryInterface(IID_ITracewellSink, reinterpret_cast<void **>(&typed))) || !typed)
-        return SetDriverErrorInfo(E_FAIL);
+        return E_FAIL;
     auto session = std::make_shared<Session>();
     HRESULT hr = CoMarshalInterThreadInterfaceInStream(IID_ITracewellSink, typed, &session->stream);
     typed->Release();
     if (FAILED(hr) || !session->stream || !session->stop || !session->data)
-        return SetDriverErrorInfo(E_FAIL);
+        return E_FAIL;
     auto *threadReference = new std::shared_ptr<Session>(session);
     session->thread = CreateThread(NULL, 0, SenderThread, threadReference, 0, NULL);
     if (!session->thread) {
         delete threadReference;
-        return SetDriverErrorInfo(E_FAIL);
+        return E_FAIL;
     }
-    // Connected from here, not from when the thread has started: a second
-    // Connect right after this one is refused.
+    CLock guard(m_lock);
     m_session = session;
     return S_OK;
 }

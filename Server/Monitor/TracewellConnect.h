@@ -46,6 +46,8 @@ public:
 
 private:
     struct Session;
+    // Takes the tool's ITracewellSink, marshals it and starts the sender thread.
+    HRESULT StartSession(IUnknown *sink);
     static DWORD WINAPI SenderThread(void *parameter);
     static void Drop(Session &session);
 
@@ -58,4 +60,5 @@ private:
     // holds a reference of its own, so a thread stuck in the tool never
     // works on freed state.
     std::shared_ptr<Session> m_session;
+    bool m_connecting = false;
 };

@@ -276,6 +276,49 @@ TEST_F(TracewellConnectTest, DestructionWaitsForTheSenderThreadThenLeavesAStuckO
     Make(CTracewellConnect::StopWaitMs);
 }
 
+// A tool slow to answer QueryInterface: Connect waits for it.
+class SlowToAnswerSink : public FrameSink {
+public:
+    HANDLE answer = CreateEventA(NULL, TRUE, FALSE, NULL), asked = CreateEventA(NULL, TRUE, FALSE, NULL);
+    ~SlowToAnswerSink() override
+    {
+        CloseHandle(answer);
+        CloseHandle(asked);
+    }
+    STDMETHODIMP QueryInterface(REFIID iid, void **out) override
+    {
+        if (IsEqualIID(iid, IID_ITracewellSink)) {
+            SetEvent(asked);
+            WaitForSingleObject(answer, 10000);
+        }
+        return FrameSink::QueryInterface(iid, out);
+    }
+};
+
+TEST_F(TracewellConnectTest, WhileConnectWaitsForTheToolSendGoesOnAndASecondConnectIsRefused)
+{
+    SlowToAnswerSink slow;
+    HRESULT first = E_PENDING;
+    std::thread connecting([&] {
+        LONG cookie = -1;
+        first = monitor->Connect(&slow, 0, &cookie);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(slow.asked, 10000));
+    DWORD started = GetTickCount();
+    for (int i = 0; i < 50; ++i)
+        Send("early", 1);   // nobody connected yet: dropped at once
+    EXPECT_LT(GetTickCount() - started, 2000u) << "Send waited for Connect";
+    LONG cookie = -1;
+    EXPECT_EQ(E_UNEXPECTED, monitor->Connect(&sink, 0, &cookie));
+    SetEvent(slow.answer);
+    connecting.join();
+    EXPECT_EQ(S_OK, first);
+    Send("late", 0);
+    EXPECT_TRUE(WaitUntil([&] { return slow.Count() == 1; }));
+    EXPECT_EQ(S_OK, monitor->Disconnect(0));
+    EXPECT_TRUE(WaitUntil([&] { return slow.Refs() == 1; }));
+}
+
 TEST_F(TracewellConnectTest, AToolThatIsGoneEndsTheConnection)
 {
     sink.answer = RPC_E_DISCONNECTED;
