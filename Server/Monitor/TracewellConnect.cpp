@@ -4,6 +4,7 @@
 #include "DriverAppHost.h"
 #include "PeerGone.h"
 #include "ServerMsg.h"
+#include "TypeInfoDispatch.h"
 
 namespace {
 
@@ -202,44 +203,23 @@ STDMETHODIMP_(ULONG) CTracewellConnect::AddRef() { return m_owner ? m_owner->Mod
 
 STDMETHODIMP_(ULONG) CTracewellConnect::Release() { return m_owner ? m_owner->ModuleRelease() : 1; }
 
-STDMETHODIMP CTracewellConnect::GetTypeInfoCount(UINT *count)
-{
-    if (!count)
-        return E_INVALIDARG;
-    *count = 1;
-    return S_OK;
-}
+STDMETHODIMP CTracewellConnect::GetTypeInfoCount(UINT *count) { return TypeInfoDispatch::Count(count); }
 
 STDMETHODIMP CTracewellConnect::GetTypeInfo(UINT index, LCID, ITypeInfo **info)
 {
-    if (!info)
-        return E_INVALIDARG;
-    *info = nullptr;
-    if (index != 0)
-        return DISP_E_BADINDEX;
-    if (!m_typeInfo)
-        return E_FAIL;
-    m_typeInfo->AddRef();
-    *info = m_typeInfo;
-    return S_OK;
+    return TypeInfoDispatch::Info(m_typeInfo, index, info);
 }
 
 STDMETHODIMP CTracewellConnect::GetIDsOfNames(REFIID iid, LPOLESTR *names, UINT count, LCID, DISPID *ids)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    return m_typeInfo ? DispGetIDsOfNames(m_typeInfo, names, count, ids) : E_FAIL;
+    return TypeInfoDispatch::Ids(m_typeInfo, iid, names, count, ids);
 }
 
 STDMETHODIMP CTracewellConnect::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                                        EXCEPINFO *exception, UINT *argError)
 {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    if (!m_typeInfo)
-        return E_FAIL;
-    return DispInvoke(static_cast<ITracewellConnect *>(this), m_typeInfo, id, flags, params, result, exception,
-                      argError);
+    return TypeInfoDispatch::Call(static_cast<ITracewellConnect *>(this), m_typeInfo, id, iid, flags, params, result,
+                                  exception, argError);
 }
 
 STDMETHODIMP CTracewellConnect::Connect(IUnknown *sink, LONG, LONG *cookie)
