@@ -4,6 +4,7 @@
 #include <new>
 
 #include "ClassFactory.h"
+#include "OPCDrvServer.h"
 #include "OpcDataAccess.h"
 #include "OpcKit.h"
 #include "Oxley.h"
@@ -43,6 +44,7 @@ HRESULT ProcessAttach()
         return hr;
     if (!g_ClassFactory.SetDriverCLSID(CLSID_QORDriver))
         return E_FAIL;
+    g_ClassFactory.SetServerMaker(&CreateServerObject<COPCDrvServer>);
     return S_OK;
 }
 
