@@ -37,15 +37,30 @@ inline DWORD RunProgram(const std::string &commandLine, std::string *output = nu
         CloseHandle(readEnd);
         return DWORD(-1);
     }
+    // Reads while the program runs, and stops at its end rather than at the
+    // pipe's end: a process it started (a COM server, a surrogate) may hold
+    // the pipe open for longer.
     std::string text;
     char buffer[512];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got)
-        text.append(buffer, got);
-    CloseHandle(readEnd);
     DWORD code = DWORD(-1);
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD available = 0, got = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
+               ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got)
+            text.append(buffer, got);
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
+            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
+                   ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got)
+                text.append(buffer, got);
+            GetExitCodeProcess(pi.hProcess, &code);
+            break;
+        }
+        if (GetTickCount() - start > timeoutMs)
+            break;
+        Sleep(20);
+    }
+    CloseHandle(readEnd);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     if (output)
