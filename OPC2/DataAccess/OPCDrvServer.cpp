@@ -274,11 +274,11 @@ HRESULT COPCDrvServer::RemoveAllGroups()
     return result;
 }
 
-COPCDrvServer::GroupStanding COPCDrvServer::StandingOf(const COPCDrvGroup *group)
+COPCDrvServer::GroupStanding COPCDrvServer::StandingOf(OPCHANDLE handle)
 {
     EnterCriticalSection(&m_csServer);
     GroupStanding standing = GroupGone;
-    if (group && IsLiveObject(group))
+    if (COPCDrvGroup *group = LiveObjectAs<COPCDrvGroup>(handle))
         standing = std::find(m_groups.begin(), m_groups.end(), group) != m_groups.end() ? GroupInList : GroupRemoved;
     LeaveCriticalSection(&m_csServer);
     return standing;

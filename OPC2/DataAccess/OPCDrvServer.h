@@ -40,7 +40,8 @@ public:
     // group of this server).
     HRESULT RemoveGroupFromServer(OPCHANDLE handle, BOOL force);
     HRESULT RemoveAllGroups();
-    GroupStanding StandingOf(const COPCDrvGroup *group);
+    // In the list, removed (answers E_FAIL) or gone (E_INVALIDARG).
+    GroupStanding StandingOf(OPCHANDLE handle);
     // The group of that name in the list, AddRef'd, or null.
     COPCDrvGroup *FindGroup(const std::string &name);
     bool IsGroupName(const std::string &name) { COPCDrvGroup *g = FindGroup(name); return ReleaseFound(g); }

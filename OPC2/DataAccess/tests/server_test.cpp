@@ -59,6 +59,13 @@ protected:
         return server->AddGroup(name, TRUE, rate, 7, &bias, nullptr, 2048, handle, revised, IID_IOPCGroupStateMgt,
                                 reinterpret_cast<IUnknown **>(group));
     }
+    // The server object itself (its IUnknown is the object), AddRef'd.
+    IUnknown *Unknown()
+    {
+        IUnknown *unknown = nullptr;
+        server->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown));
+        return unknown;
+    }
     std::string NameOf(IOPCGroupStateMgt *group)
     {
         DWORD rate, lcid;
@@ -201,6 +208,8 @@ TEST_F(ServerTest, RemovingAHeldGroupLeavesItAnsweringEFailUntilItsLastRelease)
     ASSERT_EQ(S_OK, Add(L"Forced", 25, &forced, &revised, &b));
     ASSERT_EQ(S_OK, Add(L"Free", 25, &free, &revised, &c));
     c->Release();
+    COPCDrvServer *object = static_cast<COPCDrvServer *>(Unknown());
+    EXPECT_EQ(COPCDrvServer::GroupInList, object->StandingOf(kept));
 
     struct {
         OPCHANDLE handle;
@@ -215,6 +224,11 @@ TEST_F(ServerTest, RemovingAHeldGroupLeavesItAnsweringEFailUntilItsLastRelease)
     IUnknown *none = nullptr;
     EXPECT_EQ(E_INVALIDARG, server->GetGroupByName(L"Kept", IID_IUnknown, &none));
 
+    // Three standings: in the list, removed but held, gone.
+    EXPECT_EQ(COPCDrvServer::GroupRemoved, object->StandingOf(kept));
+    EXPECT_EQ(COPCDrvServer::GroupRemoved, object->StandingOf(forced));
+    EXPECT_EQ(COPCDrvServer::GroupGone, object->StandingOf(free));
+
     // The client's pointers still work as objects and say the group is gone.
     DWORD rate = 100;
     EXPECT_EQ(E_FAIL, a->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -225,6 +239,8 @@ TEST_F(ServerTest, RemovingAHeldGroupLeavesItAnsweringEFailUntilItsLastRelease)
     EXPECT_EQ(0u, b->Release());
     EXPECT_EQ(live - 2, LiveObjectCount()) << "freed at the client's last release";
     EXPECT_EQ(E_INVALIDARG, server->RemoveGroup(forced, TRUE)) << "a freed group's handle names nothing";
+    EXPECT_EQ(COPCDrvServer::GroupGone, object->StandingOf(kept));
+    object->Release();
 }
 
 TEST_F(ServerTest, GroupsAreEnumeratedByScope)
