@@ -12,6 +12,34 @@ const char *const kKindNames[] = {"I/O Driver", "Channel", "Device", "Data Block
 
 // --- the view --------------------------------------------------------------------------
 
+CObjectView::CObjectView(HINSTANCE instance, CUserInterfaceDoc &document)
+    : m_doc(document),
+      m_forms{CObjectForm(document, KindChannel), CObjectForm(document, KindDevice), CObjectForm(document, KindDataBlock)},
+      m_panes{CFormPane(instance, m_forms[0]), CFormPane(instance, m_forms[1]), CFormPane(instance, m_forms[2])}
+{
+}
+
+void CObjectView::SetMenuOwner(HWND owner)
+{
+    for (CFormPane &pane : m_panes)
+        pane.SetMenuOwner(owner);
+}
+
+void CObjectView::ShowPane(CFormPane *pane)
+{
+    if (pane == m_shown)
+        return;
+    if (m_shown) {
+        // Hiding commits what the combo boxes hold.
+        m_shown->CommitCombos();
+        ShowWindow(m_shown->Window(), SW_HIDE);
+    }
+    m_shown = pane;
+    m_doc.SetHelpContext(199999);
+    if (pane)
+        ShowWindow(pane->Window(), SW_SHOW);
+}
+
 bool CObjectView::Create(HINSTANCE instance, HWND parent)
 {
     WNDCLASSA wc = {};
@@ -19,14 +47,23 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
         wc.lpfnWndProc = Proc;
         wc.hInstance = instance;
         wc.hCursor = LoadCursor(NULL, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        // The panes' own colour around them.
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         wc.lpszClassName = kViewClass;
         if (!RegisterClassA(&wc))
             return false;
     }
-    m_hwnd = CreateWindowExA(WS_EX_CLIENTEDGE, kViewClass, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10,
-                             parent, NULL, instance, this);
-    return m_hwnd != NULL;
+    m_hwnd = CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_CONTROLPARENT, kViewClass, "",
+                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN, 0, 0, 10, 10, parent, NULL, instance,
+                             this);
+    if (!m_hwnd)
+        return false;
+    for (CFormPane &pane : m_panes) {
+        if (!pane.CreatePane(m_hwnd))
+            return false;
+        SetWindowPos(pane.Window(), NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    return true;
 }
 
 LRESULT CALLBACK CObjectView::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -57,6 +94,15 @@ void CObjectView::Refresh()
 {
     int kind = m_doc.Kind();
     m_lines.clear();
+    if (m_doc.Mode() == 1 && kind >= KindChannel && kind <= KindDataBlock && m_hwnd) {
+        CFormPane &pane = m_panes[kind - 1];
+        pane.Form().Refresh();
+        pane.Fill();
+        ShowPane(&pane);
+        m_doc.UpdateEnabling();
+        return;
+    }
+    ShowPane(nullptr);
     if (kind == KindDriver) {
         m_heading = "I/O Driver QOR";
         m_lines.push_back({"Configuration file", m_doc.Title()});
@@ -65,13 +111,8 @@ void CObjectView::Refresh()
         CObjectItem &item = kind == KindChannel ? static_cast<CObjectItem &>(m_doc.Channel())
                             : kind == KindDevice ? static_cast<CObjectItem &>(m_doc.Device())
                                                  : static_cast<CObjectItem &>(m_doc.DataBlock());
-        if (m_doc.Mode() == 1 && item.Read()) {
-            m_heading = std::string(kKindNames[kind]) + " " + item.GetName();
-            for (size_t i = 0; i < item.Count(); ++i)
-                m_lines.push_back({item.Name(i), item.Current(item.Name(i))});
-        } else {
-            m_heading = std::string(kKindNames[kind]) + " " + item.GetName();
-        }
+        m_heading = std::string(kKindNames[kind]) + " " + item.GetName();
+        m_lines.push_back({"Statistics", "the statistics panes are not in the tool yet"});
     }
     if (m_doc.Mode() == 0)
         m_heading = "Statistics mode: " + m_heading;
@@ -114,7 +155,7 @@ void CObjectView::Paint()
 // --- the frame -------------------------------------------------------------------------
 
 CMainFrame::CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile &profile)
-    : m_doc(document), m_bar(instance, profile), m_view(document), m_browser(document)
+    : m_doc(document), m_bar(instance, profile), m_view(instance, document), m_browser(document)
 {
     m_instance = instance;
 }
@@ -131,6 +172,7 @@ bool CMainFrame::OnCreate()
         return false;
     m_tree.reset(new CTreeManager(m_instance, m_bar.Tree()));
     m_doc.SetTree(*m_tree);
+    m_view.SetMenuOwner(m_hwnd);
     m_bar.OnResized([this] { Layout(); });
     m_bar.OnTreeNotify([this](NMHDR *header, LRESULT *result) { return OnTreeNotify(header, result); });
     // A pane commits its pending edit when it loses the focus.
@@ -229,7 +271,7 @@ bool CMainFrame::OnCmdMsg(UINT id)
         m_view.Refresh();
         return true;
     case CmdNextPane:
-        SetFocus(GetFocus() == m_bar.Tree() ? m_view.Window() : m_bar.Tree());
+        NextPane();
         return true;
     case IDM_TREE_BROWSER:
         m_barVisible = !m_barVisible;
@@ -305,4 +347,16 @@ void CMainFrame::OnDestroy()
     m_doc.SetTree(none);
     m_tree.reset();
     PostQuitMessage(0);
+}
+
+void CMainFrame::NextPane()
+{
+    if (GetFocus() != m_bar.Tree()) {
+        SetFocus(m_bar.Tree());
+        return;
+    }
+    // Into the pane's first field, or the view itself when it shows none.
+    CFormPane *pane = m_view.ShownPane();
+    HWND first = pane ? GetNextDlgTabItem(pane->Window(), NULL, FALSE) : NULL;
+    SetFocus(first ? first : m_view.Window());
 }

@@ -7,27 +7,36 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "FormPane.h"
 #include "FrameWnd.h"
 #include "Profile.h"
 #include "TreeBar.h"
 #include "TreeBrowser.h"
 #include "UserInterfaceDoc.h"
 
-// The right-hand side until the forms come: the selected object's
-// properties as the server holds them.
+// The right-hand side: in configuration mode the pane of the selected
+// channel, device or data block; for the driver, and in statistics mode
+// until its forms come, a summary of what is selected.
 class CObjectView : public CCmdTarget {
 public:
-    explicit CObjectView(CUserInterfaceDoc &document) : m_doc(document) {}
+    explicit CObjectView(HINSTANCE instance, CUserInterfaceDoc &document);
     bool Create(HINSTANCE instance, HWND parent);
     HWND Window() const { return m_hwnd; }
     // Shows the selected object and sets the document's enabling flags.
     void Refresh();
+    // The pane on show, or null.
+    CFormPane *ShownPane() { return m_shown; }
+    void SetMenuOwner(HWND owner);
 
 private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Paint();
+    void ShowPane(CFormPane *pane);
 
     CUserInterfaceDoc &m_doc;
+    CObjectForm m_forms[3];
+    CFormPane m_panes[3];
+    CFormPane *m_shown = nullptr;
     HWND m_hwnd = NULL;
     std::string m_heading;
     std::vector<std::pair<std::string, std::string>> m_lines;
@@ -41,6 +50,8 @@ public:
     CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile &profile);
     bool CreateFrame();
     CObjectView &View() { return m_view; }
+    // The next pane in the focus's round: tree, view.
+    void NextPane();
 
     bool OnCmdMsg(UINT id) override;
     bool OnUpdateCmdUI(CCmdUI &ui) override;

@@ -9,6 +9,7 @@
 #include <string>
 #include "ClientFileDialog.h"
 #include "MainFrame.h"
+#include "ObjectDialog.h"
 #include "Profile.h"
 #include "ServerConnectDlg.h"
 #include "StatusBox.h"
@@ -76,6 +77,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         hooks.closeProgram = [&] {
             if (frameWindow)
                 PostMessageA(frameWindow, WM_CLOSE, 0, 0);
+        };
+        hooks.objectDialog = [&](bool copy) {
+            CObjectDialog dialog(instance, document, copy ? int(KindDevice) : document.Kind(), copy);
+            return int(dialog.DoModal(frameWindow));
         };
         hooks.waitCursor = [](bool on) { SetCursor(LoadCursor(NULL, on ? IDC_WAIT : IDC_ARROW)); };
         document.SetHooks(hooks);

@@ -1,6 +1,7 @@
 #include "UserInterfaceDoc.h"
 #include <stdlib.h>
 #include "BstrText.h"
+#include "ObjectForm.h"
 
 const char CUserInterfaceDoc::SaveQuestion[] =
     "The I/O Driver Configuration has been modified but not saved. \n\rSave changes? ";
@@ -705,4 +706,137 @@ bool CUserInterfaceDoc::WriteRegistryDefaults()
     if (!ok)
         ShowText(RegistryWriteFailed);
     return ok;
+}
+
+// --- the object dialog ------------------------------------------------------------------
+
+bool CUserInterfaceDoc::FinishObjectDialog(CObjectForm &form, bool copy)
+{
+    if (copy) {
+        if (!CopyDevice(form))
+            return false;
+    } else {
+        CObjectItem &proxy = form.Proxy();
+        form.CopyTo(proxy);
+        if (!proxy.Modify())
+            return false;
+        m_modified = true;
+    }
+    m_dialogClosed = true;
+    return true;
+}
+
+namespace {
+
+// A VT_VARIANT array of texts (null when it cannot be made).
+SAFEARRAY *TextArray(const std::vector<std::string> &texts)
+{
+    SAFEARRAY *array = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(texts.size()));
+    for (LONG i = 0; array && i < LONG(texts.size()); ++i) {
+        VARIANT v;
+        V_VT(&v) = VT_BSTR;
+        V_BSTR(&v) = ToBstr(texts[i]);
+        HRESULT hr = V_BSTR(&v) ? SafeArrayPutElement(array, &i, &v) : E_OUTOFMEMORY;
+        VariantClear(&v);
+        if (FAILED(hr)) {
+            SafeArrayDestroy(array);
+            return nullptr;
+        }
+    }
+    return array;
+}
+
+} // namespace
+
+HRESULT CUserInterfaceDoc::AddWithValues(int kind, LONG parent, const std::vector<std::string> &names,
+                                         const std::vector<std::string> &values, LONG *handle)
+{
+    IQORDriver *server = Server();
+    if (!server)
+        return E_POINTER;
+    Variant nameList, valueList, errors;
+    V_ARRAY(&nameList.v) = TextArray(names);
+    V_ARRAY(&valueList.v) = TextArray(values);
+    if (!V_ARRAY(&nameList.v) || !V_ARRAY(&valueList.v)) {
+        ShowText(CObjectItem::ArrayFailedText);
+        return E_OUTOFMEMORY;
+    }
+    V_VT(&nameList.v) = V_VT(&valueList.v) = VT_ARRAY | VT_VARIANT;
+    *handle = 0;
+    HRESULT hr = kind == KindDevice ? server->AddDevice(parent, nameList.v, valueList.v, &errors.v, handle)
+                                    : server->AddDataBlock(parent, nameList.v, valueList.v, &errors.v, handle);
+    if (hr == S_FALSE && V_VT(&errors.v) == (VT_ARRAY | VT_VARIANT)) {
+        // All or nothing: the first refused property says why.
+        LONG upper = -1;
+        SafeArrayGetUBound(V_ARRAY(&errors.v), 1, &upper);
+        for (LONG i = 0; i <= upper; ++i) {
+            Variant error;
+            if (SUCCEEDED(SafeArrayGetElement(V_ARRAY(&errors.v), &i, &error.v)) && V_VT(&error.v) == VT_ERROR &&
+                V_ERROR(&error.v) != 0) {
+                ShowError(V_ERROR(&error.v));
+                return V_ERROR(&error.v);
+            }
+        }
+    }
+    if (hr != S_OK) {
+        hr = FAILED(hr) ? hr : E_FAIL;
+        ShowError(hr);
+    }
+    return hr;
+}
+
+bool CUserInterfaceDoc::CopyDevice(const CObjectForm &form)
+{
+    IQORDriver *server = Server();
+    if (!server)
+        return false;
+    LONG channel = m_channel.GetHandle(), source = m_device.GetHandle();
+    std::vector<std::string> names;
+    for (const FormField &field : form.Fields())
+        names.push_back(field.property);
+    Wait(true);
+    LONG copy = 0;
+    bool ok = SUCCEEDED(AddWithValues(KindDevice, channel, names, form.PropertyValues(), &copy));
+    // The source's blocks, each with all its values.
+    ChildList blocks;
+    if (ok)
+        ok = ReadChildrenShown(KindDevice, source, blocks);
+    // Block names are unique in the server: the copies take new ones.
+    std::vector<std::string> blockNames(std::begin(CDataBlockItem::Properties) + 1,
+                                        std::end(CDataBlockItem::Properties));
+    for (size_t i = 0; ok && i < blocks.size(); ++i) {
+        CDataBlockItem block(this);
+        block.SetHandle(blocks[i].first);
+        ok = block.Read();
+        std::vector<std::string> values;
+        for (const std::string &name : blockNames)
+            values.push_back(block.Current(name.c_str()));
+        LONG added = 0;
+        ok = ok && SUCCEEDED(AddWithValues(KindDataBlock, copy, blockNames, values, &added));
+    }
+    if (!ok) {
+        // No half copy: the device goes with whatever blocks it got.
+        if (copy)
+            server->RemoveDevice(channel, copy);
+        Wait(false);
+        return false;
+    }
+    ChildList devices;
+    if (ReadChildrenShown(KindChannel, channel, devices)) {
+        for (const auto &device : devices)
+            if (device.first == copy) {
+                m_building = true;
+                TreeItem item = InsertObject(KindDevice, m_channel.GetTreeItem(), device.second, copy);
+                AddBlocksOf(item, copy);
+                m_device.SetHandle(copy);
+                m_device.SetTreeItem(item);
+                m_kind = KindDevice;
+                m_tree->EnsureVisible(item);
+                m_tree->Select(item);
+                m_building = false;
+            }
+    }
+    m_modified = true;
+    Wait(false);
+    return true;
 }

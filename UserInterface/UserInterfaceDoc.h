@@ -111,6 +111,13 @@ public:
     void SetRunning(bool running) { m_running = running; }
     int InsertPosition() const { return m_insertPosition; }
     void SetInsertPosition(int position) { m_insertPosition = position; }
+    // While the templates dialog is open the panes send nothing.
+    bool TemplateMode() const { return m_templateMode; }
+    void SetTemplateMode(bool on) { m_templateMode = on; }
+    // The context-help id of the last command (control id + 100000).
+    void SetHelpContext(DWORD id) { m_helpContext = id; }
+    DWORD HelpContext() const { return m_helpContext; }
+
     // True while the document itself changes the tree.
     bool Building() const { return m_building; }
     void SetBuilding(bool on) { m_building = on; }
@@ -170,6 +177,19 @@ public:
     const std::vector<std::string> &RecentFiles() const { return m_recent; }
     void AddRecentFile(const std::string &path);
 
+    // The object dialog's OK: the pane's values modify the selected object
+    // or, copying, make a new device under the current channel with the
+    // source device's blocks. False keeps the dialog open.
+    bool FinishObjectDialog(class CObjectForm &form, bool copy);
+    // A new device under the current channel with the pane's values and
+    // copies of the current device's data blocks; nothing is left of it
+    // when the server refuses a part.
+    bool CopyDevice(const class CObjectForm &form);
+    void SetDialogClosed(bool closed) { m_dialogClosed = closed; }
+    bool DialogClosed() const { return m_dialogClosed; }
+    bool Modified() const { return m_modified; }
+    void SetModified(bool modified) { m_modified = modified; }
+
     // The proxies' label change reaches the tree.
     void RelabelItem(CObjectItem &item, const std::string &name) override;
 
@@ -177,6 +197,10 @@ private:
     // A list of (handle, name) from GetChannels, GetDevices or GetDataBlocks.
     typedef std::vector<std::pair<LONG, std::string>> ChildList;
     HRESULT ReadChildren(int parentKind, LONG parent, ChildList &children);
+    // AddDevice or AddDataBlock with names and values as arrays; a refused
+    // property's code is shown.
+    HRESULT AddWithValues(int kind, LONG parent, const std::vector<std::string> &names,
+                          const std::vector<std::string> &values, LONG *handle);
     bool ReadChildrenShown(int parentKind, LONG parent, ChildList &children);
 
     void AddObject(int kind);
@@ -204,6 +228,9 @@ private:
     int m_kind = KindDriver;
     int m_mode = 1;
     bool m_treeBuilt = false;
+    bool m_templateMode = false;
+    bool m_dialogClosed = false, m_modified = false;
+    DWORD m_helpContext = 0;
     bool m_building = false;
     int m_insertPosition = InsertLast;
     bool m_enableAddChannel = false, m_enableAddDevice = false, m_enableAddDataBlock = false;

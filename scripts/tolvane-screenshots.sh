@@ -3,8 +3,8 @@
 # with Wine's X driver, in a prefix of their own (build/shotprefix): the
 # connection dialog at start, its remote mode with the network tree (Wine
 # has no network providers), the status box, the main window with the
-# configuration's tree, a data block selected, the Edit menu, the delete
-# question, and the dialog again from "&OLE Server" with "Connection Already
+# configuration's tree, the channel, device and data block panes, the Edit
+# menu, the delete question, the modify and copy dialogs, and the dialog again from "&OLE Server" with "Connection Already
 # Established".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -71,6 +71,10 @@ shot tolvane-main-window 4
 frame=TolvaneMainFrame
 drive treeall $frame
 shot tolvane-tree-expanded 1
+drive treepath $frame 0.0
+shot tolvane-channel-pane 2
+drive treepath $frame 0.0.0
+shot tolvane-device-pane 2
 drive treepath $frame 0.0.0.0
 shot tolvane-tree-block 2
 drive menu $frame e
@@ -81,6 +85,14 @@ drive command $frame 32775 wait Tolvane 10000
 shot tolvane-delete-question 1
 drive click Tolvane 7
 sleep 1
+# The object dialog in modify mode for the block, in copy mode for its device.
+drive command $frame 32776 wait "Modify Data Block" 10000
+shot tolvane-modify-dialog 1
+drive click "Modify Data Block" 2
+drive treepath $frame 0.0.0
+drive command $frame 32774 wait "Copy Device" 10000
+shot tolvane-copy-dialog 1
+drive click "Copy Device" 2
 drive treepath $frame 0
 
 # "&OLE Server" with the server attached: the dialog shows; Connect finds

@@ -142,17 +142,31 @@ void CFrameWnd::UpdateMenu(HMENU menu)
     }
 }
 
+namespace {
+
+bool IsClass(HWND hwnd, const char *name)
+{
+    char className[32] = "";
+    return hwnd && GetClassNameA(hwnd, className, sizeof className) && lstrcmpiA(className, name) == 0;
+}
+
+} // namespace
+
 int CFrameWnd::Run()
 {
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-        if (m_accelerators && m_hwnd && TranslateAcceleratorA(m_hwnd, m_accelerators, &msg))
+        // An edit field keeps its own Delete key.
+        bool editKey = msg.message == WM_KEYDOWN && msg.wParam == VK_DELETE && IsClass(msg.hwnd, "Edit");
+        if (!editKey && m_accelerators && m_hwnd && TranslateAcceleratorA(m_hwnd, m_accelerators, &msg))
             continue;
-        // Keyboard navigation inside modeless child dialogs (the panes).
-        HWND dialog = GetAncestor(msg.hwnd, GA_PARENT);
-        char className[16] = "";
-        if (dialog && dialog != m_hwnd && GetClassNameA(dialog, className, sizeof className) &&
-            lstrcmpA(className, "#32770") == 0 && IsDialogMessageA(dialog, &msg))
+        // Keyboard navigation inside the child dialogs (the panes): the
+        // outermost dialog below the frame takes it.
+        HWND dialog = NULL;
+        for (HWND up = GetParent(msg.hwnd); up && up != m_hwnd; up = GetParent(up))
+            if (IsClass(up, "#32770"))
+                dialog = up;
+        if (dialog && IsDialogMessageA(dialog, &msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
