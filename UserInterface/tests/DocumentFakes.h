@@ -23,7 +23,16 @@ public:
         std::string name;
         LONG parent;
         std::vector<LONG> children;
+        std::map<std::string, std::string> props;  // the values it was added with
     };
+    // The lists behind the panes' combo boxes.
+    std::vector<std::string> cpList;
+    std::map<std::string, std::vector<std::string>> vfdLists;   // by CP
+    std::map<std::string, std::vector<std::string>> connLists;  // by "CP/VFD"
+    HRESULT connResult = S_OK;
+    // AddDevice / AddDataBlock refuse the n-th call with values (1-based).
+    int refuseAddWithValues = 0;
+    int addsWithValues = 0;
     std::map<LONG, Object> objects;
     std::vector<LONG> channels;
     std::vector<std::string> calls;  // "AddChannel", "RemoveDevice 2 5", ...
@@ -123,21 +132,84 @@ public:
         }
         return hr;
     }
-    HRESULT AddObject(int kind, LONG parent, VARIANT names, VARIANT values, LONG *handle)
+    HRESULT AddObject(int kind, LONG parent, VARIANT names, VARIANT values, VARIANT *errors, LONG *handle)
     {
         bool empty = V_VT(&names) == VT_EMPTY && V_VT(&values) == VT_EMPTY;
         calls.push_back(std::string(kind == 1 ? "AddChannel" : kind == 2 ? "AddDevice " : "AddDataBlock ") +
                         (kind == 1 ? "" : std::to_string(parent)) + (empty ? "" : " with values"));
         if (kind != 1 && (!objects.count(parent) || objects[parent].kind != kind - 1))
             return E_INVALIDARG;
-        std::string name = std::string(kind == 1 ? "Channel" : kind == 2 ? "Device" : "DataBlock") + std::to_string(next);
+        std::map<std::string, std::string> props;
+        if (!empty) {
+            LONG upper = -1;
+            SafeArrayGetUBound(V_ARRAY(&names), 1, &upper);
+            for (LONG i = 0; i <= upper; ++i) {
+                VARIANT n = Element(names, i), v = Element(values, i);
+                props[Narrow(V_BSTR(&n))] = V_VT(&v) == VT_BSTR ? Narrow(V_BSTR(&v)) : "?";
+                VariantClear(&n);
+                VariantClear(&v);
+            }
+            if (++addsWithValues == refuseAddWithValues) {
+                SAFEARRAY *e = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(upper + 1));
+                LONG at = 0;
+                VARIANT code = ErrorVariant(LONG(0xC1030311));
+                SafeArrayPutElement(e, &at, &code);
+                VariantClear(errors);
+                V_VT(errors) = VT_ARRAY | VT_VARIANT;
+                V_ARRAY(errors) = e;
+                return S_FALSE;
+            }
+        }
+        std::string name = props.count("Name") ? props["Name"]
+                                               : std::string(kind == 1 ? "Channel" : kind == 2 ? "Device" : "DataBlock") +
+                                                     std::to_string(next);
         *handle = Add(kind, name, parent);
+        objects[*handle].props = props;
         saved = false;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE AddChannel(VARIANT n, VARIANT v, VARIANT *, LONG *h) override { return AddObject(1, 0, n, v, h); }
-    HRESULT STDMETHODCALLTYPE AddDevice(LONG c, VARIANT n, VARIANT v, VARIANT *, LONG *h) override { return AddObject(2, c, n, v, h); }
-    HRESULT STDMETHODCALLTYPE AddDataBlock(LONG d, VARIANT n, VARIANT v, VARIANT *, LONG *h) override { return AddObject(3, d, n, v, h); }
+    HRESULT ListOf(const std::vector<std::string> &list, VARIANT *names, LONG *count)
+    {
+        VariantClear(names);
+        SAFEARRAY *a = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(list.size() + 1));
+        for (LONG i = 0; i < LONG(list.size()); ++i) {
+            VARIANT v;
+            V_VT(&v) = VT_BSTR;
+            V_BSTR(&v) = Bstr(list[i]);
+            SafeArrayPutElement(a, &i, &v);
+            VariantClear(&v);
+        }
+        // A last entry that is no text is left out.
+        LONG last = LONG(list.size());
+        VARIANT number;
+        V_VT(&number) = VT_I4;
+        V_I4(&number) = 7;
+        SafeArrayPutElement(a, &last, &number);
+        V_VT(names) = VT_ARRAY | VT_VARIANT;
+        V_ARRAY(names) = a;
+        *count = LONG(list.size() + 1);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConfiguredCPList(VARIANT *names, LONG *count) override
+    {
+        calls.push_back("CPList");
+        return ListOf(cpList, names, count);
+    }
+    HRESULT STDMETHODCALLTYPE GetConfiguredVFDList(BSTR cp, VARIANT *names, LONG *count) override
+    {
+        calls.push_back("VFDList " + Narrow(cp));
+        return ListOf(vfdLists[Narrow(cp)], names, count);
+    }
+    HRESULT STDMETHODCALLTYPE GetConfiguredCONNList(BSTR cp, BSTR vfd, VARIANT *names, LONG *count) override
+    {
+        calls.push_back("CONNList " + Narrow(cp) + "/" + Narrow(vfd));
+        if (FAILED(connResult))
+            return connResult;
+        return ListOf(connLists[Narrow(cp) + "/" + Narrow(vfd)], names, count);
+    }
+    HRESULT STDMETHODCALLTYPE AddChannel(VARIANT n, VARIANT v, VARIANT *e, LONG *h) override { return AddObject(1, 0, n, v, e, h); }
+    HRESULT STDMETHODCALLTYPE AddDevice(LONG c, VARIANT n, VARIANT v, VARIANT *e, LONG *h) override { return AddObject(2, c, n, v, e, h); }
+    HRESULT STDMETHODCALLTYPE AddDataBlock(LONG d, VARIANT n, VARIANT v, VARIANT *e, LONG *h) override { return AddObject(3, d, n, v, e, h); }
     HRESULT Remove(const std::string &call, LONG parent, LONG child)
     {
         calls.push_back(call + " " + std::to_string(parent) + " " + std::to_string(child));
@@ -211,11 +283,19 @@ public:
     {
         if (V_VT(&names) != VT_BSTR)
             return FakeToolDriver::SetPropertyData(handle, names, in, errors);
-        calls.push_back("Set " + Narrow(V_BSTR(&names)) + " " + std::to_string(handle) +
-                        (V_VT(&in) == VT_I2 ? " I2 " + std::to_string(V_I2(&in)) : " not I2"));
-        if (std::find(refuseTracewell.begin(), refuseTracewell.end(), handle) != refuseTracewell.end())
-            return E_FAIL;
-        tracewell[handle] = V_I2(&in) != 0;
+        std::string name = Narrow(V_BSTR(&names));
+        std::string value = V_VT(&in) == VT_I2 ? std::to_string(V_I2(&in)) : V_VT(&in) == VT_BSTR ? Narrow(V_BSTR(&in)) : "?";
+        calls.push_back("Set " + name + " " + std::to_string(handle) +
+                        (V_VT(&in) == VT_I2 ? " I2 " : V_VT(&in) == VT_BSTR ? " BSTR " : " ? ") + value);
+        if (name == "TracewellOn") {
+            if (std::find(refuseTracewell.begin(), refuseTracewell.end(), handle) != refuseTracewell.end())
+                return E_FAIL;
+            tracewell[handle] = V_I2(&in) != 0;
+            return S_OK;
+        }
+        if (refuseSet.count(name))
+            return refuseSet[name];
+        values[name] = value;
         return S_OK;
     }
     std::vector<std::string> Calls(const std::string &prefix) const

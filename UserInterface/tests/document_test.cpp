@@ -3,6 +3,7 @@
 // queued by the test.
 #include <gtest/gtest.h>
 #include "ClientFileDialog.h"
+#include "ObjectForm.h"
 #include "DocumentFakes.h"
 #include "TreeBar.h"
 #include "TreeBrowser.h"
@@ -531,6 +532,208 @@ TEST_F(DocumentTest, TracewellOnTheRootReachesEveryBlock)
     browser.SetTracewell(tree.ByText("Blk111"), false);
     EXPECT_EQ(std::vector<std::string>{"Set TracewellOn " + std::to_string(driver.Find("Blk111")) + " I2 0"},
               driver.Calls("Set "));
+}
+
+// --- the configuration panes ----------------------------------------------------------
+
+class FormTest : public DocumentTest {
+protected:
+    // A form of kind on the selected object, loaded from the server's values.
+    void Open(int kind, const char *select, std::map<std::string, std::string> values)
+    {
+        Connect();
+        driver.values = std::move(values);
+        SelectText(select);
+        form.reset(new CObjectForm(doc, kind));
+        form->Refresh();
+        driver.calls.clear();
+        screen.events.clear();
+    }
+    CObjectForm::Result Commit(const char *property, const std::string &typed)
+    {
+        for (size_t i = 0; i < form->Fields().size(); ++i)
+            if (!strcmp(form->Fields()[i].property, property))
+                return form->Commit(i, typed);
+        ADD_FAILURE() << property;
+        return CObjectForm::Unchanged;
+    }
+    std::unique_ptr<CObjectForm> form;
+};
+
+TEST_F(FormTest, EachFieldIsCommittedOnItsOwn)
+{
+    struct Case {
+        int kind;
+        const char *property, *old, *typed;
+        bool templateMode;
+        const char *call;   // the SetPropertyData sent ("" none)
+        const char *shown;  // the field afterwards
+        const char *box;    // the message shown ("" none)
+    } cases[] = {
+        {KindDataBlock, "PrimaryPollTime", "1", "1", false, "", "1", ""},
+        {KindDataBlock, "PrimaryPollTime", "1", "D", false, "BSTR ", "Disabled", ""},
+        {KindDataBlock, "AccessTime", "", "disabled", false, "", "Disabled", ""},
+        {KindDataBlock, "SecondaryPollTime", "", "2.5", false, "BSTR 2.5", "2.5", ""},
+        {KindDataBlock, "Enabled", "1", "0", false, "I2 0", "0", ""},
+        {KindDataBlock, "DataType", "2", "6", false, "I2 6", "6", ""},
+        {KindDataBlock, "Description", "", " pumps ", false, "BSTR  pumps ", " pumps ", ""},
+        {KindDataBlock, "Name", "Blk111", "Pump.1", false, "BSTR Pump.1", "Blk111", "refused"},
+        {KindDataBlock, "Name", "Blk111", "Pump.1", true, "", "Blk111", "refused"},
+        {KindDataBlock, "Name", "Blk111", " Pump1 ", true, "", "Pump1", ""},
+        {KindChannel, "Name", "Ch1", " Line2 ", false, "BSTR Line2", "Line2", ""},
+        {KindChannel, "Name", "Ch1", "Line 2", true, "", "Ch1", "refused"},
+        {KindChannel, "PrimaryCPName", "CP1", " CP2 ", false, "BSTR CP2", "CP2", ""},
+        {KindDevice, "PrimaryConnName", "C1", "-", false, "BSTR ", "None", ""},
+        {KindDevice, "BackupConnName", "", "n", false, "", "None", ""},
+        {KindDevice, "BackupRetries", "2", "12", true, "", "2", "refused"},
+        {KindDevice, "PrimaryRetries", "2", "5", true, "", "5", ""},
+        {KindDevice, "PrimaryRetries", "2", "x", true, "", "x", ""},
+    };
+    const char *selects[] = {"", "Ch1", "Dev11", "Blk111"};
+    for (const Case &c : cases) {
+        std::string where = std::string(c.property) + " '" + c.typed + "'" + (c.templateMode ? " template" : "");
+        Open(c.kind, selects[c.kind], {{"Name", selects[c.kind]}, {c.property, c.old}});
+        // The server refuses names with a full stop; template mode never asks it.
+        driver.refuseSet.clear();
+        if (std::string(c.typed).find('.') != std::string::npos && !c.templateMode)
+            driver.refuseSet = {{"Name", kRefused}};
+        doc.SetTemplateMode(c.templateMode);
+        Commit(c.property, c.typed);
+        std::vector<std::string> sets = driver.Calls("Set ");
+        if (*c.call) {
+            ASSERT_EQ(1u, sets.size()) << where;
+            std::string prefix = "Set " + std::string(c.property) + " " + std::to_string(form->Proxy().GetHandle()) + " ";
+            EXPECT_EQ(prefix + c.call, sets[0]) << where;
+        } else {
+            EXPECT_TRUE(sets.empty()) << where;
+        }
+        EXPECT_EQ(c.shown, form->Value(c.property)) << where;
+        std::vector<std::string> boxes = screen.Boxes();
+        EXPECT_EQ(*c.box ? std::vector<std::string>{c.box} : std::vector<std::string>{}, boxes) << where;
+        doc.SetTemplateMode(false);
+    }
+    // An accepted name relabels the tree item.
+    Open(KindChannel, "Ch2", {{"Name", "Ch2"}});
+    Commit("Name", "Line9");
+    EXPECT_TRUE(tree.ByText("Line9") != nullptr);
+    EXPECT_EQ(nullptr, tree.ByText("Ch2"));
+}
+
+TEST_F(FormTest, DisplayDefaultsAndTheDataTypeList)
+{
+    Open(KindDevice, "Dev11", {{"Name", "Dev11"}});
+    EXPECT_EQ("None", form->Value("PrimaryConnName"));
+    EXPECT_EQ("10.0", form->Value("BackupReplyTimeout"));
+    EXPECT_EQ("3", form->Value("PrimaryRetries"));
+    EXPECT_EQ("10.0", form->Value("BackupDelay"));
+    doc.SetTemplateMode(true);
+    form->Load();
+    EXPECT_EQ("", form->Value("PrimaryConnName")) << "template connections stay empty";
+    doc.SetTemplateMode(false);
+
+    struct Case {
+        const char *code, *shown;
+    } types[] = {{"-1", "9"}, {"", "9"}, {"13", "13"}, {"12", "12"}};
+    for (const Case &c : types) {
+        Open(KindDataBlock, "Blk111", {{"DataType", c.code}});
+        EXPECT_EQ(c.shown, form->Value("DataType")) << c.code;
+        EXPECT_EQ("Disabled", form->Value("PrimaryPollTime"));
+    }
+    EXPECT_STREQ("BYTE", DataTypeList[0].text);
+    EXPECT_EQ(12, DataTypeList[10].code);
+}
+
+TEST_F(FormTest, ConnectionListsFollowTheChannel)
+{
+    Open(KindDevice, "Dev11", {{"PrimaryCPName", "CP1"}, {"PrimaryVFDName", "V1"}, {"BackupCPName", ""},
+                               {"BackupVFDName", "V2"}});
+    doc.Channel().Read();
+    driver.connLists["CP1/V1"] = {"C1", "C2"};
+    EXPECT_EQ((std::vector<std::string>{"C1", "C2"}), form->ConnList(true));
+    EXPECT_EQ((std::vector<std::string>{"C1", "C2"}), form->ConnList(false)) << "no backup CP: the primary's";
+    EXPECT_EQ((std::vector<std::string>{"CONNList CP1/V1", "CONNList CP1/V1"}), driver.Calls("CONN"));
+    driver.values["BackupCPName"] = "CP2";
+    doc.Channel().Read();
+    driver.calls.clear();
+    form->ConnList(false);
+    EXPECT_EQ((std::vector<std::string>{"CONNList CP2/V2"}), driver.Calls("CONN"));
+    // Out of memory says nothing; other failures say why.
+    driver.connResult = E_OUTOFMEMORY;
+    EXPECT_TRUE(form->ConnList(true).empty());
+    EXPECT_TRUE(screen.Boxes().empty());
+    driver.connResult = E_FAIL;
+    form->ConnList(true);
+    EXPECT_EQ(std::vector<std::string>{"failed"}, screen.Boxes());
+
+    driver.cpList = {"CP1", "CP2"};
+    driver.vfdLists["CP2"] = {"V9"};
+    EXPECT_EQ((std::vector<std::string>{"CP1", "CP2"}), form->CpList());
+    EXPECT_EQ(std::vector<std::string>{"V9"}, form->VfdList("CP2"));
+    EXPECT_EQ("QORf1.chm::\\s7Device.htm>pop-up", form->HelpTopic("QORf1.chm"));
+}
+
+TEST_F(FormTest, ModifyDialogSendsOnlyChangesAndStaysOpenOnRefusal)
+{
+    Open(KindDataBlock, "Blk111", {{"Name", "Blk111"}, {"Length", "4"}});
+    form->Load();
+    EXPECT_TRUE(doc.FinishObjectDialog(*form, false));
+    EXPECT_TRUE(driver.setCalls.empty()) << "nothing changed";
+    EXPECT_TRUE(doc.DialogClosed());
+
+    Open(KindDevice, "Dev11", {{"Name", "Dev11"}});
+    form->SetLocal(true);  // the values stay in the pane
+    form->Load();
+    Commit("Name", "Dev99");
+    EXPECT_TRUE(driver.Calls("Set ").empty());
+    driver.refuseSet = {{"Name", kRefused}};
+    EXPECT_FALSE(doc.FinishObjectDialog(*form, false)) << "a refused modify keeps the dialog";
+    EXPECT_EQ(std::vector<std::string>{"refused"}, screen.Boxes());
+    ASSERT_EQ(1u, driver.setCalls.size());
+    EXPECT_EQ(std::vector<std::string>{"Name"}, driver.setCalls[0].names);
+}
+
+TEST_F(FormTest, CopyMakesANewDeviceWithTheBlocksAndNeverTouchesTheSource)
+{
+    Open(KindDevice, "Dev12", {{"Name", "Dev12"}, {"PrimaryRetries", "4"}, {"Length", "8"}, {"PrimaryConnName", "C7"}});
+    LONG source = driver.Find("Dev12");
+    form->SetLocal(true);
+    form->Load();
+    EXPECT_EQ(CObjectForm::Committed, Commit("Name", "Dev12b"));
+    EXPECT_EQ(CObjectForm::Committed, Commit("PrimaryConnName", "-"));
+    EXPECT_TRUE(driver.Calls("Set ").empty());
+    driver.calls.clear();
+    ASSERT_TRUE(doc.FinishObjectDialog(*form, true));
+    EXPECT_TRUE(driver.setCalls.empty()) << "the source stays as it was";
+    LONG copy = driver.Find("Dev12b");
+    ASSERT_NE(0, copy);
+    EXPECT_EQ(driver.Find("Ch1"), driver.objects[copy].parent);
+    EXPECT_EQ("4", driver.objects[copy].props["PrimaryRetries"]);
+    EXPECT_EQ("", driver.objects[copy].props["PrimaryConnName"]);
+    EXPECT_EQ(11u, driver.objects[copy].props.size());
+    ASSERT_EQ(2u, driver.objects[copy].children.size());
+    for (LONG block : driver.objects[copy].children) {
+        EXPECT_EQ(14u, driver.objects[block].props.size()) << "every value but the name";
+        EXPECT_EQ("8", driver.objects[block].props["Length"]);
+    }
+    EXPECT_EQ(2u, driver.objects[source].children.size());
+    EXPECT_EQ(tree.ByText("Dev12b"), tree.Selected());
+    EXPECT_EQ(2u, tree.Children(tree.ByText("Dev12b")).size());
+    EXPECT_TRUE(doc.Modified());
+
+    // The second block refused: nothing of the copy stays.
+    SelectText("Dev11");
+    form.reset(new CObjectForm(doc, KindDevice));
+    form->SetLocal(true);
+    form->Load();
+    Commit("Name", "Dev11b");
+    driver.addsWithValues = 0;
+    driver.refuseAddWithValues = 3;
+    size_t before = tree.Count();
+    EXPECT_FALSE(doc.FinishObjectDialog(*form, true));
+    EXPECT_EQ(0, driver.Find("Dev11b"));
+    EXPECT_EQ(1u, driver.Calls("RemoveDevice").size());
+    EXPECT_EQ(before, tree.Count());
+    EXPECT_EQ(std::vector<std::string>{"refused"}, screen.Boxes());
 }
 
 TEST(TreeBarTest, DraggingTheEdge)
