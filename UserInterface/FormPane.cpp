@@ -38,8 +38,12 @@ BOOL CFormPane::OnInitDialog()
     for (int spin : {IDC_DEV_PRIMARY_SPIN, IDC_DEV_BACKUP_SPIN})
         if (HWND control = Item(spin))
             SendMessageA(control, UDM_SETRANGE32, 0, 9);
-    // Its window comes with the data monitor.
+    // Its window comes with the data monitor; help, once the help window
+    // is there to show it.
     EnableItem(IDC_DB_MONITOR, false);
+    for (int help : {IDC_CH_HELP, IDC_DEV_HELP, IDC_DB_HELP})
+        if (Item(help))
+            EnableItem(help, bool(m_help));
     Fill();
     return FALSE;
 }

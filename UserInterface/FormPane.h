@@ -21,7 +21,8 @@ public:
     SIZE Size() const;
     // Commits the control with the focus (Enter, or a dialog's OK).
     void CommitFocused();
-    // The help pop-up (the help window's seam) and the owner of the popup menu.
+    // The help pop-up (the help window's seam; without it the Help button
+    // stays disabled) and the owner of the popup menu.
     void OnHelp(std::function<void(const std::string &topic)> handler) { m_help = std::move(handler); }
     void SetMenuOwner(HWND owner) { m_menuOwner = owner; }
 

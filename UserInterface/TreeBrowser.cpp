@@ -51,7 +51,8 @@ void CTreeBrowserCtrl::OnSelChanged(TreeItem item)
 
 void CTreeBrowserCtrl::OnExpanded(TreeItem item)
 {
-    if (!item || m_expanding || !m_doc.TreeBuilt())
+    // The document's own inserts open the items they need.
+    if (!item || m_expanding || m_doc.Building() || !m_doc.TreeBuilt())
         return;
     m_expanding = true;
     CTreeAccess &tree = Tree();

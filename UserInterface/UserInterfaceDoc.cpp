@@ -253,8 +253,10 @@ void CUserInterfaceDoc::AddObject(int kind)
     }
     TreeItem item = InsertObject(kind, parent, children.back().second, children.back().first);
     m_kind = kind;
+    // The selection is already the document's, and the parent opens with
+    // the children it has.
+    m_building = true;
     m_tree->EnsureVisible(item);
-    m_building = true;  // the selection is already the document's
     m_tree->Select(item);
     m_building = false;
     Wait(false);
@@ -295,8 +297,8 @@ void CUserInterfaceDoc::DeleteSelected()
     m_building = true;
     m_tree->Select(remaining);
     m_tree->Delete(item);
-    m_building = false;
     m_tree->EnsureVisible(remaining);
+    m_building = false;
     m_tree->Focus();
     RefreshViews();
 }
@@ -394,13 +396,13 @@ bool CUserInterfaceDoc::BuildTree(bool afterOpen)
     bool complete = false;
     ReadChannels(root, &complete);
     m_treeBuilt = complete;
-    m_building = false;
     if (afterOpen && root) {
         m_tree->Select(root);
         std::vector<TreeItem> children = m_tree->Children(root);
         if (!children.empty())
             m_tree->EnsureVisible(children.front());
     }
+    m_building = false;
     return complete;
 }
 
@@ -791,28 +793,39 @@ bool CUserInterfaceDoc::CopyDevice(const CObjectForm &form)
     if (!server)
         return false;
     LONG channel = m_channel.GetHandle(), source = m_device.GetHandle();
-    std::vector<std::string> names;
-    for (const FormField &field : form.Fields())
-        names.push_back(field.property);
+    // In the proxy's order, "Enabled" last: an enabled device takes no new
+    // connection while the driver runs.
+    std::vector<std::string> names(std::begin(CDeviceItem::Properties), std::end(CDeviceItem::Properties)), values;
+    std::vector<std::string> formValues = form.PropertyValues();
+    for (const std::string &name : names)
+        for (size_t i = 0; i < form.Fields().size(); ++i)
+            if (name == form.Fields()[i].property)
+                values.push_back(formValues[i]);
     Wait(true);
     LONG copy = 0;
-    bool ok = SUCCEEDED(AddWithValues(KindDevice, channel, names, form.PropertyValues(), &copy));
+    bool ok = SUCCEEDED(AddWithValues(KindDevice, channel, names, values, &copy));
     // The source's blocks, each with all its values.
     ChildList blocks;
     if (ok)
         ok = ReadChildrenShown(KindDevice, source, blocks);
-    // Block names are unique in the server: the copies take new ones.
-    std::vector<std::string> blockNames(std::begin(CDataBlockItem::Properties) + 1,
-                                        std::end(CDataBlockItem::Properties));
     for (size_t i = 0; ok && i < blocks.size(); ++i) {
         CDataBlockItem block(this);
         block.SetHandle(blocks[i].first);
         ok = block.Read();
-        std::vector<std::string> values;
-        for (const std::string &name : blockNames)
-            values.push_back(block.Current(name.c_str()));
+        std::vector<std::string> names, values;
+        for (const char *name : CDataBlockItem::Properties) {
+            std::string value = block.Current(name);
+            // Block names are unique in the server: the copies take new
+            // ones. The end address follows from the start and the length,
+            // and a block without an address has none to give.
+            if (!strcmp(name, "Name") || !strcmp(name, "EndAddress") ||
+                (!strcmp(name, "StartAddress") && value.empty()))
+                continue;
+            names.push_back(name);
+            values.push_back(value);
+        }
         LONG added = 0;
-        ok = ok && SUCCEEDED(AddWithValues(KindDataBlock, copy, blockNames, values, &added));
+        ok = ok && SUCCEEDED(AddWithValues(KindDataBlock, copy, names, values, &added));
     }
     if (!ok) {
         // No half copy: the device goes with whatever blocks it got.

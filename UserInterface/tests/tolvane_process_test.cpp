@@ -87,10 +87,11 @@ HWND FindProcessWindow(DWORD pid, const char *className, const char *title)
     return search.found;
 }
 
+// A window's text, also a control's in another process.
 std::string WindowText(HWND hwnd)
 {
     char text[512] = "";
-    GetWindowTextA(hwnd, text, sizeof text);
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, NULL);
     return text;
 }
 
@@ -447,6 +448,154 @@ TEST_F(TolvaneProcessTest, TreeCommandsWorkOnTheServerAndTheTreeFollows)
     PostMessageA(frame, WM_CLOSE, 0, 0);
     if (HWND box = tool.WaitWindow("#32770", "Tolvane", 2000))
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+    EXPECT_EQ(0u, tool.Wait(20000));
+    ExpectServerShutdown();
+}
+
+// The item at a path of child indexes ("0.0.0": the root's first child's
+// first child), selected as by a click.
+bool SelectPath(HWND tree, std::initializer_list<int> path)
+{
+    LPARAM item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    bool first = true;
+    for (int index : path) {
+        if (!first)
+            item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, item);
+        first = false;
+        for (int n = 0; item && n < index; ++n)
+            item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, item);
+    }
+    return item && SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, item);
+}
+
+// The visible pane of the main window that holds control id.
+HWND VisiblePane(HWND frame, int id)
+{
+    HWND view = FindWindowExA(frame, NULL, "TolvaneObjectView", NULL);
+    for (HWND pane = FindWindowExA(view, NULL, "#32770", NULL); pane; pane = FindWindowExA(view, pane, "#32770", NULL))
+        if (IsWindowVisible(pane) && GetDlgItem(pane, id))
+            return pane;
+    return NULL;
+}
+
+std::string Property(IQORDriver *driver, LONG handle, const char *name)
+{
+    VARIANT names, values, errors;
+    VariantInit(&values);
+    VariantInit(&errors);
+    V_VT(&names) = VT_BSTR;
+    V_BSTR(&names) = Bstr(name);
+    HRESULT hr = driver->GetPropertyData(handle, names, &values, &errors);
+    VariantClear(&names);
+    std::string text = "<failed>";
+    if (SUCCEEDED(hr) && SUCCEEDED(VariantChangeType(&values, &values, 0, VT_BSTR)))
+        text = Narrow(V_BSTR(&values));
+    VariantClear(&values);
+    VariantClear(&errors);
+    return text;
+}
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info = {sizeof info};
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info);
+    return info.hwndFocus;
+}
+
+TEST_F(TolvaneProcessTest, PanesCommitEachFieldAndCopyDeviceMakesANewOne)
+{
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    std::vector<LONG> channels, devices, blocks;
+    Children(driver, 0, 0, &channels);
+    ASSERT_FALSE(channels.empty());
+    Children(driver, 1, channels[0], &devices);
+    ASSERT_FALSE(devices.empty());
+    LONG before = Children(driver, 2, devices[0], nullptr);
+
+    // Two new blocks on the first device, the second one selected.
+    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 2; }, 5000));
+    ASSERT_TRUE(SelectPath(tree, {0, 0, 0}));
+    for (int i = 0; i < 2; ++i)
+        PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32773, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Children(driver, 2, devices[0], nullptr) == before + 2; }, 10000))
+        << Children(driver, 2, devices[0], nullptr) << " " << before << " "
+        << BoxText(tool.WaitWindow("#32770", "Tolvane", 100));
+    Children(driver, 2, devices[0], &blocks);
+    LONG block = blocks.back();
+    HWND pane = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (pane = VisiblePane(frame, 7008)) != NULL; }, 5000)) << "no block pane";
+    std::string name = Property(driver, block, "Name");
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(GetDlgItem(pane, 7001)) == name; }, 5000))
+        << "[" << WindowText(GetDlgItem(pane, 7001)) << "] [" << name << "] " << blocks.size();
+
+    // Primary Rate: typed, then left.
+    HWND rate = GetDlgItem(pane, 7008);
+    SendMessageA(rate, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("2.5"));
+    SendMessageA(rate, WM_KILLFOCUS, 0, 0);
+    // The server keeps its own form of the duration.
+    std::string held;
+    EXPECT_TRUE(WaitUntil([&] { return (held = Property(driver, block, "PrimaryPollTime")).find("2.5") != std::string::npos; }, 5000))
+        << "[" << Property(driver, block, "PrimaryPollTime") << "] [" << WindowText(rate) << "]";
+    SendMessageA(rate, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("d"));
+    SendMessageA(rate, WM_KILLFOCUS, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return Property(driver, block, "PrimaryPollTime").empty(); }, 5000))
+        << Property(driver, block, "PrimaryPollTime");
+    EXPECT_EQ("Disabled", WindowText(rate));
+
+    // A name the server refuses: its text, the old name back, the focus on it.
+    HWND nameEdit = GetDlgItem(pane, 7001);
+    SendMessageA(nameEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Pump.1"));
+    PostMessageA(nameEdit, WM_KILLFOCUS, 0, 0);
+    HWND box = tool.WaitWindow("#32770", "Tolvane", 10000);
+    ASSERT_TRUE(box != NULL) << "no refusal";
+    std::cout << "[ refusal ] " << BoxText(box) << "\n";
+    EXPECT_FALSE(BoxText(box).empty());
+    EXPECT_NE("Unknown Error", BoxText(box));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(nameEdit) == name; }, 5000)) << WindowText(nameEdit);
+    EXPECT_TRUE(WaitUntil([&] { return FocusOf(frame) == nameEdit; }, 5000));
+    EXPECT_EQ(name, Property(driver, block, "Name"));
+
+    // Copy Device on the device with its blocks.
+    LONG blockCount = Children(driver, 2, devices[0], nullptr);
+    ASSERT_GE(blockCount, 2);
+    ASSERT_TRUE(SelectPath(tree, {0, 0, 0}));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32774, 0), 0);
+    HWND dialog = tool.WaitWindow("#32770", "Copy Device", 10000);
+    ASSERT_TRUE(dialog != NULL) << "no Copy Device dialog";
+    HWND copyPane = FindWindowExA(dialog, NULL, "#32770", NULL);
+    HWND copyName = GetDlgItem(copyPane, 5001);
+    SendMessageA(copyName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("PLC2"));
+    SendMessageA(copyName, WM_KILLFOCUS, 0, 0);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (HWND refusal = tool.WaitWindow("#32770", "Tolvane", 3000)) {
+        ADD_FAILURE() << "copy refused: " << BoxText(refusal);
+        PostMessageA(refusal, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    std::vector<LONG> after;
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", "Copy Device") == NULL; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] {
+        after.clear();
+        return Children(driver, 1, channels[0], &after) == LONG(devices.size()) + 1;
+    }, 10000));
+    if (after.size() == devices.size() + 1) {
+        LONG copy = after.back();
+        EXPECT_EQ("PLC2", Property(driver, copy, "Name"));
+        EXPECT_EQ(blockCount, Children(driver, 2, copy, nullptr));
+        EXPECT_EQ(blockCount, Children(driver, 2, devices[0], nullptr)) << "the source keeps its blocks";
+    }
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Copy Device"));
+    driver->Release();
+
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    if (HWND question = tool.WaitWindow("#32770", "Tolvane", 5000))
+        PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
     EXPECT_EQ(0u, tool.Wait(20000));
     ExpectServerShutdown();
 }
