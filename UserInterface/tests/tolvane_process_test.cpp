@@ -349,6 +349,18 @@ std::string BoxText(HWND box)
     return text;
 }
 
+// Closes Tolvane; an unsaved configuration is let go (No to the save
+// question). The server then exits.
+void CloseAnsweringNo(ToolProcess &tool, HWND frame)
+{
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    if (HWND question = tool.WaitWindow("#32770", "Tolvane", 5000)) {
+        EXPECT_EQ("The I/O Driver Configuration has been modified but not saved. \n\rSave changes? ", BoxText(question));
+        PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+    }
+    EXPECT_EQ(0u, tool.Wait(20000));
+}
+
 // Types the name into the file dialog and presses its OK button.
 void ChooseFile(HWND dialog, const std::string &path)
 {
@@ -445,10 +457,7 @@ TEST_F(TolvaneProcessTest, TreeCommandsWorkOnTheServerAndTheTreeFollows)
     EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 1 + start.Total(); }, 5000)) << TreeCount(tree);
     driver->Release();
 
-    PostMessageA(frame, WM_CLOSE, 0, 0);
-    if (HWND box = tool.WaitWindow("#32770", "Tolvane", 2000))
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
-    EXPECT_EQ(0u, tool.Wait(20000));
+    CloseAnsweringNo(tool, frame);
     ExpectServerShutdown();
 }
 
@@ -593,10 +602,7 @@ TEST_F(TolvaneProcessTest, PanesCommitEachFieldAndCopyDeviceMakesANewOne)
     EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Copy Device"));
     driver->Release();
 
-    PostMessageA(frame, WM_CLOSE, 0, 0);
-    if (HWND question = tool.WaitWindow("#32770", "Tolvane", 5000))
-        PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
-    EXPECT_EQ(0u, tool.Wait(20000));
+    CloseAnsweringNo(tool, frame);
     ExpectServerShutdown();
 }
 
