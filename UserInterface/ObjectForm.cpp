@@ -123,7 +123,7 @@ std::string CObjectForm::Shown(const FormField &field, const std::string &value)
         int code = value.empty() ? -1 : atoi(value.c_str());
         return std::to_string(code == -1 ? 9 : code);
     }
-    if (m_kind == KindDevice && !TemplateMode() && !m_local) {
+    if (m_kind == KindDevice && !TemplateMode()) {
         // The proxy's display texts for what the server left empty.
         const CDeviceItem &device = m_doc.Device();
         bool primary = strncmp(field.property, "Primary", 7) == 0;
