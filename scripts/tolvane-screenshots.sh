@@ -78,7 +78,7 @@ shot tolvane-device-pane 2
 drive treepath $frame 0.0.0.0
 shot tolvane-tree-block 2
 drive menu $frame e
-shot tolvane-edit-menu 1
+shot tolvane-edit-menu 3
 drive keydown $frame 27 sleep 300 keydown $frame 27
 # The delete question; No keeps the block.
 drive command $frame 32775 wait Tolvane 10000
