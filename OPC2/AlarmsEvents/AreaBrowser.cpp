@@ -1,4 +1,5 @@
 #include "AreaBrowser.h"
+#include "Guarded.h"
 #include <vector>
 #include "OpcKit.h"
 #include "SourceNames.h"
@@ -24,15 +25,6 @@ HRESULT ReturnText(const std::wstring &text, LPWSTR *result)
 {
     *result = AllocWideCopy(text.c_str(), g_pIMalloc);
     return *result ? S_OK : E_OUTOFMEMORY;
-}
-
-template <class F> HRESULT Guarded(F &&body)
-{
-    try {
-        return body();
-    } catch (...) {
-        return E_FAIL;
-    }
 }
 
 } // namespace

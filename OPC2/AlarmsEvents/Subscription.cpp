@@ -1,4 +1,5 @@
 #include "Subscription.h"
+#include "Guarded.h"
 #include <process.h>
 #include <cstdio>
 #include <deque>
@@ -271,15 +272,6 @@ HRESULT TakeTexts(DWORD count, LPWSTR *texts, std::vector<std::wstring> *out)
     }
     out->swap(list);
     return S_OK;
-}
-
-template <class F> HRESULT Guarded(F &&body)
-{
-    try {
-        return body();
-    } catch (...) {
-        return E_FAIL;
-    }
 }
 
 // The core's lock for one scope.

@@ -40,6 +40,18 @@ inline DWORD Run(std::string command, DWORD timeoutMs = 30000)
     return code;
 }
 
+// Polls done every 20 ms until it holds (true) or ms have passed (false).
+inline bool WaitUntil(const std::function<bool()> &done, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > ms)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
 inline VARIANT Text(const wchar_t *text)
 {
     VARIANT v;

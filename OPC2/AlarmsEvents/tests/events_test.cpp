@@ -46,17 +46,6 @@ size_t Logged(const std::string &path, const std::string &text)
     return n;
 }
 
-bool WaitUntil(const std::function<bool()> &done, DWORD ms)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 // The texts of an enumerator, released; "(none)" when there is none.
 std::vector<std::wstring> Drain(IEnumString *strings)
 {
