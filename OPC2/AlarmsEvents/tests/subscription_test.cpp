@@ -151,8 +151,6 @@ TEST_F(OneSubscription, OnlyUsableRecordsAreDeliveredAndNoSlotStaysEmpty)
 TEST_F(OneSubscription, ItsReleaseDisconnectsAndALateCallDoesNothing)
 {
     ASSERT_EQ(S_OK, point->Advise(sink, &cookie));
-    point->Release();
-    point = nullptr;
     DWORD start = GetTickCount();
     subscription->Release();
     subscription = nullptr;
@@ -163,6 +161,18 @@ TEST_F(OneSubscription, ItsReleaseDisconnectsAndALateCallDoesNothing)
     EXPECT_EQ(S_OK, fake.Send(L"late", Code(2, 2, 1), L"Blk1"));
     Sleep(100);
     EXPECT_EQ(0u, sink->Count());
+
+    // The client still holds the point: it lets the sink go and connects
+    // nothing more, without reaching the subscription that has gone.
+    IConnectionPointContainer *container = nullptr;
+    EXPECT_EQ(E_UNEXPECTED, point->GetConnectionPointContainer(&container));
+    EXPECT_EQ(nullptr, container);
+    DWORD again = 5;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(sink, &again));
+    EXPECT_EQ(0u, again);
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie + 1));
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
+    EXPECT_EQ(1, fake.disconnects);
 }
 
 TEST_F(OneSubscription, AReleaseFromInsideOnEventEndsTheThreadAtOnce)
