@@ -148,6 +148,25 @@ TEST_F(OneSubscription, OnlyUsableRecordsAreDeliveredAndNoSlotStaysEmpty)
     EXPECT_EQ(3u, sink->Count());
 }
 
+TEST_F(OneSubscription, AnInactiveSubscriptionDropsItsRecords)
+{
+    ASSERT_EQ(S_OK, point->Advise(sink, &cookie));
+    IOPCEventSubscriptionMgt *mgt = nullptr;
+    ASSERT_EQ(S_OK, subscription->QueryInterface(IID_IOPCEventSubscriptionMgt, reinterpret_cast<void **>(&mgt)));
+    BOOL off = FALSE, on = TRUE;
+    DWORD revisedTime = 0, revisedSize = 0;
+    ASSERT_EQ(S_OK, mgt->SetState(&off, nullptr, nullptr, 9, &revisedTime, &revisedSize));
+    ASSERT_EQ(S_OK, fake.Send(L"dropped", Code(2, 2, 2), L"Blk1"));
+    ASSERT_EQ(S_OK, mgt->SetState(&on, nullptr, nullptr, 9, &revisedTime, &revisedSize));
+    ASSERT_EQ(S_OK, fake.Send(L"kept", Code(2, 2, 1), L"Blk1"));
+    ASSERT_TRUE(sink->WaitFor(1, 10000));
+    Sleep(100);
+    std::vector<Seen> seen = sink->Events();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(L"kept", seen[0].message);
+    mgt->Release();
+}
+
 TEST_F(OneSubscription, ItsReleaseDisconnectsAndALateCallDoesNothing)
 {
     ASSERT_EQ(S_OK, point->Advise(sink, &cookie));
