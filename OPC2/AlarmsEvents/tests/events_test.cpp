@@ -459,11 +459,14 @@ TEST_F(AleronEvents, BatchesStateFilterAndRefresh)
     EXPECT_EQ(S_OK, Switch(&IOPCEventServer::DisableConditionBySource, {L"Blk2"}));
 }
 
-// What the single-threaded client saw.
+// What the single-threaded client saw: its browsing and its events.
 struct StaRun {
     HRESULT created = E_FAIL, subscribed = E_FAIL, advised = E_FAIL, unadvised = E_FAIL, stateInside = E_FAIL;
     std::vector<Seen> events;
     HRESULT switched = E_FAIL;
+    HRESULT emptyBrowse = E_FAIL, moved = E_FAIL, browsed = E_FAIL, qualifiedResult = E_FAIL;
+    std::vector<std::wstring> rootSources, blocks;
+    std::wstring qualified;
     DWORD callerThread = 0, deliveryThread = 0;
     bool received = false;
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);   // advised and switched
@@ -475,6 +478,22 @@ DWORD WINAPI StaClient(void *p)
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     run.callerThread = GetCurrentThreadId();
     IOPCEventServer *server = CreateEventServer(&run.created);
+    IUnknown *made = nullptr;
+    if (server && SUCCEEDED(server->CreateAreaBrowser(IID_IOPCEventAreaBrowser, &made))) {
+        auto *browser = static_cast<IOPCEventAreaBrowser *>(made);
+        IEnumString *e = nullptr;
+        run.emptyBrowse = browser->BrowseOPCAreas(OPC_SOURCE, L"", &e);
+        run.rootSources = Drain(e);
+        run.moved = browser->ChangeBrowsePosition(OPCAE_BROWSE_TO, L"DataBlocks");
+        e = nullptr;
+        run.browsed = browser->BrowseOPCAreas(OPC_SOURCE, L"*", &e);
+        run.blocks = Drain(e);
+        LPWSTR text = nullptr;
+        run.qualifiedResult = browser->GetQualifiedSourceName(L"Blk1", &text);
+        run.qualified = text ? text : L"(null)";
+        CoTaskMemFree(text);
+        browser->Release();
+    }
     if (server) {
         EventSink *sink = new EventSink;
         Subscription sub;
@@ -517,6 +536,13 @@ TEST_F(AleronEvents, ASingleThreadedClientReceivesThroughTheProxies)
     CloseHandle(thread);
     CloseHandle(run.ready);
     ASSERT_EQ(S_OK, run.created);
+    EXPECT_EQ(S_FALSE, run.emptyBrowse);
+    EXPECT_EQ(std::vector<std::wstring>{}, run.rootSources) << "an empty enumerator crosses the apartments";
+    EXPECT_EQ(S_OK, run.moved);
+    EXPECT_EQ(S_OK, run.browsed);
+    EXPECT_EQ((std::vector<std::wstring>{L"Blk1", L"Blk2"}), run.blocks);
+    EXPECT_EQ(S_OK, run.qualifiedResult);
+    EXPECT_EQ(L"DataBlocks:Blk1", run.qualified);
     ASSERT_EQ(S_OK, run.subscribed);
     ASSERT_EQ(S_OK, run.advised);
     EXPECT_EQ(S_OK, run.switched);
