@@ -218,7 +218,35 @@ TEST_F(OneSubscription, AReleaseFromInsideOnEventEndsTheThreadAtOnce)
     CloseHandle(done);
 }
 
-TEST_F(OneSubscription, ARefusedConnectionRefusesTheAdviseAndQueuesNothing)
+// Not an IOPCEventSink: the point refuses it after the owner connected.
+class NotASink : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void **out) override
+    {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown))
+            return E_NOINTERFACE;
+        *out = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+};
+
+TEST_F(OneSubscription, ARefusedSinkLeavesOneConnectionForTheNextAdvise)
+{
+    NotASink wrong;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(&wrong, &cookie));
+    EXPECT_EQ(1, fake.connects);
+    ASSERT_EQ(S_OK, point->Advise(sink, &cookie));
+    EXPECT_EQ(1, fake.connects) << "the connection made for the refused sink serves";
+    ASSERT_EQ(S_OK, fake.Send(L"x", Code(2, 2, 1), L"Blk1"));
+    EXPECT_TRUE(sink->WaitFor(1, 10000));
+    ASSERT_EQ(S_OK, point->Unadvise(cookie));
+    EXPECT_EQ(1, fake.disconnects);
+}
+
+TEST_F(OneSubscription, ARefusedConnectionRefusesTheAdviseAndRefreshWhileStateStays)
 {
     fake.connectResult = E_FAIL;
     EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(sink, &cookie));
