@@ -146,7 +146,8 @@ TEST(Quimby, TheControllerStartsAndStopsPollingThroughTheServer)
         ASSERT_TRUE(stub.Started());
         CControllerSide block;
         ASSERT_TRUE(block.Open());
-        EXPECT_EQ(PollBlockMarker, block->marker);
+        // The section exists a moment before the stub has written its marker.
+        EXPECT_TRUE(WaitFor([&] { return block->marker == PollBlockMarker; })) << block->marker;
 
         // command written (0: none), whether to let the driver's restart gap
         // (5 s after a stop) pass first, another client's action, then what
