@@ -150,8 +150,11 @@ std::string FindHelpFile(IHelpFileSystem &files, const std::string &name)
     const std::string found = Located(files, name);
     if (!found.empty())
         return files.FullPath(found);
-    std::string text = HelpNotFoundText;
-    text.replace(text.find("%1"), 2, name);
+    // The program's string 20736 where it has one.
+    char loaded[512];
+    std::string text = LoadStringA(GetModuleHandleA(NULL), 20736, loaded, sizeof loaded) ? loaded : HelpNotFoundText;
+    if (text.find("%1") != std::string::npos)
+        text.replace(text.find("%1"), 2, name);
     files.NotFound(text);
     return std::string();
 }
