@@ -124,8 +124,9 @@ TEST_F(HelpPane, ToolbarAndBrowserLayout)
         EXPECT_EQ(300, browser.right - browser.left) << c.what;
         EXPECT_EQ(200 - c.browserTop, browser.bottom - browser.top) << c.what;
         EXPECT_EQ(CHHCtrl::BrowserId, GetDlgCtrlID(pane.Browser()->Window())) << c.what;
-        if (c.buttons)
+        if (c.buttons) {
             EXPECT_NE(0, SendMessageA(pane.Toolbar(), TB_GETIMAGELIST, 0, 0)) << c.what;
+        }
     }
 }
 
