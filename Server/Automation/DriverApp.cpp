@@ -3,6 +3,7 @@
 // and the members that concern the application itself (names and files,
 // visibility, client references, file commands, run control).
 #include "DriverApp.h"
+#include "TypeInfoDispatch.h"
 #include "DriverAppGuard.h"
 #include "DriverAppAlarms.h"
 #include "Channel.h"
@@ -150,52 +151,6 @@ HRESULT CreateVariantSafeArray(LONG count, SAFEARRAY **out)
     *out = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(count));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
-
-// --- dispatch through one type information ------------------------------------
-
-namespace {
-
-// IDispatch of a dual interface whose type information is held (or null).
-struct TypeInfoDispatch {
-    static HRESULT Count(UINT *count)
-    {
-        if (!count)
-            return E_INVALIDARG;
-        *count = 1;
-        return S_OK;
-    }
-    static HRESULT Info(ITypeInfo *held, UINT index, ITypeInfo **info)
-    {
-        if (!info)
-            return E_INVALIDARG;
-        *info = nullptr;
-        if (index != 0)
-            return DISP_E_BADINDEX;
-        if (!held)
-            return E_FAIL;
-        held->AddRef();
-        *info = held;
-        return S_OK;
-    }
-    static HRESULT Ids(ITypeInfo *held, REFIID iid, LPOLESTR *names, UINT count, DISPID *ids)
-    {
-        if (!IsEqualIID(iid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
-        return held ? DispGetIDsOfNames(held, names, count, ids) : E_FAIL;
-    }
-    static HRESULT Call(void *object, ITypeInfo *held, DISPID id, REFIID iid, WORD flags, DISPPARAMS *params,
-                        VARIANT *result, EXCEPINFO *exception, UINT *argError)
-    {
-        if (!IsEqualIID(iid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
-        if (!held)
-            return E_FAIL;
-        // A failing member's error information becomes the EXCEPINFO here.
-        return DispInvoke(object, held, id, flags, params, result, exception, argError);
-    }
-};
-
-} // namespace
 
 // --- the interface parts ----------------------------------------------------
 

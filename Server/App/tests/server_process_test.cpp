@@ -4,6 +4,7 @@
 // reaches the test through the test-only QOR_TEST_LOG_FILE switch.
 #include <gtest/gtest.h>
 #include <ole2.h>
+#include <tlhelp32.h>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -334,7 +335,8 @@ TEST_F(ServerProcess, AClientStartsTheServerAndItsLastReleaseClosesIt)
     // Every interface counts on the one module; a part's release is a release.
     IUnknown *message = nullptr, *monitor = nullptr;
     EXPECT_EQ(S_OK, driver->QueryInterface(IID_IDriverMessage, reinterpret_cast<void **>(&message)));
-    EXPECT_EQ(E_NOINTERFACE, driver->QueryInterface(IID_ITracewellConnect, reinterpret_cast<void **>(&monitor)));
+    EXPECT_EQ(S_OK, driver->QueryInterface(IID_ITracewellConnect, reinterpret_cast<void **>(&monitor)));
+    monitor->Release();
     driver->Release();
     driver = nullptr;
     Sleep(500);
@@ -606,23 +608,167 @@ TEST_F(ServerProcess, ADesktopStartOutlivesItsFirstClient)
     EXPECT_FALSE(log.Has(server.Pid(), "question", ""));
 }
 
-TEST_F(ServerProcess, ServiceRegistrationQuotesTheProgramAndAPlainStartThenLeavesTheDesktopKeysAlone)
+// The account dialog of a running "/RegService", driven from this process:
+// the choice's radio button, the name and password typed, then OK or Cancel.
+struct AccountAction {
+    int radio;               // 0 system, 1 default, 2 named; -1 cancel
+    const char *user;
+    const char *password;
+};
+
+const char kAccountTitle[] = "Logon Account for Running As A Service";
+const int kRadioIds[] = {1020, 1021, 1022};
+
+struct WindowSearch {
+    DWORD pid;
+    const char *title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    auto *search = reinterpret_cast<WindowSearch *>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char text[128] = "";
+    GetWindowTextA(window, text, sizeof text);
+    if (owner == search->pid && (!search->title || search->title == std::string(text))) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A top-level window of process pid with the title (null: any).
+HWND FindOwnWindow(DWORD pid, const char *title)
+{
+    WindowSearch search = {pid, title, NULL};
+    EnumWindows(MatchWindow, LPARAM(&search));
+    return search.found;
+}
+
+// What the dialog showed when it opened.
+struct AccountShown {
+    int checked = -1;
+    std::string user;
+    bool userEnabled = false;
+};
+
+std::string WindowText(HWND window)
+{
+    char text[256] = "";
+    SendMessageA(window, WM_GETTEXT, sizeof text, LPARAM(text));
+    return text;
+}
+
+// Registers as a service with the dialog answered by action; the exit code.
+DWORD RegisterService(const AccountAction &action, AccountShown *shown)
+{
+    CServerProcess registration("/RegService");
+    HWND dialog = NULL;
+    if (!WaitUntil([&] { return (dialog = FindOwnWindow(registration.Pid(), kAccountTitle)) != NULL ||
+                                registration.Wait(0) != STILL_ACTIVE; }, kWaitMs) || !dialog)
+        return registration.Wait(0);
+    if (shown) {
+        for (int i = 0; i < 3; ++i)
+            if (SendMessageA(GetDlgItem(dialog, kRadioIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
+                shown->checked = i;
+        shown->user = WindowText(GetDlgItem(dialog, 1024));
+        shown->userEnabled = IsWindowEnabled(GetDlgItem(dialog, 1024)) != FALSE;
+    }
+    if (action.radio < 0) {
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return registration.Wait(kWaitMs);
+    }
+    for (int i = 0; i < 3; ++i)
+        SendMessageA(GetDlgItem(dialog, kRadioIds[i]), BM_SETCHECK, i == action.radio ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(kRadioIds[action.radio], BN_CLICKED),
+                 LPARAM(GetDlgItem(dialog, kRadioIds[action.radio])));
+    if (action.user)
+        SendMessageA(GetDlgItem(dialog, 1024), WM_SETTEXT, 0, LPARAM(action.user));
+    if (action.password)
+        SendMessageA(GetDlgItem(dialog, 1026), WM_SETTEXT, 0, LPARAM(action.password));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    // A failed verification asks whether to use the account anyway: yes.
+    DWORD code = STILL_ACTIVE;
+    WaitUntil([&] {
+        code = registration.Wait(0);
+        if (code != STILL_ACTIVE)
+            return true;
+        HWND question = FindOwnWindow(registration.Pid(), "Hadrel");
+        if (question && question != dialog)
+            PostMessageA(question, WM_COMMAND, IDYES, 0);
+        return false;
+    }, kWaitMs);
+    return code;
+}
+
+struct ServiceConfig {
+    bool exists = false;
+    std::string command, account, displayName;
+    DWORD startType = 0;
+};
+
+ServiceConfig ReadService()
+{
+    ServiceConfig result;
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "Hadrel", SERVICE_QUERY_CONFIG) : NULL;
+    if (service) {
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        auto *config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
+        if (QueryServiceConfigA(service, config, DWORD(buffer.size()), &needed)) {
+            result.exists = true;
+            result.command = config->lpBinaryPathName ? config->lpBinaryPathName : "";
+            result.account = config->lpServiceStartName ? config->lpServiceStartName : "";
+            result.displayName = config->lpDisplayName ? config->lpDisplayName : "";
+            result.startType = config->dwStartType;
+        }
+        CloseServiceHandle(service);
+    }
+    if (manager)
+        CloseServiceHandle(manager);
+    return result;
+}
+
+TEST_F(ServerProcess, ServiceRegistrationAsksForTheAccountAndAPlainStartLeavesTheDesktopKeysAlone)
 {
     const std::string classKey = std::string("CLSID\\") + kClsid, appId = std::string("AppID\\") + kClsid;
-    ASSERT_EQ(0u, RunServer("/RegService")) << log.Dump();
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    ASSERT_NE(nullptr, manager);
-    SC_HANDLE service = OpenServiceA(manager, "Hadrel", SERVICE_QUERY_CONFIG);
-    ASSERT_NE(nullptr, service);
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data()), DWORD(buffer.size()),
-                                    &needed));
-    auto *config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
-    EXPECT_EQ("\"" + ServerPath() + "\" /Service", std::string(config->lpBinaryPathName));
-    EXPECT_STREQ("QOR Server", config->lpDisplayName);
-    EXPECT_EQ(DWORD(SERVICE_DEMAND_START), config->dwStartType);
-    CloseServiceHandle(service);
+    Register();   // no service to begin with
+    ASSERT_FALSE(ReadService().exists);
+
+    // Each registration's dialog: what it showed, what was chosen, the result.
+    const struct Row {
+        const char *what;
+        AccountAction action;
+        int shownChoice;
+        const char *shownUser;
+        DWORD exitCode;
+        const char *account;   // null: no service
+    } rows[] = {
+        {"cancel registers nothing", {-1, nullptr, nullptr}, 1, "", 1, nullptr},
+        {"the system account", {0, nullptr, nullptr}, 1, "", 0, ".\\LocalSystem"},
+        {"a named account without a domain", {2, "  op\t", "secret"}, 0, "", 0, ".\\op"},
+        {"re-registering shows the named account", {1, nullptr, nullptr}, 2, ".\\op", 0, ".\\BrentaIOUser"},
+        {"then the default account", {0, nullptr, nullptr}, 1, "", 0, ".\\LocalSystem"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        AccountShown shown;
+        EXPECT_EQ(row.exitCode, RegisterService(row.action, &shown)) << log.Dump();
+        EXPECT_EQ(row.shownChoice, shown.checked);
+        EXPECT_EQ(row.shownUser, shown.user);
+        EXPECT_EQ(row.shownChoice == 2, shown.userEnabled) << "the fields go with \"Use &This Account\"";
+        ServiceConfig config = ReadService();
+        EXPECT_EQ(row.account != nullptr, config.exists);
+        if (row.account && config.exists) {
+            EXPECT_STRCASEEQ(row.account, config.account.c_str());
+            EXPECT_EQ("\"" + ServerPath() + "\" /Service", config.command);
+            EXPECT_EQ("QOR Server", config.displayName);
+            EXPECT_EQ(DWORD(SERVICE_DEMAND_START), config.startType);
+        }
+    }
     EXPECT_FALSE(KeyExists(classKey + "\\LocalServer32"));
     std::string text;
     EXPECT_TRUE(ReadText(HKEY_CLASSES_ROOT, appId, "LocalService", text));
@@ -630,22 +776,136 @@ TEST_F(ServerProcess, ServiceRegistrationQuotesTheProgramAndAPlainStartThenLeave
     EXPECT_TRUE(ReadText(HKEY_CLASSES_ROOT, appId, "ServiceParameters", text));
     EXPECT_EQ(" /Service", text);
 
-    // Installed as a service, a plain start hands over to the service
-    // dispatcher, which this build does not have; it ends, clearly, and
-    // does not register for the desktop on the way.
+    // Installed as a service, a plain start from the desktop enters the
+    // service dispatcher, which the service manager did not start: it says
+    // so and goes on hidden, without registering for the desktop.
     CServerProcess plain("");
-    EXPECT_EQ(1u, plain.Wait(kWaitMs));
-    EXPECT_TRUE(log.Has(plain.Pid(), "2", "Error starting Service Control Dispatcher")) << log.Dump();
+    ASSERT_TRUE(WaitUntil([&] { return log.Has(plain.Pid(), "2", "Error starting Service Control Dispatcher"); },
+                          kWaitMs))
+        << log.Dump();
     EXPECT_FALSE(KeyExists(classKey + "\\LocalServer32"));
+    HWND frame = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (frame = FindOwnWindow(plain.Pid(), nullptr)) != NULL &&
+                                       (frame = FindWindowA(CMainFrame::ClassName, NULL)) != NULL; }, kWaitMs));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, plain.Wait(kWaitMs));
 
     // Registering for the desktop removes the service.
     Register();
-    service = OpenServiceA(manager, "Hadrel", SERVICE_QUERY_CONFIG);
-    EXPECT_EQ(nullptr, service);
+    EXPECT_FALSE(ReadService().exists);
+    EXPECT_TRUE(KeyExists(classKey + "\\LocalServer32"));
+}
+
+void KillProcesses(const char *program)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, program) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 9);
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+SERVICE_STATUS_PROCESS ServiceStatus()
+{
+    SERVICE_STATUS_PROCESS status = {};
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "Hadrel", SERVICE_QUERY_STATUS) : NULL;
+    DWORD needed = 0;
+    if (service)
+        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof status, &needed);
     if (service)
         CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    EXPECT_TRUE(KeyExists(classKey + "\\LocalServer32"));
+    if (manager)
+        CloseServiceHandle(manager);
+    return status;
+}
+
+bool ControlTheService(DWORD control, bool start = false)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "Hadrel", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS) : NULL;
+    SERVICE_STATUS status;
+    bool done = service && (start ? StartServiceA(service, 0, NULL) : ControlService(service, control, &status));
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    SetLastError(error);
+    return done;
+}
+
+TEST_F(ServerProcess, TheServiceManagerStartsTheServerAndAStopEndsItUnlessAClientHoldsIt)
+{
+    ASSERT_EQ(0u, RegisterService({0, nullptr, nullptr}, nullptr)) << log.Dump();
+    ASSERT_TRUE(ReadService().exists);
+
+    // Started by the service manager.
+    ASSERT_TRUE(ControlTheService(0, true)) << GetLastError();
+    ASSERT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_RUNNING; }, kWaitMs))
+        << ServiceStatus().dwCurrentState;
+    DWORD pid = ServiceStatus().dwProcessId;
+    ASSERT_NE(0u, pid);
+    CServerProcess first(pid);
+    IQORDriver *driver = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                     reinterpret_cast<void **>(&driver)));
+    VARIANT_BOOL running = -1;
+    EXPECT_EQ(S_OK, driver->get_Running(&running));
+    driver->Release();
+    driver = nullptr;
+
+    // A stop ends the process.
+    ASSERT_TRUE(ControlTheService(SERVICE_CONTROL_STOP)) << GetLastError() << " state " << ServiceStatus().dwCurrentState;
+    EXPECT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, kWaitMs));
+    EXPECT_EQ(0u, first.Wait(kWaitMs));
+
+    // A client starts it through the service manager (LocalService).
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                     reinterpret_cast<void **>(&driver)));
+    EXPECT_EQ(DWORD(SERVICE_RUNNING), ServiceStatus().dwCurrentState);
+    CServerProcess second(ServiceStatus().dwProcessId);
+    // Held as a poll-stub client, the hidden server refuses to close: it
+    // stays running and serving, and says so.
+    EXPECT_EQ(S_OK, driver->put_PollRef(1));
+    ASSERT_TRUE(ControlTheService(SERVICE_CONTROL_STOP));
+    Sleep(1500);
+    EXPECT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_RUNNING; }, kWaitMs))
+        << ServiceStatus().dwCurrentState;
+    EXPECT_EQ(STILL_ACTIVE, second.Wait(0));
+    EXPECT_EQ(S_OK, driver->get_Running(&running));
+    LONG remaining = -1;
+    EXPECT_EQ(S_OK, driver->get_PollRef(&remaining));
+    driver->Release();
+
+    // Let go, the next stop ends it. Wine's service manager takes one stop
+    // per run of the process: it answers a second one with
+    // ERROR_SERVICE_CANNOT_ACCEPT_CTRL and ends the process itself.
+    if (ControlTheService(SERVICE_CONTROL_STOP)) {
+        EXPECT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, kWaitMs))
+            << ServiceStatus().dwCurrentState;
+        EXPECT_EQ(0u, second.Wait(kWaitMs));
+    } else {
+        EXPECT_EQ(DWORD(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
+        // (Wine 8 ends it with code 0 and goes on reporting it running.)
+        EXPECT_NE(STILL_ACTIVE, second.Wait(kWaitMs));
+        // COM's activation service still holds the ended process's class
+        // object and would hand the next client its dead endpoint.
+        KillProcesses("rpcss.exe");
+    }
+
+    // "/RegServer" deletes the service.
+    Register();
+    EXPECT_FALSE(ReadService().exists);
 }
 
 } // namespace

@@ -109,7 +109,7 @@ public:
         back.push_back(msg);
     }
     bool IsDataMonitorOn() override { return false; }
-    void SendToDataMonitor(const BYTE *, DWORD) override {}
+    void SendToDataMonitor(const BYTE *, DWORD, int) override {}
     size_t Back()
     {
         std::lock_guard<std::mutex> guard(lock);
