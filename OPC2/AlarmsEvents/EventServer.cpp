@@ -1,6 +1,8 @@
 #include "EventServer.h"
 #include <new>
 #include "AleronLibrary.h"
+#include "AreaBrowser.h"
+#include "Subscription.h"
 #include "ClassFactory.h"
 #include "ConnectionPoint.h"
 #include "ImpIOPCCommon.h"
@@ -201,9 +203,38 @@ IDriver *COPCDrvEventServer::Driver() { return g_ClassFactory.AcquireDriver(); }
 
 FILETIME COPCDrvEventServer::StartTime() { return g_ftLibraryStart; }
 
-HRESULT COPCDrvEventServer::CreateSubscription(BOOL, DWORD, DWORD, OPCHANDLE, REFIID, IUnknown **, DWORD *, DWORD *)
+HRESULT COPCDrvEventServer::CreateSubscription(BOOL active, DWORD bufferTime, DWORD maxSize, OPCHANDLE clientHandle,
+                                               REFIID riid, IUnknown **result, DWORD *revisedBufferTime,
+                                               DWORD *revisedMaxSize)
 {
-    return E_NOTIMPL;
+    EnterCriticalSection(&m_lock);
+    HRESULT hr = E_OUTOFMEMORY;
+    COPCDrvEventSubscription *made =
+        new (std::nothrow) COPCDrvEventSubscription(static_cast<IUnknown *>(this), m_connectSink);
+    if (made) {
+        made->AddRef();
+        hr = made->Start();
+        if (SUCCEEDED(hr)) {
+            // The buffer time and size are taken as asked.
+            made->SetInitialState(active, bufferTime, maxSize, clientHandle);
+            *revisedBufferTime = bufferTime;
+            *revisedMaxSize = maxSize;
+            hr = made->QueryInterface(riid, reinterpret_cast<void **>(result));
+        }
+        made->Release();
+    }
+    LeaveCriticalSection(&m_lock);
+    return hr;
 }
 
-HRESULT COPCDrvEventServer::CreateBrowser(REFIID, IUnknown **) { return E_NOTIMPL; }
+HRESULT COPCDrvEventServer::CreateBrowser(REFIID riid, IUnknown **result)
+{
+    COPCDrvEventAreaBrowser *made =
+        new (std::nothrow) COPCDrvEventAreaBrowser(this, static_cast<IUnknown *>(this));
+    if (!made)
+        return E_OUTOFMEMORY;
+    made->AddRef();
+    HRESULT hr = made->QueryInterface(riid, reinterpret_cast<void **>(result));
+    made->Release();
+    return hr;
+}

@@ -1,4 +1,5 @@
 #include "EventServerMethods.h"
+#include "Guarded.h"
 #include "EventSpace.h"
 #include "SourceNames.h"
 #include <cstdio>
@@ -56,16 +57,6 @@ HRESULT ReturnNames(const std::vector<const wchar_t *> &list, DWORD *count, LPWS
 
 // Clears whichever of the pointers are given.
 template <class... P> void Clear(P *...pointers) { ((pointers ? (void)(*pointers = {}) : (void)0), ...); }
-
-// The guard of every member: an escaping exception answers E_FAIL.
-template <class F> HRESULT Guarded(F &&body)
-{
-    try {
-        return body();
-    } catch (...) {
-        return E_FAIL;
-    }
-}
 
 } // namespace
 

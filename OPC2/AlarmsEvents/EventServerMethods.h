@@ -20,8 +20,7 @@ public:
     virtual OPCEVENTSERVERSTATE ServerState() = 0;
     virtual FILETIME StartTime() = 0;
     virtual const std::wstring &VendorText() = 0;
-    // Makes a subscription or an area browser (the next members' objects);
-    // E_NOTIMPL while the server has none.
+    // Makes a subscription or an area browser.
     virtual HRESULT CreateSubscription(BOOL active, DWORD bufferTime, DWORD maxSize, OPCHANDLE clientHandle,
                                        REFIID riid, IUnknown **result, DWORD *revisedBufferTime,
                                        DWORD *revisedMaxSize) = 0;

@@ -6,14 +6,10 @@ const wchar_t kDriverSource[] = L"Hadrel";
 
 namespace {
 
-struct AreaEntry {
-    const wchar_t *name;
-    SourceKind kind;
-};
-const AreaEntry kAreas[] = {
-    {L"Driver", SourceDriver}, {L"Channels", SourceChannel}, {L"Devices", SourceDevice}, {L"DataBlocks", SourceDataBlock}};
-
-bool SameName(const std::wstring &a, const std::wstring &b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+const AreaEntry kAreas[] = {{L"Driver", SourceDriver, L"Driver"},
+                            {L"Channels", SourceChannel, L"Channel"},
+                            {L"Devices", SourceDevice, L"Device"},
+                            {L"DataBlocks", SourceDataBlock, L"DataBlock"}};
 
 // The two parallel arrays a list member returns, as name/handle pairs.
 HRESULT Collect(HRESULT listed, VARIANT &handles, VARIANT &names, LONG count, std::vector<NamedObject> *out)
@@ -68,6 +64,27 @@ HRESULT SetSendEvents(IDriver *driver, LONG handle, bool on)
 }
 
 } // namespace
+
+bool SameName(const std::wstring &a, const std::wstring &b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+
+const AreaEntry *Areas() { return kAreas; }
+DWORD AreaCount() { return DWORD(sizeof kAreas / sizeof kAreas[0]); }
+
+int FindArea(const std::wstring &name)
+{
+    for (DWORD i = 0; i < AreaCount(); ++i)
+        if (SameName(name, kAreas[i].name))
+            return int(i);
+    return -1;
+}
+
+const wchar_t *KindPrefix(SourceKind kind)
+{
+    for (const AreaEntry &entry : kAreas)
+        if (entry.kind == kind)
+            return entry.sourcePrefix;
+    return L"";
+}
 
 HRESULT ListSources(IDriver *driver, SourceKind kind, std::vector<NamedObject> *out)
 {
@@ -148,18 +165,16 @@ HRESULT SetAreaSendEvents(IDriver *driver, const wchar_t *area, bool on)
 {
     if (!area)
         return E_INVALIDARG;
-    for (const AreaEntry &entry : kAreas) {
-        if (!SameName(area, entry.name))
-            continue;
-        std::vector<NamedObject> sources;
-        if (FAILED(ListSources(driver, entry.kind, &sources)))
-            return E_FAIL;
-        for (const NamedObject &source : sources) {
-            HRESULT hr = SetSendEvents(driver, source.handle, on);
-            if (FAILED(hr))
-                return hr;
-        }
+    int found = FindArea(area);
+    if (found < 0)
         return S_OK;
+    std::vector<NamedObject> sources;
+    if (FAILED(ListSources(driver, kAreas[found].kind, &sources)))
+        return E_FAIL;
+    for (const NamedObject &source : sources) {
+        HRESULT hr = SetSendEvents(driver, source.handle, on);
+        if (FAILED(hr))
+            return hr;
     }
     return S_OK;
 }

@@ -14,6 +14,20 @@ namespace aleron {
 // The source that stands for the I/O server itself (handle 0).
 extern const wchar_t kDriverSource[];
 
+// The four areas, in this order: each holds every source of one kind.
+struct AreaEntry {
+    const wchar_t *name;
+    SourceKind kind;
+    const wchar_t *sourcePrefix;   // a source's qualifier outside its area
+};
+const AreaEntry *Areas();
+DWORD AreaCount();
+// The area's index in the table (case ignored), or -1.
+int FindArea(const std::wstring &name);
+// "Driver", "Channel", "Device" or "DataBlock".
+const wchar_t *KindPrefix(SourceKind kind);
+bool SameName(const std::wstring &a, const std::wstring &b);
+
 struct NamedObject {
     std::wstring name;
     LONG handle;

@@ -20,6 +20,7 @@
 #include "OpcAe.h"
 #include "OpcCommon.h"
 #include "QORDriver.h"
+#include "ae_client.h"
 #include "alarm_sink.h"
 #include "task_strings.h"
 
@@ -29,13 +30,7 @@ const char kDefaults[] = "Software\\Veltrane\\Drivers\\QOR\\DriverDefaults";
 const char kAleronClsid[] = "{402D97D4-7270-11D6-B98B-0050DACA0D41}";
 const char kCategory[] = "{58E13251-AC87-11D1-84D5-00608CB8A7E9}";
 
-std::string BinFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder = path;
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
+using aeclient::BinFolder;
 
 void SetValue(const char *name, DWORD value)
 {
@@ -74,24 +69,9 @@ std::vector<std::string> LogTexts(const std::string &path)
     return texts;
 }
 
-bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
-}
+using aeclient::WaitUntil;
 
-VARIANT Text(const wchar_t *text)
-{
-    VARIANT v;
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocString(text);
-    return v;
-}
+using aeclient::Text;
 
 // A one-dimensional array of VARIANTs, taking the elements over.
 VARIANT Array(std::vector<VARIANT> elements)
@@ -184,20 +164,7 @@ protected:
         SetEnvironmentVariableA("QOR_TEST_LOG_FILE", nullptr);
     }
 public:
-    static DWORD Run(std::string command)
-    {
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return DWORD(-1);
-        CloseHandle(pi.hThread);
-        DWORD code = DWORD(-1);
-        if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hProcess);
-        return code;
-    }
+    static DWORD Run(std::string command) { return aeclient::Run(std::move(command)); }
 protected:
     bool Logged(const std::string &text) const
     {

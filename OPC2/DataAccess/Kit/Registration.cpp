@@ -24,6 +24,20 @@ LONG SetText(HKEY key, const char *name, const char *text)
 
 void DeleteClassesKey(const std::string &path) { RegDeleteKeyA(HKEY_CLASSES_ROOT, path.c_str()); }
 
+// Deletes an HKCR key that holds neither subkeys nor values.
+void DeleteClassesKeyIfEmpty(const std::string &path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD subkeys = 1, values = 1;
+    LONG rc = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                               nullptr, nullptr);
+    RegCloseKey(key);
+    if (rc == ERROR_SUCCESS && subkeys == 0 && values == 0)
+        DeleteClassesKey(path);
+}
+
 }  // namespace
 
 BOOL SetKeyAndValue(const char *key, const char *subkey, const char *text)
@@ -177,5 +191,16 @@ HRESULT RegisterImplementedCategories(REFCLSID clsid, BOOL registerIt, const CAT
                         : reg->UnRegisterClassImplCategories(clsid, 1, &id);
     }
     reg->Release();
+    // Unregistering runs after the class keys were deleted, but the class
+    // key could not go while the category marks were its grandchildren: now
+    // that they are gone, so go the emptied "Implemented Categories" and the
+    // class key, unless something else still hangs below it.
+    if (!registerIt) {
+        char clsidText[40] = "";
+        CLSIDToString(clsid, clsidText, sizeof(clsidText));
+        std::string classKey = std::string("CLSID\\") + clsidText;
+        DeleteClassesKeyIfEmpty(classKey + "\\Implemented Categories");
+        DeleteClassesKey(classKey);  // refused while it has subkeys
+    }
     return hr;
 }

@@ -666,7 +666,10 @@ DWORD RegisterService(const AccountAction &action, AccountShown *shown)
 {
     CServerProcess registration("/RegService");
     HWND dialog = NULL;
-    if (!WaitUntil([&] { return (dialog = FindOwnWindow(registration.Pid(), kAccountTitle)) != NULL ||
+    // The dialog exists before its initialisation has set the controls; it
+    // shows only after that, so wait for it to be visible.
+    if (!WaitUntil([&] { return ((dialog = FindOwnWindow(registration.Pid(), kAccountTitle)) != NULL &&
+                                 IsWindowVisible(dialog)) ||
                                 registration.Wait(0) != STILL_ACTIVE; }, kWaitMs) || !dialog)
         return registration.Wait(0);
     if (shown) {
