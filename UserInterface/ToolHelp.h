@@ -66,6 +66,8 @@ public:
     void ShowTopic(HWND owner, const std::string &page);
     // "%s::\page>pop-up" of the context-help file (the panes' Help buttons).
     void ShowPopupTopic(HWND owner, const std::string &page);
+    // A target as it stands ("file::\page>pop-up").
+    void Display(HWND owner, const std::string &target) { m_viewer.DisplayTopic(owner, target); }
     // Help Topics: "HH " + the help file, in the help file's folder.
     void HelpTopics();
 
