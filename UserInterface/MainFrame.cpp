@@ -59,14 +59,15 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
     if (!m_hwnd)
         return false;
     for (CFormPane &pane : m_panes) {
+        // The Help button's pop-up, with the located context-help file (the
+        // button is enabled only with a handler).
+        if (m_toolHelp)
+            pane.OnHelp([this, &pane](const std::string &) {
+                m_toolHelp->Display(m_hwnd, pane.Form().HelpTopic(m_toolHelp->ContextHelpFile()));
+            });
         if (!pane.CreatePane(m_hwnd))
             return false;
         SetWindowPos(pane.Window(), NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        // The Help button's pop-up, with the located context-help file.
-        pane.OnHelp([this, &pane](const std::string &) {
-            if (m_toolHelp)
-                m_toolHelp->Display(m_hwnd, pane.Form().HelpTopic(m_toolHelp->ContextHelpFile()));
-        });
     }
     if (m_help)
         m_help->Create(instance, m_hwnd, HelpRect());

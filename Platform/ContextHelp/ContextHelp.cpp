@@ -65,9 +65,12 @@ void CPopupWindow::Show(const std::string &text, int x, int y)
     DrawTextA(dc, text.c_str(), -1, &box, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     SelectObject(dc, old);
     ReleaseDC(NULL, dc);
-    const int width = box.right + 16, height = box.bottom + 12;
+    // The text's box with its margins is the client area; the border comes round it.
+    RECT frame = {0, 0, box.right + 16, box.bottom + 12};
+    AdjustWindowRectEx(&frame, WS_POPUP | WS_BORDER, FALSE, WS_EX_TOPMOST | WS_EX_TOOLWINDOW);
     s_window = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, ContextHelpWindowClass, text.c_str(),
-                               WS_POPUP | WS_BORDER, x, y, width, height, NULL, NULL, g_module, NULL);
+                               WS_POPUP | WS_BORDER, x, y, frame.right - frame.left, frame.bottom - frame.top, NULL,
+                               NULL, g_module, NULL);
     if (!s_window)
         return;
     ShowWindow(s_window, SW_SHOW);

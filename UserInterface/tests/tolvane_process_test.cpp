@@ -751,6 +751,7 @@ TEST_F(TolvaneProcessTest, HelpFollowsThePanesAndAsksForPopUpsAndTopics)
     // The Help button's pop-up topic in the viewer.
     HWND helpButton = FindDescendant(frame, "Button", 7017);
     ASSERT_TRUE(helpButton != NULL);
+    EXPECT_TRUE(IsWindowEnabled(helpButton));
     PostMessageA(helpButton, BM_CLICK, 0, 0);
     const std::string buttonLine = "\tHtmlHelp " + contextFile + "::\\s7Datablock.htm>pop-up\n";
     EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(buttonLine) != std::string::npos; }, 5000))
