@@ -378,6 +378,9 @@ void CMainFrame::TreePopup()
     UINT id = UINT(TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN, screen.x, screen.y, 0,
                                   m_hwnd, NULL));
     DestroyMenu(menu);
+    // The tree's commands lead the help window to their topics too.
+    if (id)
+        m_doc.SetHelpContext(DWORD(100000 + id));
     if (id == CmdTracewellOn || id == CmdTracewellOff)
         m_browser.SetTracewell(item, id == CmdTracewellOn);
 }
