@@ -59,11 +59,38 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
     if (!m_hwnd)
         return false;
     for (CFormPane &pane : m_panes) {
+        // The Help button's pop-up, with the located context-help file (the
+        // button is enabled only with a handler).
+        if (m_toolHelp)
+            pane.OnHelp([this, &pane](const std::string &) {
+                m_toolHelp->Display(m_hwnd, pane.Form().HelpTopic(m_toolHelp->ContextHelpFile()));
+            });
         if (!pane.CreatePane(m_hwnd))
             return false;
         SetWindowPos(pane.Window(), NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     }
+    if (m_help)
+        m_help->Create(instance, m_hwnd, HelpRect());
     return true;
+}
+
+// Below the tallest pane, to the view's bottom; at least a few lines high.
+RECT CObjectView::HelpRect() const
+{
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    LONG top = 0;
+    for (const CFormPane &pane : m_panes) {
+        RECT rect;
+        GetWindowRect(pane.Window(), &rect);
+        if (rect.bottom - rect.top > top)
+            top = rect.bottom - rect.top;
+    }
+    top += 6;
+    if (client.bottom - top < 90)
+        top = client.bottom > 90 ? client.bottom - 90 : 0;
+    RECT rect = {0, top, client.right, client.bottom};
+    return rect;
 }
 
 LRESULT CALLBACK CObjectView::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -86,6 +113,14 @@ LRESULT CALLBACK CObjectView::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     case WM_KILLFOCUS:
         InvalidateRect(hwnd, NULL, TRUE);
         return 0;
+    case WM_SIZE:
+        if (self && self->m_help)
+            self->m_help->Move(self->HelpRect());
+        return 0;
+    case WM_COMMAND:
+        if (self && self->m_help && self->m_help->OnCommand(hwnd, LOWORD(wParam)))
+            return 0;
+        break;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -98,11 +133,15 @@ void CObjectView::Refresh()
         CFormPane &pane = m_panes[kind - 1];
         pane.Form().Refresh();
         pane.Fill();
+        if (m_help)
+            m_help->ShowGettingStarted(false, 12, 84);
         ShowPane(&pane);
         m_doc.UpdateEnabling();
         return;
     }
     ShowPane(nullptr);
+    if (m_help)
+        m_help->ShowGettingStarted(kind == KindDriver && m_doc.Mode() == 1, 12, 84);
     if (kind == KindDriver) {
         m_heading = "I/O Driver QOR";
         m_lines.push_back({"Configuration file", m_doc.Title()});
@@ -214,6 +253,12 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SETFOCUS:
         SetFocus(m_bar.Tree());
         return 0;
+    case WM_HELP:
+        // F1 on a control or menu item: its context-help pop-up, unless a
+        // modifier is held.
+        if (m_help && GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0)
+            m_help->ShowPopup(reinterpret_cast<HELPINFO *>(lParam)->iCtrlId);
+        return TRUE;
     }
     return CFrameWnd::WindowProc(message, wParam, lParam);
 }
@@ -249,9 +294,11 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI &ui)
     case CmdNextPane:
         ui.Enable(true);
         return true;
+    case IDM_HELP_TOPICS:
+        ui.Enable(m_help != nullptr);
+        return true;
     case CmdTemplates:
     case CmdSetup:
-    case IDM_HELP_TOPICS:
     case IDM_ABOUT:
         // Their windows are not in the tool yet.
         ui.Enable(false);
@@ -272,6 +319,10 @@ bool CMainFrame::OnCmdMsg(UINT id)
         return true;
     case CmdNextPane:
         NextPane();
+        return true;
+    case IDM_HELP_TOPICS:
+        if (m_help)
+            m_help->HelpTopics();
         return true;
     case IDM_TREE_BROWSER:
         m_barVisible = !m_barVisible;
@@ -327,6 +378,9 @@ void CMainFrame::TreePopup()
     UINT id = UINT(TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN, screen.x, screen.y, 0,
                                   m_hwnd, NULL));
     DestroyMenu(menu);
+    // The tree's commands lead the help window to their topics too.
+    if (id)
+        m_doc.SetHelpContext(DWORD(100000 + id));
     if (id == CmdTracewellOn || id == CmdTracewellOff)
         m_browser.SetTracewell(item, id == CmdTracewellOn);
 }

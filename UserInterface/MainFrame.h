@@ -13,6 +13,7 @@
 #include "TreeBar.h"
 #include "TreeBrowser.h"
 #include "UserInterfaceDoc.h"
+#include "ViewHelp.h"
 
 // The right-hand side: in configuration mode the pane of the selected
 // channel, device or data block; for the driver, and in statistics mode
@@ -27,8 +28,15 @@ public:
     // The pane on show, or null.
     CFormPane *ShownPane() { return m_shown; }
     void SetMenuOwner(HWND owner);
+    // Help: the help window below the panes and the panes' Help buttons.
+    void SetHelp(CToolHelp *help, CViewHelp *viewHelp)
+    {
+        m_toolHelp = help;
+        m_help = viewHelp;
+    }
 
 private:
+    RECT HelpRect() const;
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Paint();
     void ShowPane(CFormPane *pane);
@@ -40,6 +48,8 @@ private:
     HWND m_hwnd = NULL;
     std::string m_heading;
     std::vector<std::pair<std::string, std::string>> m_lines;
+    CToolHelp *m_toolHelp = nullptr;
+    CViewHelp *m_help = nullptr;
 };
 
 class CMainFrame : public CFrameWnd {
@@ -50,6 +60,11 @@ public:
     CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile &profile);
     bool CreateFrame();
     CObjectView &View() { return m_view; }
+    void SetHelp(CToolHelp *help, CViewHelp *viewHelp)
+    {
+        m_help = help;
+        m_view.SetHelp(help, viewHelp);
+    }
     // The next pane in the focus's round: tree, view.
     void NextPane();
 
@@ -75,4 +90,5 @@ private:
     CTreeBrowserCtrl m_browser;
     std::unique_ptr<CTreeManager> m_tree;
     bool m_barVisible = true;
+    CToolHelp *m_help = nullptr;
 };

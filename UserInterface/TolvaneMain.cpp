@@ -64,6 +64,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         CServerConnection connection(profile, activator, status, messages);
         CUserInterfaceDoc document(connection, messages, texts, noTree, files, defaults);
         CMainFrame frame(instance, document, profile);
+        CHelpLocator helpFiles;
+        CHtmlHelpViewer helpViewer;
+        CContextHelpControl helpPopups;
+        CToolHelp help(messages, texts, helpViewer, helpPopups);
+        help.Locate(helpFiles);
+        CViewHelp viewHelp(help, helpFiles);
+        frame.SetHelp(&help, &viewHelp);
 
         std::string node = NodeFromCommandLine(commandLine ? commandLine : "");
         CUserInterfaceDoc::Hooks hooks;
@@ -82,6 +89,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
             CObjectDialog dialog(instance, document, copy ? int(KindDevice) : document.Kind(), copy);
             return int(dialog.DoModal(frameWindow));
         };
+        hooks.helpTopic = [&](DWORD topic) { viewHelp.ShowTopic(topic); };
         hooks.waitCursor = [](bool on) { SetCursor(LoadCursor(NULL, on ? IDC_WAIT : IDC_ARROW)); };
         document.SetHooks(hooks);
         document.OnTitleChanged([&] {

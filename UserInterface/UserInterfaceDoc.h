@@ -95,6 +95,7 @@ public:
         std::function<void()> closeProgram;       // the program ends
         std::function<int(bool copy)> objectDialog;  // the modify / copy dialog; IDOK or IDCANCEL
         std::function<void(bool wait)> waitCursor;
+        std::function<void(DWORD topic)> helpTopic;  // the help window follows the context-help id
     };
     void SetHooks(Hooks hooks) { m_hooks = std::move(hooks); }
     void SetTree(CTreeAccess &tree) { m_tree = &tree; }
@@ -115,7 +116,12 @@ public:
     bool TemplateMode() const { return m_templateMode; }
     void SetTemplateMode(bool on) { m_templateMode = on; }
     // The context-help id of the last command (control id + 100000).
-    void SetHelpContext(DWORD id) { m_helpContext = id; }
+    void SetHelpContext(DWORD id)
+    {
+        m_helpContext = id;
+        if (m_hooks.helpTopic)
+            m_hooks.helpTopic(id);
+    }
     DWORD HelpContext() const { return m_helpContext; }
 
     // True while the document itself changes the tree.

@@ -38,6 +38,8 @@ dialog="I/O Driver Server Connection"
 S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
 export S732_CONFIG
 timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
+# The context-help pop-up control, as Setup registers it.
+timeout 60 "$WINE_BIN" regsvr32 /s ContextHelp.dll
 # A configuration the server opens at start, so the main window has a file.
 config=$(winpath "$build")\\demo.qor
 timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config" >/dev/null
@@ -77,6 +79,14 @@ drive treepath $frame 0.0.0
 shot tolvane-device-pane 2
 drive treepath $frame 0.0.0.0
 shot tolvane-tree-block 2
+# The help window below the pane follows the field last used; F1 on
+# "Block Name:" shows the field's pop-up (Escape closes it).
+drive notify $frame 7001 256
+shot tolvane-help-pane 2
+drive f1 $frame 7001
+shot tolvane-context-help 2
+drive keydown QorContextHelpPopup 27
+sleep 1
 drive menu $frame e
 shot tolvane-edit-menu 3
 drive keydown $frame 27 sleep 300 keydown $frame 27

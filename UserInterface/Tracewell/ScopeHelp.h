@@ -5,24 +5,14 @@
 #include <string>
 #include <windows.h>
 #include <objbase.h>
+#include "HelpLocator.h"
 
 extern const char ScopeHelpFile[];  // "QORf1.chm"
 
 // The registry and file system as the search sees them; tests put tables behind it.
-class IScopeHelpLocator {
-public:
-    virtual ~IScopeHelpLocator() = default;
-    // The REG_SZ value (null name: the key's default value); false when missing.
-    virtual bool ReadFolder(HKEY root, const char *key, const char *value, std::string &folder) = 0;
-    virtual bool FileExists(const std::string &path) = 0;
-};
-
+using IScopeHelpLocator = IHelpLocator;
 // The registry and the disk.
-class CScopeHelpLocator : public IScopeHelpLocator {
-public:
-    bool ReadFolder(HKEY root, const char *key, const char *value, std::string &folder) override;
-    bool FileExists(const std::string &path) override;
-};
+using CScopeHelpLocator = CHelpLocator;
 
 // The help file in the first of the five folders that holds it, else the bare name.
 std::string FindScopeHelpFile(IScopeHelpLocator &locator);
@@ -48,16 +38,15 @@ enum { ScopeToolbarHelpId = 22786, ScopeHelpIdOffset = 100000 };
 // "error %lX %s F1 id %d embedded 1d %d"
 std::string ScopeHelpErrorText(HRESULT hr, const std::string &file, int id);
 
-// The outside context-help control; absent on this platform.
+// The outside context-help control (ContextHelp.dll stands in for it).
 class IScopeHelpControl {
 public:
     virtual ~IScopeHelpControl() = default;
     virtual HRESULT ShowTopic(const std::string &file, int topic, POINT point) = 0;
 };
-// Creates the control by its class; without it the creation's result comes back.
+// Creates the control by its class and asks it for the topic at the point;
+// without it the creation's result comes back.
 class CScopeHelpControl : public IScopeHelpControl {
 public:
     HRESULT ShowTopic(const std::string &file, int topic, POINT point) override;
 };
-extern const CLSID CLSID_ScopeHelpControl;  // {1E57C6C4-B069-11D3-8D43-00104B138C8C}
-extern const IID IID_IScopeHelpControl;     // {1E57C6C3-B069-11D3-8D43-00104B138C8C}

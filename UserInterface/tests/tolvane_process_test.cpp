@@ -606,4 +606,178 @@ TEST_F(TolvaneProcessTest, PanesCommitEachFieldAndCopyDeviceMakesANewOne)
     ExpectServerShutdown();
 }
 
+// --- help ---------------------------------------------------------------------------------
+
+// The tree item below parent (the root when parent is null) at index, after
+// expanding parent so that its children are there.
+HTREEITEM TreeItem(HWND tree, HTREEITEM parent, int index)
+{
+    if (parent)
+        SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
+    HTREEITEM item = reinterpret_cast<HTREEITEM>(
+        SendMessageA(tree, TVM_GETNEXTITEM, parent ? TVGN_CHILD : TVGN_ROOT, reinterpret_cast<LPARAM>(parent)));
+    for (int i = 0; item && i < index; ++i)
+        item = reinterpret_cast<HTREEITEM>(
+            SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+    return item;
+}
+
+// The first window of a class below parent, at any depth.
+HWND FindDescendant(HWND parent, const char *className, int id = 0)
+{
+    struct Search {
+        const char *className;
+        int id;
+        HWND found;
+    } search{className, id, NULL};
+    struct Walk {
+        static BOOL CALLBACK Visit(HWND hwnd, LPARAM param)
+        {
+            Search &s = *reinterpret_cast<Search *>(param);
+            char name[64] = "";
+            GetClassNameA(hwnd, name, sizeof name);
+            if (lstrcmpiA(name, s.className) == 0 && (!s.id || GetDlgCtrlID(hwnd) == s.id) && IsWindowVisible(hwnd)) {
+                s.found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        }
+    };
+    EnumChildWindows(parent, Walk::Visit, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string LongText(HWND hwnd)
+{
+    std::string text(8192, '\0');
+    LRESULT n = 0;
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 5000,
+                        reinterpret_cast<PDWORD_PTR>(&n));
+    text.resize(size_t(n));
+    return text;
+}
+
+// Installed as Setup leaves it: the help files' folder under "NlsPath", the
+// context-help control registered; both undone at the end.
+class InstalledHelp {
+public:
+    InstalledHelp()
+    {
+        m_folder = kivserver::Folder();
+        if (!m_folder.empty() && m_folder.back() == '\\')
+            m_folder.pop_back();
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers\\QOR", 0, NULL, 0, KEY_WRITE, NULL, &key,
+                            NULL) == ERROR_SUCCESS) {
+            RegSetValueExA(key, "NlsPath", 0, REG_SZ, reinterpret_cast<const BYTE *>(m_folder.c_str()),
+                           DWORD(m_folder.size() + 1));
+            RegCloseKey(key);
+        }
+        m_control = LoadLibraryA("ContextHelp.dll");
+        if (auto reg = m_control ? reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(m_control, "DllRegisterServer"))
+                                 : nullptr)
+            m_registered = SUCCEEDED(reg());
+    }
+    ~InstalledHelp()
+    {
+        if (auto unreg = m_control ? reinterpret_cast<HRESULT(WINAPI *)()>(
+                                         GetProcAddress(m_control, "DllUnregisterServer"))
+                                   : nullptr)
+            unreg();
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers\\QOR", 0, KEY_WRITE, &key) ==
+            ERROR_SUCCESS) {
+            RegDeleteValueA(key, "NlsPath");
+            RegCloseKey(key);
+        }
+    }
+    const std::string &Folder() const { return m_folder; }
+    bool Registered() const { return m_registered; }
+
+private:
+    std::string m_folder;
+    HMODULE m_control = NULL;
+    bool m_registered = false;
+};
+
+TEST_F(TolvaneProcessTest, HelpFollowsThePanesAndAsksForPopUpsAndTopics)
+{
+    InstalledHelp installed;
+    ASSERT_TRUE(installed.Registered());
+    const std::string contextFile = installed.Folder() + "\\QORf1.chm";
+    const std::string helpFile = installed.Folder() + "\\QOR.chm";
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    ASSERT_TRUE(tree != NULL);
+    HWND help = FindDescendant(frame, "QorHelpPane");
+    ASSERT_TRUE(help != NULL) << "no help pane";
+    HWND helpText = FindDescendant(help, "Edit");
+    ASSERT_TRUE(helpText != NULL);
+    const std::string start = LongText(helpText);
+    EXPECT_NE(std::string::npos, start.find("Select an object in the tree")) << start;
+
+    // "Getting Started...." on the driver: the topic in the viewer.
+    HTREEITEM driver = TreeItem(tree, NULL, 0);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(driver));
+    HWND started = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (started = FindDescendant(frame, "Button", 1207)) != NULL; }, 5000));
+    EXPECT_EQ("Getting Started....", WindowText(started));
+    PostMessageA(started, BM_CLICK, 0, 0);
+    const std::string topicLine = "\tHtmlHelp " + helpFile + "::\\start_s72.htm\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(topicLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+
+    // A new data block under the first device becomes the selection; F1 on
+    // its "Block Name:" asks the pop-up control for the field's id.
+    HTREEITEM device = TreeItem(tree, TreeItem(tree, driver, 0), 0);
+    ASSERT_TRUE(device != NULL) << TreeCount(tree) << " items";
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(device));
+    const LONG before = TreeCount(tree);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32773, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) == before + 1; }, 10000)) << TreeCount(tree);
+    HWND name = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (name = FindDescendant(frame, "Edit", 7001)) != NULL; }, 5000));
+    SendMessageA(name, 0x004D /* WM_KEYF1 */, 0, 0);
+    const std::string popupLine = "\tContextHelp ShowHelpId 7001 " + contextFile + " 100 100\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(popupLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+    HWND popup = tool.WaitWindow("QorContextHelpPopup", nullptr, 5000);
+    ASSERT_TRUE(popup != NULL) << "no pop-up";
+    EXPECT_NE(std::string::npos, LongText(popup).find("up to 12 characters")) << LongText(popup);
+    SendMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+
+    // The Help button's pop-up topic in the viewer.
+    HWND helpButton = FindDescendant(frame, "Button", 7017);
+    ASSERT_TRUE(helpButton != NULL);
+    EXPECT_TRUE(IsWindowEnabled(helpButton));
+    PostMessageA(helpButton, BM_CLICK, 0, 0);
+    const std::string buttonLine = "\tHtmlHelp " + contextFile + "::\\s7Datablock.htm>pop-up\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(buttonLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+
+    // A refused name: the message-table text in the box.
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Pump.1"));
+    PostMessageA(GetParent(name), WM_COMMAND, MAKEWPARAM(7001, EN_KILLFOCUS), reinterpret_cast<LPARAM>(name));
+    HWND box = tool.WaitWindow("#32770", "Tolvane", 10000);
+    ASSERT_TRUE(box != NULL) << "no refusal box";
+    EXPECT_EQ("The value is not valid.", BoxText(box));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+
+    // The help pane follows the field; a pane shown sets it back.
+    SendMessageA(GetParent(name), WM_COMMAND, MAKEWPARAM(7001, EN_SETFOCUS), reinterpret_cast<LPARAM>(name));
+    EXPECT_TRUE(WaitUntil([&] { return LongText(helpText).find("The data block's name") != std::string::npos; }, 5000))
+        << LongText(helpText);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(TreeItem(tree, driver, 0)));
+    EXPECT_TRUE(WaitUntil([&] { return LongText(helpText) == start; }, 5000)) << LongText(helpText);
+
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    if (HWND question = tool.WaitWindow("#32770", "Tolvane", 2000))
+        PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+    EXPECT_EQ(0u, tool.Wait(20000));
+    ExpectServerShutdown();
+}
+
 } // namespace

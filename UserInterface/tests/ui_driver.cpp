@@ -15,6 +15,9 @@
 //   menu CLASS KEY           opens the menu bar's popup with mnemonic KEY
 //   keydown CLASS VK         posts a key press (decimal virtual key) to the
 //                            window's thread
+//   f1 CLASS ID              F1 as the system delivers it (WM_KEYF1) to the
+//                            visible control ID inside the window of the class
+//   notify CLASS ID CODE     the control's notification CODE (decimal) to its parent
 //   sleep MS
 // Exit code 0 when every step found its window, else the failing step's number.
 #include <windows.h>
@@ -108,6 +111,26 @@ static HWND SelectPath(HWND tree, const char *path)
     return tree;
 }
 
+static HWND ControlOf(const char *className, int id)
+{
+    struct Search {
+        int id;
+        HWND found;
+        static BOOL CALLBACK Child(HWND hwnd, LPARAM param)
+        {
+            Search &s = *reinterpret_cast<Search *>(param);
+            if (GetDlgCtrlID(hwnd) != s.id || !IsWindowVisible(hwnd))
+                return TRUE;
+            s.found = hwnd;
+            return FALSE;
+        }
+    } search{id, NULL};
+    HWND top = FindWindowA(className, NULL);
+    if (top)
+        EnumChildWindows(top, Search::Child, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 int main(int argc, char **argv)
 {
     int step = 0;
@@ -176,6 +199,17 @@ int main(int argc, char **argv)
             if (hwnd)
                 PostMessageA(hwnd, WM_KEYDOWN, WPARAM(atoi(argv[i + 2])), 1);
             i += 3;
+        } else if (!strcmp(command, "f1") && i + 2 < argc) {
+            hwnd = ControlOf(argv[i + 1], atoi(argv[i + 2]));
+            if (hwnd)
+                PostMessageA(hwnd, 0x004D /* WM_KEYF1 */, 0, 0);
+            i += 3;
+        } else if (!strcmp(command, "notify") && i + 3 < argc) {
+            hwnd = ControlOf(argv[i + 1], atoi(argv[i + 2]));
+            if (hwnd)
+                PostMessageA(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(atoi(argv[i + 2]), atoi(argv[i + 3])),
+                             reinterpret_cast<LPARAM>(hwnd));
+            i += 4;
         } else if (!strcmp(command, "sleep") && i + 1 < argc) {
             Sleep(DWORD(atoi(argv[i + 1])));
             hwnd = HWND(1);

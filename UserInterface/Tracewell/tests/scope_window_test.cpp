@@ -323,6 +323,30 @@ TEST_F(ScopeWindow, ContextHelpAsksTheControlAndShowsItsFailure)
     EXPECT_EQ(0u, ui.messages[0].find("error 8")) << ui.messages[0];
 }
 
+TEST_F(ScopeWindow, ContextHelpReachesThePopUpControlWhenItIsRegistered)
+{
+    HMODULE control = LoadLibraryA("ContextHelp.dll");
+    ASSERT_NE(nullptr, control);
+    auto reg = reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(control, "DllRegisterServer"));
+    auto unreg = reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(control, "DllUnregisterServer"));
+    ASSERT_EQ(S_OK, reg());
+    ASSERT_EQ(1, Library().Open(NULL));
+    CNoHelpFolders folders;
+    Library().SetHelp(&folders, nullptr);
+    HWND toolbar = Library().Frame()->Toolbar();
+    HELPINFO info = {sizeof(info), HELPINFO_WINDOW, IDR_SCOPETOOLBAR, toolbar, 0, {0, 0}};
+    SendMessageA(Frame(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+    HWND popup = FindWindowA("QorContextHelpPopup", NULL);
+    char text[1024] = {0};
+    if (popup)
+        GetWindowTextA(popup, text, sizeof text);
+    EXPECT_NE(nullptr, strstr(text, "Switches between hexadecimal and ASCII")) << text;
+    EXPECT_TRUE(ui.messages.empty());
+    if (popup)
+        DestroyWindow(popup);
+    unreg();
+}
+
 TEST_F(ScopeWindow, FallbackFacesDrawSentYellowOnBlueAndReceivedGreenOnBlue)
 {
     ASSERT_EQ(1, Library().Open(NULL));
