@@ -44,17 +44,44 @@ BOOL CTemplatesDlg::OnInitDialog()
             SendMessageA(tabs, TCM_INSERTITEMA, WPARAM(i), reinterpret_cast<LPARAM>(&item));
         }
     }
-    // The panes inside the tab control's page area.
-    RECT area;
-    GetWindowRect(tabs, &area);
-    MapWindowPoints(NULL, Window(), reinterpret_cast<POINT *>(&area), 2);
-    TabCtrl_AdjustRect(tabs, FALSE, &area);
+    // The tab control fits the largest pane, the dialog the tab control and
+    // the buttons' row below it.
+    SIZE largest = {0, 0};
     for (int i = 0; i < 3; ++i) {
         m_forms[i].Load();
         if (!m_panes[i].CreatePane(Window()))
             continue;
         SIZE size = m_panes[i].Size();
-        MoveWindow(m_panes[i].Window(), area.left, area.top, size.cx, size.cy, FALSE);
+        largest.cx = size.cx > largest.cx ? size.cx : largest.cx;
+        largest.cy = size.cy > largest.cy ? size.cy : largest.cy;
+    }
+    RECT tabRect;
+    GetWindowRect(tabs, &tabRect);
+    MapWindowPoints(NULL, Window(), reinterpret_cast<POINT *>(&tabRect), 2);
+    RECT area = {tabRect.left, tabRect.top, tabRect.left + largest.cx, tabRect.top + largest.cy};
+    TabCtrl_AdjustRect(tabs, TRUE, &area);
+    area.right += 4, area.bottom += 4;
+    int shiftX = tabRect.left - area.left, shiftY = tabRect.top - area.top;
+    OffsetRect(&area, shiftX, shiftY);
+    MoveWindow(tabs, area.left, area.top, area.right - area.left, area.bottom - area.top, FALSE);
+    RECT button;
+    GetWindowRect(Item(IDOK), &button);
+    int buttonWidth = button.right - button.left, buttonHeight = button.bottom - button.top;
+    int clientWidth = area.right + tabRect.left, clientHeight = area.bottom + buttonHeight + 20;
+    MoveWindow(Item(IDCANCEL), area.right - buttonWidth, area.bottom + 10, buttonWidth, buttonHeight, FALSE);
+    MoveWindow(Item(IDOK), area.right - 2 * buttonWidth - 8, area.bottom + 10, buttonWidth, buttonHeight, FALSE);
+    RECT frame = {0, 0, clientWidth, clientHeight};
+    AdjustWindowRectEx(&frame, DWORD(GetWindowLongPtrA(Window(), GWL_STYLE)), FALSE,
+                       DWORD(GetWindowLongPtrA(Window(), GWL_EXSTYLE)));
+    SetWindowPos(Window(), NULL, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    RECT page = area;
+    TabCtrl_AdjustRect(tabs, FALSE, &page);
+    for (int i = 0; i < 3; ++i) {
+        if (!m_panes[i].Window())
+            continue;
+        SIZE size = m_panes[i].Size();
+        MoveWindow(m_panes[i].Window(), page.left, page.top, size.cx, size.cy, FALSE);
         SetWindowPos(m_panes[i].Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     }
     TabCtrl_SetCurSel(tabs, 0);
