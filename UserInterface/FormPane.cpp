@@ -237,6 +237,30 @@ void CFormPane::HideForTemplates()
             lstrcmpiA(className, "Static") == 0)
             ShowWindow(label, SW_HIDE);
     }
+    // The block's address box keeps only its dead band and data type, moved
+    // up into the rows the addresses left.
+    if (m_form.Kind() == KindDataBlock && Item(IDC_DB_START) && Item(IDC_DB_DEADBAND)) {
+        auto rectOf = [this](HWND control) {
+            RECT rect;
+            GetWindowRect(control, &rect);
+            MapWindowPoints(NULL, Window(), reinterpret_cast<POINT *>(&rect), 2);
+            return rect;
+        };
+        RECT deadband = rectOf(Item(IDC_DB_DEADBAND));
+        int dy = deadband.top - rectOf(Item(IDC_DB_START)).top;
+        for (HWND child = GetWindow(Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            RECT rect = rectOf(child);
+            bool group = (GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX && GetDlgCtrlID(child) == -1;
+            if (group && rect.left <= deadband.left && rect.right >= deadband.right && rect.top < deadband.top &&
+                rect.bottom > deadband.bottom) {
+                SetWindowPos(child, NULL, 0, 0, rect.right - rect.left, rect.bottom - rect.top - dy,
+                             SWP_NOMOVE | SWP_NOZORDER);
+            } else if (!group && (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) && rect.top >= deadband.top - 4 &&
+                       rect.right <= deadband.right + 4 && rect.top < rectOf(Item(IDC_DB_DATATYPE)).bottom) {
+                SetWindowPos(child, NULL, rect.left, rect.top - dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            }
+        }
+    }
     // The channel's CP / VFD boxes hold nothing else.
     if (m_form.Kind() == KindChannel)
         for (HWND child = GetWindow(Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))

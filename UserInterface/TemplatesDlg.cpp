@@ -80,8 +80,8 @@ BOOL CTemplatesDlg::OnInitDialog()
     for (int i = 0; i < 3; ++i) {
         if (!m_panes[i].Window())
             continue;
-        SIZE size = m_panes[i].Size();
-        MoveWindow(m_panes[i].Window(), page.left, page.top, size.cx, size.cy, FALSE);
+        // Each pane fills the page, so the three look alike.
+        MoveWindow(m_panes[i].Window(), page.left, page.top, page.right - page.left, page.bottom - page.top, FALSE);
         SetWindowPos(m_panes[i].Window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     }
     TabCtrl_SetCurSel(tabs, 0);
