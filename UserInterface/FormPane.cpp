@@ -38,9 +38,11 @@ BOOL CFormPane::OnInitDialog()
     for (int spin : {IDC_DEV_PRIMARY_SPIN, IDC_DEV_BACKUP_SPIN})
         if (HWND control = Item(spin))
             SendMessageA(control, UDM_SETRANGE32, 0, 9);
-    // Its window comes with the data monitor; help, once the help window
-    // is there to show it.
-    EnableItem(IDC_DB_MONITOR, false);
+    // Help, once the help window is there to show it.
+    if (Item(IDC_DB_MONITOR))
+        EnableItem(IDC_DB_MONITOR, bool(m_monitor));
+    if (m_form.Document().TemplateMode())
+        HideForTemplates();
     for (int help : {IDC_CH_HELP, IDC_DEV_HELP, IDC_DB_HELP})
         if (Item(help))
             EnableItem(help, bool(m_help));
@@ -162,6 +164,11 @@ void CFormPane::DropDown(int id)
 bool CFormPane::OnCommand(int id, int code, HWND control)
 {
     m_form.Document().SetHelpContext(DWORD(100000 + id));
+    if (id == IDC_DB_MONITOR) {
+        if (m_monitor)
+            m_monitor();
+        return true;
+    }
     if (id == IDC_CH_HELP || id == IDC_DEV_HELP || id == IDC_DB_HELP) {
         if (m_help)
             m_help(m_form.HelpTopic("QORf1.chm"));
@@ -209,4 +216,58 @@ bool CFormPane::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR *r
         return true;
     }
     return false;
+}
+
+// The server gives new objects neither their enabled state, nor a block's
+// addresses, nor a channel's CP and VFD; the templates' panes do not offer
+// them. A hidden field's label goes with it.
+void CFormPane::HideForTemplates()
+{
+    static const int hidden[] = {IDC_CH_ENABLE, IDC_DEV_ENABLE, IDC_DB_ENABLE, IDC_DB_START, IDC_DB_END,
+                                 IDC_DB_LENGTH, IDC_CH_PRIMARY_CP, IDC_CH_PRIMARY_VFD, IDC_CH_BACKUP_CP,
+                                 IDC_CH_BACKUP_VFD, IDC_DB_MONITOR};
+    for (int id : hidden) {
+        HWND control = Item(id);
+        if (!control)
+            continue;
+        ShowWindow(control, SW_HIDE);
+        HWND label = GetWindow(control, GW_HWNDPREV);
+        char className[16] = "";
+        if (label && GetDlgCtrlID(label) == -1 && GetClassNameA(label, className, sizeof className) &&
+            lstrcmpiA(className, "Static") == 0)
+            ShowWindow(label, SW_HIDE);
+    }
+    // The block's address box keeps only its dead band and data type, moved
+    // up into the rows the addresses left.
+    if (m_form.Kind() == KindDataBlock && Item(IDC_DB_START) && Item(IDC_DB_DEADBAND)) {
+        auto rectOf = [this](HWND control) {
+            RECT rect;
+            GetWindowRect(control, &rect);
+            MapWindowPoints(NULL, Window(), reinterpret_cast<POINT *>(&rect), 2);
+            return rect;
+        };
+        RECT deadband = rectOf(Item(IDC_DB_DEADBAND));
+        int dy = deadband.top - rectOf(Item(IDC_DB_START)).top;
+        for (HWND child = GetWindow(Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            RECT rect = rectOf(child);
+            bool group = (GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX && GetDlgCtrlID(child) == -1;
+            if (group && rect.left <= deadband.left && rect.right >= deadband.right && rect.top < deadband.top &&
+                rect.bottom > deadband.bottom) {
+                SetWindowPos(child, NULL, 0, 0, rect.right - rect.left, rect.bottom - rect.top - dy,
+                             SWP_NOMOVE | SWP_NOZORDER);
+            } else if (!group && (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) && rect.top >= deadband.top - 4 &&
+                       rect.right <= deadband.right + 4 && rect.top < rectOf(Item(IDC_DB_DATATYPE)).bottom) {
+                SetWindowPos(child, NULL, rect.left, rect.top - dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            }
+        }
+    }
+    // The channel's CP / VFD boxes hold nothing else.
+    if (m_form.Kind() == KindChannel)
+        for (HWND child = GetWindow(Window(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if ((GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX && GetDlgCtrlID(child) == -1) {
+                char className[16] = "";
+                GetClassNameA(child, className, sizeof className);
+                if (lstrcmpiA(className, "Button") == 0)
+                    ShowWindow(child, SW_HIDE);
+            }
 }

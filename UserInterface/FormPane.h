@@ -25,6 +25,9 @@ public:
     // stays disabled) and the owner of the popup menu.
     void OnHelp(std::function<void(const std::string &topic)> handler) { m_help = std::move(handler); }
     void SetMenuOwner(HWND owner) { m_menuOwner = owner; }
+    // The data monitor of the block on show; without it the button stays
+    // disabled.
+    void OnMonitor(std::function<void()> handler) { m_monitor = std::move(handler); }
 
 protected:
     BOOL OnInitDialog() override;
@@ -35,12 +38,14 @@ protected:
 
 private:
     std::string ControlText(size_t index) const;
+    void HideForTemplates();
     void CommitControl(int id);
     void FillCombo(int id, const std::vector<std::string> &entries);
     void DropDown(int id);
 
     CObjectForm &m_form;
     std::function<void(const std::string &)> m_help;
+    std::function<void()> m_monitor;
     HWND m_menuOwner = NULL;
     std::string m_vfdFilledFor[2];
     bool m_cpFilled = false;

@@ -1,6 +1,9 @@
 #include "MainFrame.h"
 #include <commctrl.h>
 #include "resource.h"
+#include "DataMonitorDlg.h"
+#include "SetupSheet.h"
+#include "TemplatesDlg.h"
 
 const char CMainFrame::ClassName[] = "TolvaneMainFrame";
 
@@ -58,6 +61,10 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
                              this);
     if (!m_hwnd)
         return false;
+    m_panes[2].OnMonitor([this, instance] {
+        CDataMonitorDlg monitor(instance, m_doc.Server(), m_doc.DataBlock().GetHandle());
+        monitor.DoModal(GetAncestor(m_hwnd, GA_ROOT));
+    });
     for (CFormPane &pane : m_panes) {
         // The Help button's pop-up, with the located context-help file (the
         // button is enabled only with a handler).
@@ -299,6 +306,8 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI &ui)
         return true;
     case CmdTemplates:
     case CmdSetup:
+        ui.Enable(m_doc.Server() != nullptr);
+        return true;
     case IDM_ABOUT:
         // Their windows are not in the tool yet.
         ui.Enable(false);
@@ -323,6 +332,12 @@ bool CMainFrame::OnCmdMsg(UINT id)
     case IDM_HELP_TOPICS:
         if (m_help)
             m_help->HelpTopics();
+        return true;
+    case CmdTemplates:
+        RunTemplatesDialog(m_instance, m_hwnd, m_doc);
+        return true;
+    case CmdSetup:
+        RunSetupSheet(m_instance, m_hwnd, m_doc, m_bar.Tree());
         return true;
     case IDM_TREE_BROWSER:
         m_barVisible = !m_barVisible;

@@ -107,6 +107,10 @@ std::string CObjectForm::Value(const char *property) const
 
 CObjectItem &CObjectForm::Proxy()
 {
+    if (TemplateMode())
+        return m_kind == KindChannel ? static_cast<CObjectItem &>(m_doc.TemplateChannel())
+               : m_kind == KindDevice ? static_cast<CObjectItem &>(m_doc.TemplateDevice())
+                                      : static_cast<CObjectItem &>(m_doc.TemplateDataBlock());
     if (m_kind == KindChannel)
         return m_doc.Channel();
     if (m_kind == KindDevice)

@@ -14,6 +14,8 @@ public:
     CToolDocument(CServerConnection &connection, IMessageSink &messages, IErrorTexts &texts);
 
     CServerConnection &Connection() { return m_connection; }
+    IMessageSink &Messages() { return m_messages; }
+    IErrorTexts &Texts() { return m_texts; }
 
     // IItemDocument
     IQORDriver *Server() override { return m_connection.Server(); }

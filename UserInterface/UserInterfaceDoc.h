@@ -105,6 +105,10 @@ public:
     CChannelItem &Channel() { return m_channel; }
     CDeviceItem &Device() { return m_device; }
     CDataBlockItem &DataBlock() { return m_block; }
+    // The templates for new objects, which the panes edit in template mode.
+    CChannelItem &TemplateChannel() { return m_templateChannel; }
+    CDeviceItem &TemplateDevice() { return m_templateDevice; }
+    CDataBlockItem &TemplateDataBlock() { return m_templateBlock; }
     int Kind() const { return m_kind; }
     void SetKind(int kind) { m_kind = kind; }
     int Mode() const { return m_mode; }
@@ -231,6 +235,9 @@ private:
     CChannelItem m_channel;
     CDeviceItem m_device;
     CDataBlockItem m_block;
+    CChannelItem m_templateChannel{nullptr};
+    CDeviceItem m_templateDevice{nullptr};
+    CDataBlockItem m_templateBlock{nullptr};
     int m_kind = KindDriver;
     int m_mode = 1;
     bool m_treeBuilt = false;

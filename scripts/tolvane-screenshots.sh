@@ -4,7 +4,8 @@
 # connection dialog at start, its remote mode with the network tree (Wine
 # has no network providers), the status box, the main window with the
 # configuration's tree, the channel, device and data block panes, the Edit
-# menu, the delete question, the modify and copy dialogs, and the dialog again from "&OLE Server" with "Connection Already
+# menu, the delete question, the modify and copy dialogs, the data monitor,
+# the Setup sheet's pages and the Templates dialog's tabs, and the dialog again from "&OLE Server" with "Connection Already
 # Established".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -86,6 +87,14 @@ shot tolvane-help-pane 2
 drive f1 $frame 7001
 shot tolvane-context-help 2
 drive keydown QorContextHelpPopup 27
+# The data monitor of the block, from its pane's "Data Monitor" button, in
+# Byte form and then Hex; the changing counts come from the plant script.
+drive command $frame 32793
+sleep 3
+drive button $frame 1187 wait "Data Monitor for Counts" 10000
+shot tolvane-data-monitor 5
+drive click "Data Monitor for Counts" 1
+drive command $frame 32794
 sleep 1
 drive menu $frame e
 shot tolvane-edit-menu 3
@@ -104,6 +113,24 @@ drive command $frame 32774 wait "Copy Device" 10000
 shot tolvane-copy-dialog 1
 drive click "Copy Device" 2
 drive treepath $frame 0
+
+# The Setup sheet's three pages, then the Templates dialog's three tabs.
+drive command $frame 32788 wait Tolvane 10000
+shot tolvane-setup-display 1
+drive sheetpage Tolvane 1
+shot tolvane-setup-path 1
+drive sheetpage Tolvane 2
+shot tolvane-setup-advanced 1
+drive click Tolvane 2
+sleep 1
+drive command $frame 32786 wait Templates 10000
+shot tolvane-templates-channel 1
+drive tab Templates 1001 1
+shot tolvane-templates-device 1
+drive tab Templates 1001 2
+shot tolvane-templates-datablock 1
+drive click Templates 2
+sleep 1
 
 # "&OLE Server" with the server attached: the dialog shows; Connect finds
 # the connection already there.

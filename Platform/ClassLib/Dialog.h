@@ -57,6 +57,7 @@ protected:
     HINSTANCE m_instance;
 
 private:
+    friend class CPropertyPage;  // a sheet's page comes in through its own record
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <prsht.h>
+#include "S7Sim.h"
 #include <functional>
 #include <iostream>
 #include "ObjectItems.h"
@@ -789,6 +791,149 @@ TEST_F(TolvaneProcessTest, HelpFollowsThePanesAndAsksForPopUpsAndTopics)
         PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
     EXPECT_EQ(0u, tool.Wait(20000));
     ExpectServerShutdown();
+}
+
+// A child dialog of window that holds control id (a sheet's page, a pane).
+HWND ChildDialogWith(HWND window, int id)
+{
+    for (HWND child = FindWindowExA(window, NULL, "#32770", NULL); child;
+         child = FindWindowExA(window, child, "#32770", NULL))
+        if (GetDlgItem(child, id))
+            return child;
+    return NULL;
+}
+
+bool ReadDriverNumber(const char *subKey, const char *name, DWORD &value)
+{
+    std::string path = std::string("SOFTWARE\\Veltrane\\Drivers\\QOR") + (*subKey ? "\\" : "") + subKey;
+    DWORD size = sizeof value, type = 0;
+    return RegGetValueA(HKEY_LOCAL_MACHINE, path.c_str(), name, RRF_RT_ANY, &type, &value, &size) == ERROR_SUCCESS &&
+           type == REG_DWORD;
+}
+
+std::string ListLine(HWND list, int index)
+{
+    // Across processes the list box answers in its own (wide) form.
+    wchar_t text[1024] = L"";
+    if (SendMessageW(list, LB_GETTEXTLEN, index, 0) < LRESULT(sizeof text / sizeof text[0]))
+        SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text));
+    char narrow[1024] = "";
+    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+    return narrow;
+}
+
+TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
+{
+    const char driverKey[] = "SOFTWARE\\Veltrane\\Drivers\\QOR";
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    std::vector<LONG> channels, devices;
+    Children(driver, 0, 0, &channels);
+    ASSERT_FALSE(channels.empty());
+    Children(driver, 1, channels[0], &devices);
+    ASSERT_FALSE(devices.empty());
+    const std::string connection = Property(driver, devices[0], "PrimaryConnName");
+    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 2; }, 5000));
+
+    // Setup: the Advanced page's timeout of 30 s reaches the registry.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32788, 0), 0);
+    HWND sheet = tool.WaitWindow("#32770", "Tolvane", 10000);
+    ASSERT_TRUE(sheet != NULL) << "no Setup sheet";
+    PostMessageA(sheet, PSM_SETCURSEL, 2, 0);
+    HWND advanced = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (advanced = ChildDialogWith(sheet, 1176)) != NULL && IsWindowVisible(advanced); }, 5000));
+    SetDlgItemTextA(advanced, 1176, "30");
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", "Tolvane") == NULL; }, 10000))
+        << "the sheet stays: " << BoxText(FindProcessWindow(tool.Pid(), "#32770", "Tolvane"));
+    DWORD timeout = 0;
+    EXPECT_TRUE(ReadDriverNumber("", "DriverSapiTimeout", timeout));
+    EXPECT_EQ(30000u, timeout);
+
+    // Templates: the device template's primary connection, then Add Device
+    // on the first channel.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32786, 0), 0);
+    HWND templates = tool.WaitWindow("#32770", "Templates", 10000);
+    ASSERT_TRUE(templates != NULL) << "no Templates dialog";
+    HWND devicePane = ChildDialogWith(templates, 5004);
+    ASSERT_TRUE(devicePane != NULL);
+    HWND conn = GetDlgItem(devicePane, 5004);
+    SendMessageA(conn, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(connection.c_str()));
+    SendMessageA(devicePane, WM_COMMAND, MAKEWPARAM(5004, CBN_KILLFOCUS), reinterpret_cast<LPARAM>(conn));
+    PostMessageA(templates, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", "Templates") == NULL; }, 10000));
+    ASSERT_TRUE(SelectPath(tree, {0, 0}));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32772, 0), 0);
+    std::vector<LONG> after;
+    ASSERT_TRUE(WaitUntil([&] {
+        after.clear();
+        return Children(driver, 1, channels[0], &after) == LONG(devices.size()) + 1;
+    }, 10000)) << BoxText(tool.WaitWindow("#32770", "Tolvane", 100));
+    EXPECT_EQ(connection, Property(driver, after.back(), "PrimaryConnName"));
+
+    // The data monitor on a new block of the first device, while the server
+    // polls: the controller's bytes, and their change.
+    s7sim::Controller controller;
+    ASSERT_TRUE(controller.Open(kivserver::kCp, kivserver::kVfd, kivserver::kConn));
+    BYTE *db = s7sim::AreaMemory(controller.get(), true, s7sim::AreaFlags, 12);
+    ASSERT_TRUE(db != nullptr);
+    db[0] = 0x11, db[1] = 0x11;
+    ASSERT_TRUE(SelectPath(tree, {0, 0, 0}));
+    std::vector<LONG> blocks;
+    LONG before = Children(driver, 2, devices[0], nullptr);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32773, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Children(driver, 2, devices[0], nullptr) == before + 1; }, 10000));
+    Children(driver, 2, devices[0], &blocks);
+    HWND pane = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (pane = VisiblePane(frame, 1187)) != NULL; }, 5000)) << "no block pane";
+    // The block reads DB12 from byte 0, two words, often.
+    for (auto field : std::vector<std::pair<int, const char *>>{{7003, "DB12,0"}, {7005, "2"}, {7008, "0.1"}}) {
+        HWND edit = GetDlgItem(pane, field.first);
+        SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(field.second));
+        SendMessageA(pane, WM_COMMAND, MAKEWPARAM(field.first, EN_KILLFOCUS), reinterpret_cast<LPARAM>(edit));
+    }
+    HWND enable = GetDlgItem(pane, 7015);
+    if (SendMessageA(enable, BM_GETCHECK, 0, 0) != BST_CHECKED) {
+        SendMessageA(enable, BM_SETCHECK, BST_CHECKED, 0);
+        SendMessageA(pane, WM_COMMAND, MAKEWPARAM(7015, BN_CLICKED), reinterpret_cast<LPARAM>(enable));
+    }
+    EXPECT_EQ("DB12,0", Property(driver, blocks.back(), "StartAddress"));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32793, 0), 0);
+    PostMessageA(GetDlgItem(pane, 1187), BM_CLICK, 0, 0);
+    std::string title = "Data Monitor for " + Property(driver, blocks.back(), "Name");
+    HWND monitor = tool.WaitWindow("#32770", title.c_str(), 10000);
+    ASSERT_TRUE(monitor != NULL) << "no " << title;
+    HWND list = GetDlgItem(monitor, 2331);
+    std::string line;
+    EXPECT_TRUE(WaitUntil([&] { return (line = ListLine(list, 0)).find(" 17  17 ") != std::string::npos; }, 10000))
+        << line;
+    EXPECT_EQ(0u, line.find("DB12,0000 | ")) << line;
+    db[0] = 0x33, db[1] = 0x33;
+    EXPECT_TRUE(WaitUntil([&] { return (line = ListLine(list, 0)).find(" 51  51 ") != std::string::npos; }, 10000))
+        << line;
+    std::cout << "[ monitor ] " << line << "\n";
+    PostMessageA(monitor, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", title.c_str()) == NULL; }, 10000));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32794, 0), 0);
+    driver->Release();
+
+    CloseAnsweringNo(tool, frame);
+    ExpectServerShutdown();
+    // What this test wrote goes, so the other tests find the registry as
+    // they expect it.
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, driverKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        for (const char *name : {"DriverSapiTimeout", "SimulationMode", "DriverAutoCreate", "DriverAutoStart"})
+            RegDeleteValueA(key, name);
+        for (const char *sub : {"ChannelDefaults", "DeviceDefaults", "DataBlockDefaults"})
+            RegDeleteKeyA(key, sub);
+        RegCloseKey(key);
+    }
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 // Exit code 0 when every step found its window, else the failing step's number.
 #include <windows.h>
 #include <commctrl.h>
+#include <prsht.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -73,6 +74,24 @@ static HWND WaitForControlText(const char *text, DWORD ms)
             return search.found;
         Sleep(50);
     }
+}
+
+static HWND FindVisibleChild(HWND parent, int id)
+{
+    struct Search {
+        int id;
+        HWND found;
+        static BOOL CALLBACK Child(HWND hwnd, LPARAM param)
+        {
+            Search &s = *reinterpret_cast<Search *>(param);
+            if (GetDlgCtrlID(hwnd) != s.id || !IsWindowVisible(hwnd))
+                return TRUE;
+            s.found = hwnd;
+            return FALSE;
+        }
+    } search{id, NULL};
+    EnumChildWindows(parent, Search::Child, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 static HWND TreeOf(const char *className)
@@ -209,6 +228,25 @@ int main(int argc, char **argv)
             if (hwnd)
                 PostMessageA(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(atoi(argv[i + 2]), atoi(argv[i + 3])),
                              reinterpret_cast<LPARAM>(hwnd));
+            i += 4;
+        } else if (!strcmp(command, "button") && i + 2 < argc) {
+            // A visible button anywhere inside a top window of the class.
+            HWND top = FindWindowA(argv[i + 1], NULL);
+            hwnd = top ? FindVisibleChild(top, atoi(argv[i + 2])) : NULL;
+            if (hwnd)
+                PostMessageA(hwnd, BM_CLICK, 0, 0);
+            i += 3;
+        } else if (!strcmp(command, "sheetpage") && i + 2 < argc) {
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd)
+                PostMessageA(hwnd, PSM_SETCURSEL, WPARAM(atoi(argv[i + 2])), 0);
+            i += 3;
+        } else if (!strcmp(command, "tab") && i + 3 < argc) {
+            // Moving the focus of a tab control selects the tab and tells
+            // its parent.
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd)
+                PostMessageA(GetDlgItem(hwnd, atoi(argv[i + 2])), TCM_SETCURFOCUS, WPARAM(atoi(argv[i + 3])), 0);
             i += 4;
         } else if (!strcmp(command, "sleep") && i + 1 < argc) {
             Sleep(DWORD(atoi(argv[i + 1])));

@@ -1,0 +1,95 @@
+#include "DataMonitorDlg.h"
+#include "SheetResource.h"
+
+CDataMonitorDlg::CDataMonitorDlg(HINSTANCE instance, IQORDriver *server, LONG handle)
+    : CDialog(instance, IDD_DATA_MONITOR), m_monitor(server, handle)
+{
+}
+
+BOOL CDataMonitorDlg::OnInitDialog()
+{
+    SetTimer(Window(), RefreshTimer, RefreshMs, nullptr);
+    HWND formats = Item(IDC_MONITOR_FORMAT);
+    for (const MonitorFormatInfo &format : MonitorFormats)
+        SendMessageA(formats, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(format.name));
+    m_monitor.Open();
+    SetWindowTextA(Window(), m_monitor.Title().c_str());
+    SetItemText(IDC_MONITOR_START, m_monitor.StartAddress());
+    SendMessageA(formats, CB_SETCURSEL, 0, 0);
+    // Wide enough for the longest line of any format.
+    SendMessageA(Item(IDC_MONITOR_LIST), LB_SETHORIZONTALEXTENT, 1400, 0);
+    EnableItem(IDC_MONITOR_HELP, bool(m_help));
+    Refresh();
+    return TRUE;
+}
+
+void CDataMonitorDlg::Refresh()
+{
+    bool bytes = m_monitor.Refresh();
+    SetItemText(IDC_MONITOR_READ, m_monitor.ReadTime());
+    SetItemText(IDC_MONITOR_WRITTEN, m_monitor.WriteTime());
+    SetItemText(IDC_MONITOR_ERROR, m_monitor.ErrorTime());
+    SetItemText(IDC_MONITOR_QUALITY, m_monitor.Quality());
+    if (!bytes)
+        return;
+    HWND list = Item(IDC_MONITOR_LIST);
+    LRESULT selection = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+    m_refreshing = true;
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    const std::vector<std::string> &lines = m_monitor.Lines();
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        // A line in place: the old one goes, the new one takes its index.
+        if (LRESULT(i) < count)
+            SendMessageA(list, LB_DELETESTRING, i, 0);
+        SendMessageA(list, LB_INSERTSTRING, i, reinterpret_cast<LPARAM>(lines[i].c_str()));
+    }
+    while (SendMessageA(list, LB_GETCOUNT, 0, 0) > LRESULT(lines.size()))
+        SendMessageA(list, LB_DELETESTRING, lines.size(), 0);
+    if (selection >= 0 && selection < LRESULT(lines.size()))
+        SendMessageA(list, LB_SETCURSEL, WPARAM(selection), 0);
+    SendMessageA(list, LB_SETTOPINDEX, WPARAM(top), 0);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    m_refreshing = false;
+}
+
+bool CDataMonitorDlg::OnCommand(int id, int code, HWND control)
+{
+    switch (id) {
+    case IDC_MONITOR_FORMAT:
+        if (code == CBN_SELCHANGE) {
+            m_monitor.SetFormat(int(SendMessageA(control, CB_GETCURSEL, 0, 0)));
+            Refresh();
+        }
+        return true;
+    case IDC_MONITOR_REFRESH:
+        Refresh();
+        return true;
+    case IDC_MONITOR_LIST:
+        // Its notifications mean nothing while the lines are replaced.
+        return true;
+    case IDC_MONITOR_HELP:
+        if (m_help)
+            m_help("QORf1.chm::\\s7DataMonitor.htm>pop-up");
+        return true;
+    }
+    return CDialog::OnCommand(id, code, control);
+}
+
+bool CDataMonitorDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR *result)
+{
+    if (message == WM_TIMER && wParam == RefreshTimer) {
+        Refresh();
+        *result = TRUE;
+        return true;
+    }
+    return false;
+}
+
+void CDataMonitorDlg::OnOK()
+{
+    KillTimer(Window(), RefreshTimer);
+    EndDialog(IDOK);
+}

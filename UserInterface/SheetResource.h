@@ -1,0 +1,31 @@
+// Resource ids of the Setup sheet, the Templates dialog and the data monitor.
+#pragma once
+
+#define IDS_SHEET_TITLE 57344
+
+#define IDD_SETUP_BROWSER 106
+#define IDC_SHOW_LINES 1062
+#define IDC_SHOW_BUTTONS 1063
+#define IDC_LINES_AT_ROOT 1064
+#define IDC_REFRESH_RATE 1068
+
+#define IDD_SETUP_PATH 8300
+#define IDC_DEFAULT_NAME 8301
+#define IDC_DEFAULT_PATH 8302
+
+#define IDD_SETUP_ADVANCED 8002
+// The Advanced page's controls 1169-1178, 1185, 1186 are in SetupSettings.h.
+
+#define IDD_TEMPLATES 157
+#define IDC_TEMPLATE_TABS 1001
+
+#define IDD_DATA_MONITOR 233
+#define IDC_MONITOR_LIST 2331
+#define IDC_MONITOR_QUALITY 2332
+#define IDC_MONITOR_FORMAT 2333
+#define IDC_MONITOR_READ 2334
+#define IDC_MONITOR_WRITTEN 2335
+#define IDC_MONITOR_ERROR 2336
+#define IDC_MONITOR_START 2337
+#define IDC_MONITOR_HELP 2338
+#define IDC_MONITOR_REFRESH 2339
