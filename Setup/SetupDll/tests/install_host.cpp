@@ -1,7 +1,8 @@
 // Calls InstallDriver of the Setup.dll in a distribution folder, as the
 // Setup program would after its wizard, with the choices on the command
 // line: install_host FLAG NEWERHMI SERVER SOURCE INSTALL CONFIG LANGUAGE NODE PROGRAMFOLDER
-// ("-" for an empty text). Prints and returns InstallDriver's result.
+// ("-" for an empty text). Prints InstallDriver's result; exits 0 when it
+// installed, 1 when it stopped.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,5 +32,5 @@ int main(int argc, char **argv)
     int result = install(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), text(4), text(5), text(6),
                          text(7), text(8), text(9));
     std::printf("InstallDriver returned %d\n", result);
-    return result;
+    return result ? 0 : 1;
 }

@@ -282,9 +282,73 @@ TEST(SetupLibrary, StopsWithItsTextBeforeInstallingAnything)
         EXPECT_TRUE(accounts.calls.empty());
         EXPECT_FALSE(Exists("C:\\setup_never_made"));
     }
-    // After Yes, the installation goes on to the next check.
-    EXPECT_TRUE(true);
     InstallS7Software();
+}
+
+// Scripted account calls: each answers from its row.
+class CScriptedAccounts : public ISetupAccounts {
+public:
+    CScriptedAccounts(DWORD user, DWORD group, RightResult right, DWORD status)
+        : m_user(user), m_group(group), m_right(right), m_status(status)
+    {
+    }
+    DWORD AddUser(const std::string &, const std::string &, const std::string &, DWORD) override
+    {
+        calls.push_back("AddUser");
+        return m_user;
+    }
+    DWORD AddToGroup(const std::string &, const std::string &) override
+    {
+        calls.push_back("AddToGroup");
+        return m_group;
+    }
+    RightResult GrantRight(const std::string &, const std::string &, DWORD &status) override
+    {
+        calls.push_back("GrantRight");
+        status = m_status;
+        return m_right;
+    }
+    std::vector<std::string> calls;
+
+private:
+    DWORD m_user, m_group;
+    RightResult m_right;
+    DWORD m_status;
+};
+
+TEST(SetupLibrary, ServiceAccountGoesOnForAnExistingAccountAndShowsFailedRights)
+{
+    struct Case {
+        const char *name;
+        DWORD user, group;
+        RightResult right;
+        DWORD status;
+        std::vector<std::string> calls;
+        std::string box;
+    } cases[] = {
+        {"new account", 0, 0, RightResult::Granted, 0, {"AddUser", "AddToGroup", "GrantRight"}, ""},
+        {"existing account, already a member", 2224 /* NERR_UserExists */, ERROR_MEMBER_IN_ALIAS,
+         RightResult::Granted, 0, {"AddUser", "AddToGroup", "GrantRight"}, ""},
+        {"existing group name", 2223 /* NERR_GroupExists */, 0, RightResult::Granted, 0,
+         {"AddUser", "AddToGroup", "GrantRight"}, ""},
+        {"account refused: silent end", ERROR_ACCESS_DENIED, 0, RightResult::Granted, 0, {"AddUser"}, ""},
+        {"group refused: silent end", 0, ERROR_ACCESS_DENIED, RightResult::Granted, 0, {"AddUser", "AddToGroup"},
+         ""},
+        {"no policy", 0, 0, RightResult::PolicyFailed, 0, {"AddUser", "AddToGroup", "GrantRight"},
+         "[I/O Server Setup Error] Failed to open policy\n\nI/O Server Setup aborted"},
+        {"no SID", 0, 0, RightResult::SidFailed, 0, {"AddUser", "AddToGroup", "GrantRight"},
+         "[I/O Server Setup Error] GetAccountSid Failed\n\nI/O Server Setup aborted"},
+        {"right refused", 0, 0, RightResult::AddFailed, 5, {"AddUser", "AddToGroup", "GrantRight"},
+         "[I/O Server Setup Error] SetPrivilegeOnAccount failed\nWin32 error code: 5\n\nI/O Server Setup aborted"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedAccounts accounts(c.user, c.group, c.right, c.status);
+        CRecordingReporter reporter;
+        CreateServiceAccount(accounts, reporter, NULL);
+        EXPECT_EQ(accounts.calls, c.calls);
+        EXPECT_EQ(reporter.boxes, c.box.empty() ? std::vector<std::string>() : std::vector<std::string>{c.box});
+    }
 }
 
 // A whole installation through the library in the distribution folder,
@@ -313,7 +377,7 @@ protected:
         std::string command = "\"" + BinFolder() + "\\setup_install_host.exe\" 1 1 " + std::to_string(server) +
                               " \"" + DistFolder() + "\" \"" + install + "\" \"" + config + "\" \"" + install +
                               "\" NODE1 \"" + kProgramFolder + "\"";
-        return int(RunCommand(command));
+        return RunCommand(command) == 0 ? 1 : 0;
     }
 
     std::vector<std::string> Log(const char *prefix)
