@@ -393,7 +393,7 @@ bool CWizardAsker::RunWizard(CWizardChoices &choices)
     header.dwFlags = PSH_WIZARD | PSH_PROPSHEETPAGE;
     header.hwndParent = m_owner;
     header.hInstance = m_instance;
-    header.pszCaption = "QOR Server Setup";
+    header.pszCaption = "QOR Server Setup Wizard";
     header.nPages = UINT(pages.size());
     header.ppsp = pages.data();
     PropertySheetA(&header);
