@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <ole2.h>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <vector>
@@ -373,6 +374,100 @@ TEST(SetupProgram, InstallsFromTheDistributionFolderThenFindsAndReplacesItsInsta
     EXPECT_TRUE(RunAndAwait(command));
     EXPECT_EQ(GetFileAttributesA((target + "\\Hadrel.exe").c_str()), INVALID_FILE_ATTRIBUTES);
     SetCurrentDirectoryA(previous);
+    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", NULL);
+}
+
+// Setup.exe itself from the distribution folder, its windows driven from
+// outside under the null display driver: the pages clicked through into a
+// folder with a blank as a server node, then a second run that finds the
+// installation, uninstalls it on Yes and installs again. Boxes go to the
+// test log and take their default buttons (Yes to create the folder and to
+// uninstall).
+DWORD RunWaited(const std::string &command, const std::string &folder, DWORD timeoutMs)
+{
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, folder.empty() ? NULL : folder.c_str(),
+                        &startup, &process))
+        return DWORD(-1);
+    CloseHandle(process.hThread);
+    DWORD code = DWORD(-2);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+TEST(SetupProgram, WindowsDrivenFromOutsideInstallAndReinstall)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string log = std::string(temp) + "setup_program_ui.log";
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
+    RemoveHmiKeys();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    CopyFileA((BinFolder() + "\\s732.dll").c_str(), (std::string(system) + "\\s732.dll").c_str(), TRUE);
+    const std::string target = "C:\\Setup UI Test\\QOR Server";
+    const std::string driver = "\"" + BinFolder() + "\\setup_ui_driver.exe\" ";
+    const std::string main = "\"QOR Server Installation\"";
+
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "first run" : "second run");
+        std::string setupCommand = "\"" + DistFolder() + "\\Setup.exe\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION setup = {};
+        ASSERT_TRUE(CreateProcessA(NULL, &setupCommand[0], NULL, NULL, FALSE, 0, NULL, DistFolder().c_str(), &startup,
+                                   &setup));
+        // Welcome, release notes, licence (the earlier installation's question
+        // is answered Yes by default), folder, Server, program folder, Finish.
+        std::string steps = driver + "wait " + main + " 30000 click " + main + " 1002 wait @wizard 20000 " +
+                            "onpage @wizard 1010 20000 next @wizard onpage @wizard 1011 20000 next @wizard " +
+                            "onpage @wizard 1020 120000 page @wizard 1020 \"" + target + "\" next @wizard " +
+                            "onpage @wizard 1030 20000 pagecheck @wizard 1030 next @wizard " +
+                            "onpage @wizard 1050 20000 page @wizard 1050 \"QOR UI Test\" finish @wizard " +
+                            "shows \"Installation Successful\" 240000 click " + main + " 1002";
+        EXPECT_EQ(RunWaited(steps, "", 300000), 0u) << steps;
+        EXPECT_EQ(WaitForSingleObject(setup.hProcess, 30000), WAIT_OBJECT_0);
+        CloseHandle(setup.hThread);
+        CloseHandle(setup.hProcess);
+        EXPECT_NE(GetFileAttributesA((target + "\\Hadrel.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+        // The installed server answers a client.
+        CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+        CLSID clsid;
+        CLSIDFromString(L"{402D97D2-7270-11D6-B98B-0050DACA0D41}", &clsid);
+        IUnknown *server = nullptr;
+        EXPECT_EQ(CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                   reinterpret_cast<void **>(&server)),
+                  S_OK);
+        if (server)
+            server->Release();
+        CoUninitialize();
+        Sleep(3000);
+    }
+    std::ifstream in(log);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("does not exist. Do you wish to create it?"), std::string::npos) << text;
+    EXPECT_NE(text.find("The Veltrane QOR driver is already installed on the system."), std::string::npos) << text;
+
+    HKEY key = NULL;
+    char command[1024] = "";
+    DWORD size = sizeof command;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryValueExA(key, "UninstallString", NULL, NULL, reinterpret_cast<BYTE *>(command), &size);
+        RegCloseKey(key);
+    }
+    EXPECT_TRUE(RunAndAwait(command));
     SetEnvironmentVariableA("QOR_TEST_LOG_FILE", NULL);
 }
 

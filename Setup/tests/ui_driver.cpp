@@ -5,6 +5,7 @@
 //                          ("@wizard": the wizard, whose title is its page's)
 //   click TITLE ID         the button ID of that window
 //   page TITLE ID TEXT     sets the text of control ID on the wizard's page
+//   onpage TITLE ID MS     until the wizard's page has control ID
 //   pagecheck TITLE ID     checks the radio button ID on the wizard's page
 //   pageclick TITLE ID     the button ID on the wizard's page
 //   next TITLE / finish TITLE / back TITLE   the wizard's buttons
@@ -103,6 +104,17 @@ int main(int argc, char **argv)
             hwnd = WaitFor(argv[i + 1], 20000);
             if (hwnd)
                 SetDlgItemTextA(Page(hwnd), atoi(argv[i + 2]), argv[i + 3]);
+            args = 3;
+        } else if (!strcmp(command, "onpage") && i + 3 < argc) {
+            hwnd = WaitFor(argv[i + 1], 20000);
+            DWORD start = GetTickCount();
+            while (hwnd && !GetDlgItem(Page(hwnd), atoi(argv[i + 2]))) {
+                if (GetTickCount() - start > DWORD(atoi(argv[i + 3]))) {
+                    hwnd = NULL;
+                    break;
+                }
+                Sleep(100);
+            }
             args = 3;
         } else if (!strcmp(command, "pagecheck") && i + 2 < argc) {
             hwnd = WaitFor(argv[i + 1], 20000);
