@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "Registry.h"
+#include "StoreBlocks.h"
 
 namespace kiv {
 
@@ -131,7 +132,22 @@ static void ForgetServer(Library &lib)
     lib.connected = false;
 }
 
-static HRESULT Connect()
+// Whether the server's single-instance mutex (the driver name and "Driver")
+// exists; one that this process may not open exists too.
+static bool ServerMutexExists(const Library &lib)
+{
+    char name[MaxDriverName + 16];
+    snprintf(name, sizeof(name), "%sDriver", lib.driverName);
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
+    if (mutex) {
+        CloseHandle(mutex);
+        return true;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// quiet: no message box on failure (a link made again while the HMI reads).
+static HRESULT Connect(bool quiet = false)
 {
     Library &lib = Lib();
     HRESULT init = CoInitializeEx(NULL, COINIT_MULTITHREADED);
@@ -142,7 +158,8 @@ static HRESULT Connect()
     IQORDriver *server = nullptr;
     HRESULT hr = g_factory(&server);
     if (FAILED(hr) || !server) {
-        ShowMessage("CoCreateInstance() failed.", "Oxley");
+        if (!quiet)
+            ShowMessage("CoCreateInstance() failed.", "Oxley");
         if (initialisedHere) {
             CoUninitialize();
             lib.comInitialised = false;
@@ -186,6 +203,11 @@ static HRESULT Connect()
         return hr;
     }
     lib.connected = true;
+    // A server seen alive is watched from now on (a stand-in without the
+    // mutex is not).
+    lib.watchServer = ServerMutexExists(lib);
+    lib.serverGone = false;
+    InterlockedExchange(&lib.lastCheck, LONG(GetTickCount()));
     return S_OK;
 }
 
@@ -277,9 +299,45 @@ HRESULT ParserServer(IDriver **server)
     return E_FAIL;
 }
 
-CCommonMemory *Store()
+static CCommonMemory *OpenStore(Library &lib);
+
+// The server process has gone: its proxy and table entry lead nowhere, so
+// they are forgotten without a call, and its blocks are marked failed.
+static void ServerHasGone(Library &lib)
+{
+    lib.serverGone = true;
+    lib.watchServer = false;
+    lib.server = nullptr;
+    lib.connected = false;
+    lib.cookie = 0;
+    if (CCommonMemory *store = OpenStore(lib))
+        ForEachLiveBlock(*store, [&](unsigned short index, unsigned short status) {
+            // Bad, communication failure; the high byte is the server's.
+            store->SetDataBlockStatus(index, static_cast<unsigned short>((status & 0xFF00) | 0x18));
+        });
+}
+
+void CheckServer()
 {
     Library &lib = Lib();
+    if (!lib.watchServer && !lib.serverGone)
+        return;
+    // One look a second, by one thread.
+    LONG last = lib.lastCheck, now = LONG(GetTickCount());
+    if (DWORD(now - last) < 1000 || InterlockedCompareExchange(&lib.lastCheck, now, last) != last)
+        return;
+    if (!lib.serverGone) {
+        if (!ServerMutexExists(lib))
+            ServerHasGone(lib);
+        return;
+    }
+    // A new server (started by this link, or by another client) makes its
+    // blocks anew, and the items find them again by their texts.
+    Connect(true);
+}
+
+static CCommonMemory *OpenStore(Library &lib)
+{
     if (!lib.store) {
         CCommonMemory *created = new CCommonMemory(STORE_STANDARD_GROUPS, lib.driverName);
         if (InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile *>(&lib.store), created,
@@ -287,6 +345,12 @@ CCommonMemory *Store()
             delete created;
     }
     return lib.store;
+}
+
+CCommonMemory *Store()
+{
+    CheckServer();
+    return OpenStore(Lib());
 }
 
 template <class Fn> static bool Bind(HMODULE module, const char *name, Fn *fn)

@@ -46,6 +46,11 @@ struct Library {
     // one, or the single-threaded apartment of that thread.
     bool createdInMta = false;
     DWORD createdOnThread = 0;
+    // Watching the server: once its single-instance mutex was seen while
+    // linked, its disappearance means the server process has gone.
+    bool watchServer = false;
+    bool serverGone = false;         // gone; the link is dropped and made again
+    volatile LONG lastCheck = 0;     // tick count of the last look at the mutex
     VARIANT statNames;               // VT_ARRAY|VT_VARIANT of the six names
     VARIANT statZeros;               // six VT_I2 zeros
 
@@ -76,8 +81,16 @@ void CleanUp(uint16_t *status);
 // Revokes the table entry, releases the table and, when connected, cleans up.
 void Disconnect();
 
-// The store, created on first use with the flag set 15.
+// The store, created on first use with the flag set 15. Every export that
+// reads or writes the store comes here first, so this is also where the
+// server's life is watched (CheckServer).
 CCommonMemory *Store();
+// At most once a second: whether the server's single-instance mutex still
+// exists. When it has gone, the link is dropped without calling the dead
+// server, and every block it left in the store is marked as failed
+// communication (quality 0x18), which every reader then sees; each later
+// check links again, without a message box, which starts a new server.
+void CheckServer();
 // Binds Parvel's six functions when missing; false when any is missing.
 bool BindSignal();
 

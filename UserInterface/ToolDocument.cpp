@@ -22,7 +22,7 @@ void CToolDocument::RelabelItem(CObjectItem &, const std::string &)
     // The tree browser joins later; until then there is no label to change.
 }
 
-bool CToolDocument::ReadServerStatus()
+bool CToolDocument::ReadServerStatus(bool *pathChanged)
 {
     IQORDriver *server = m_connection.Server();
     if (!server)
@@ -42,10 +42,17 @@ bool CToolDocument::ReadServerStatus()
     }
     std::string path = FromBstr(name);
     SysFreeString(name);
-    if (path != m_path) {
-        m_path = path;
-        if (m_titleChanged)
-            m_titleChanged();
-    }
+    if (pathChanged)
+        *pathChanged = path != m_path;
+    SetPath(path);
     return true;
+}
+
+void CToolDocument::SetPath(const std::string &path)
+{
+    if (path == m_path)
+        return;
+    m_path = path;
+    if (m_titleChanged)
+        m_titleChanged();
 }

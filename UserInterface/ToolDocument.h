@@ -24,7 +24,7 @@ public:
 
     // Reads the running state and the file name from the server; a failing
     // call shows its error text. True when both were read.
-    bool ReadServerStatus();
+    bool ReadServerStatus(bool *pathChanged = nullptr);
     bool Running() const { return m_running; }
     const std::string &Path() const { return m_path; }
     // The file name, "Untitled" when the server has none.
@@ -32,11 +32,16 @@ public:
     // Called when the title may have changed.
     void OnTitleChanged(std::function<void()> handler) { m_titleChanged = std::move(handler); }
 
-private:
+protected:
+    // The document's path and title become path.
+    void SetPath(const std::string &path);
+
     CServerConnection &m_connection;
     IMessageSink &m_messages;
     IErrorTexts &m_texts;
     bool m_running = false;
+
+private:
     std::string m_path;
     std::function<void()> m_titleChanged;
 };

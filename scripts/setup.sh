@@ -5,7 +5,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 arch=${QOR_TARGET_ARCH:-$("$here/detect-arch.sh")}
 
-pkgs=(cmake ninja-build mingw-w64-tools libwine-dev xvfb googletest wine)
+# g++ builds the font generator that runs on the build machine; fp-utils
+# brings chmcmd, which compiles the help files.
+pkgs=(cmake ninja-build g++ fp-utils mingw-w64-tools libwine-dev xvfb googletest wine)
 case "$arch" in
   i686)   pkgs+=(wine32:i386 g++-mingw-w64-i686-posix) ;;
   x86_64) pkgs+=(wine64 g++-mingw-w64-x86-64-posix) ;;

@@ -2,8 +2,10 @@
 # Takes the pictures of Tolvane's windows in docs/screenshots/ under Xvfb
 # with Wine's X driver, in a prefix of their own (build/shotprefix): the
 # connection dialog at start, its remote mode with the network tree (Wine
-# has no network providers), the status box, the main window, and the
-# dialog again from "&OLE Server" with "Connection Already Established".
+# has no network providers), the status box, the main window with the
+# configuration's tree, the channel, device and data block panes, the Edit
+# menu, the delete question, the modify and copy dialogs, and the dialog again from "&OLE Server" with "Connection Already
+# Established".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QOR_BUILD_DIR:-$root/build}
@@ -36,6 +38,8 @@ dialog="I/O Driver Server Connection"
 S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
 export S732_CONFIG
 timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
+# The context-help pop-up control, as Setup registers it.
+timeout 60 "$WINE_BIN" regsvr32 /s ContextHelp.dll
 # A configuration the server opens at start, so the main window has a file.
 config=$(winpath "$build")\\demo.qor
 timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config" >/dev/null
@@ -64,6 +68,42 @@ shot tolvane-status-box 0.3
 drive shows "Connection Established" 30000
 shot tolvane-status-established 0.5
 shot tolvane-main-window 4
+
+# The whole tree, then a data block and its properties beside it.
+frame=TolvaneMainFrame
+drive treeall $frame
+shot tolvane-tree-expanded 1
+drive treepath $frame 0.0
+shot tolvane-channel-pane 2
+drive treepath $frame 0.0.0
+shot tolvane-device-pane 2
+drive treepath $frame 0.0.0.0
+shot tolvane-tree-block 2
+# The help window below the pane follows the field last used; F1 on
+# "Block Name:" shows the field's pop-up (Escape closes it).
+drive notify $frame 7001 256
+shot tolvane-help-pane 2
+drive f1 $frame 7001
+shot tolvane-context-help 2
+drive keydown QorContextHelpPopup 27
+sleep 1
+drive menu $frame e
+shot tolvane-edit-menu 3
+drive keydown $frame 27 sleep 300 keydown $frame 27
+# The delete question; No keeps the block.
+drive command $frame 32775 wait Tolvane 10000
+shot tolvane-delete-question 1
+drive click Tolvane 7
+sleep 1
+# The object dialog in modify mode for the block, in copy mode for its device.
+drive command $frame 32776 wait "Modify Data Block" 10000
+shot tolvane-modify-dialog 1
+drive click "Modify Data Block" 2
+drive treepath $frame 0.0.0
+drive command $frame 32774 wait "Copy Device" 10000
+shot tolvane-copy-dialog 1
+drive click "Copy Device" 2
+drive treepath $frame 0
 
 # "&OLE Server" with the server attached: the dialog shows; Connect finds
 # the connection already there.

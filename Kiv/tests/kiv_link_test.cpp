@@ -278,4 +278,52 @@ TEST_F(KivSignal, ALibraryWithoutOneFunctionGives516UntilTheRightOneIsNamed)
     EXPECT_EQ(5, item.device.signalIndex);
 }
 
+// The server's single-instance mutex stands for its process. While it
+// exists the link stands; once it is gone, the next look (at most one a
+// second) drops the link without a call to the dead server and marks its
+// blocks as failed communication, and each later look links again, quietly,
+// until a server can be made.
+TEST_F(KivLink, AServerWhoseMutexGoesIsDroppedItsBlocksFailAndItIsLinkedAgain)
+{
+    HANDLE alive = CreateMutexA(NULL, FALSE, (name + "Driver").c_str());
+    ASSERT_NE(HANDLE(NULL), alive);
+    const uint8_t bytes[2] = {0, 42};
+    uint16_t good = MakeBlock(0x5001, 1, 1, 100, bytes, 2, 0x01C0);
+    KivStatus status = 0;
+    kiv_enable_options(&status);
+    ASSERT_EQ(0, status);
+    ASSERT_EQ(1u, Servers().size());
+    kiv::CheckServer();
+    Sleep(1100);
+    kiv::CheckServer();
+    EXPECT_TRUE(kiv::Lib().connected) << "a server whose mutex exists stays linked";
+
+    CloseHandle(alive);
+    const size_t callsBefore = Server(0).calls.size();
+    const long refsBefore = Server(0).Refs();
+    kiv::CheckServer();
+    EXPECT_TRUE(kiv::Lib().connected) << "not looked at again within the second";
+    Sleep(1100);
+    CreateResult() = REGDB_E_CLASSNOTREG;   // no new server yet
+    kiv::CheckServer();
+    EXPECT_FALSE(kiv::Lib().connected);
+    unsigned short word = 0;
+    ASSERT_EQ(0u, store->GetDataBlockStatus(good, &word, nullptr));
+    EXPECT_EQ(0x0118, word) << "bad, communication failure; the high byte kept";
+    EXPECT_EQ(callsBefore, Server(0).calls.size()) << "the dead server is not called";
+    EXPECT_EQ(refsBefore, Server(0).Refs());
+
+    Sleep(1100);
+    kiv::CheckServer();
+    EXPECT_FALSE(kiv::Lib().connected);
+    EXPECT_TRUE(Boxes().empty()) << "linking again shows no box";
+    CreateResult() = S_OK;
+    Sleep(1100);
+    kiv::CheckServer();
+    EXPECT_TRUE(kiv::Lib().connected);
+    ASSERT_EQ(2u, Servers().size());
+    EXPECT_EQ((std::vector<long>{1}), Server(1).kivRefPuts);
+    EXPECT_TRUE(Boxes().empty());
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 // beyond the deadband, and after the server is killed the host reconnects
 // to a new one.
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include "CommonMemory.h"
@@ -257,6 +258,62 @@ TEST_F(KivServer, AfterTheServerIsKilledTheHostReconnectsToANewOne)
     EXPECT_EQ(0, host.Wait(15000));
     for (const std::string &box : host.boxes)
         EXPECT_EQ("Oxley: CoCreateInstance() failed.", box);
+}
+
+// The server killed while the HMI reads every half second: within about two
+// seconds the reads say communication failure instead of the last value as
+// good, and without the HMI parsing again they recover from a new server
+// that Oxley starts by linking again.
+TEST_F(KivServer, AKilledServerIsNoticedAndReadsRecoverFromANewOne)
+{
+    HostProcess host("- --dismiss-boxes");
+    ASSERT_EQ("loaded Oxley.dll", host.Line());
+    ASSERT_EQ("0", Status(host.Ask("item int analog 1 PLC1 DB10,102")));
+    ASSERT_TRUE(session.Put(10, 102, {0x00, 0x2A}));
+    std::string line = ReadUntil(host, "int", "42", "readex");
+    ASSERT_EQ("0x00c0", Field(line, "quality")) << line;
+
+    std::vector<DWORD> before = kivserver::ServerProcesses();
+    ASSERT_EQ(1u, before.size());
+    session.Release();
+    kivserver::KillServers();
+    const DWORD killed = GetTickCount();
+    // Wine's service control keeps the killed server's class object
+    // registered; a fresh rpcss forgets it, as Windows would.
+    kivserver::KillProcesses("rpcss.exe");
+
+    DWORD noticed = 0;
+    while (GetTickCount() - killed < 20000) {
+        line = host.Ask("readex int", 60000);
+        if (Field(line, "quality") == "0x0018") {
+            noticed = GetTickCount() - killed;
+            break;
+        }
+        EXPECT_EQ("42", Field(line, "value")) << "before the failure shows, the last value: " << line;
+        Sleep(500);
+    }
+    ASSERT_NE(0u, noticed) << "the reads never showed the failure: " << line;
+    EXPECT_EQ("0", Status(line)) << line;
+    EXPECT_EQ("0", Field(line, "value")) << line;
+    // The HMI's older read gives the value's error code of a communication failure.
+    EXPECT_NE(std::string::npos, host.Ask("read int").find(" error=4293 ")) << "noticed after " << noticed << " ms";
+    std::printf("server death noticed after %lu ms\n", static_cast<unsigned long>(noticed));
+
+    // The new server polls the controller again; the item finds its block by itself.
+    ASSERT_TRUE(session.Put(10, 102, {0x00, 0x63}));
+    WaitFor([&] {
+        line = host.Ask("readex int", 60000);
+        return Field(line, "value") == "99";
+    }, 60000);
+    EXPECT_EQ("99", Field(line, "value")) << line << "\n" << session.Log();
+    EXPECT_EQ("0x00c0", Field(line, "quality")) << line;
+    std::vector<DWORD> after = kivserver::ServerProcesses();
+    ASSERT_EQ(1u, after.size());
+    EXPECT_NE(before[0], after[0]) << "a new server";
+    EXPECT_TRUE(host.boxes.empty()) << "linking again shows no box: " << host.boxes.front();
+
+    EXPECT_EQ("exit-now", host.Ask("exit-now"));
+    EXPECT_EQ(0, host.Wait(15000));
 }
 
 }  // namespace

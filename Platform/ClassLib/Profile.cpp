@@ -5,8 +5,7 @@ std::string CRegistryProfile::GetString(const std::string &section, const std::s
                                         const std::string &fallback)
 {
     HKEY key;
-    std::string path = m_key + "\\" + section;
-    if (RegOpenKeyExA(m_root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_root, SectionKey(section.c_str()).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return fallback;
     DWORD type = 0, size = 0;
     std::string value = fallback;
@@ -21,14 +20,39 @@ std::string CRegistryProfile::GetString(const std::string &section, const std::s
     return value;
 }
 
-bool CRegistryProfile::WriteString(const std::string &section, const std::string &entry, const std::string &value)
+unsigned long CRegistryProfile::ReadInt(const char *section, const char *entry, unsigned long defaultValue)
 {
     HKEY key;
-    std::string path = m_key + "\\" + section;
-    if (RegCreateKeyExA(m_root, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_root, SectionKey(section).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return defaultValue;
+    DWORD type = 0, value = 0, size = sizeof(value);
+    const LONG rc = RegQueryValueExA(key, entry, NULL, &type, reinterpret_cast<BYTE *>(&value), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value))
+        return defaultValue;
+    return value;
+}
+
+// Writes one value into its section, creating the section's key.
+static bool WriteValue(HKEY root, const std::string &path, const char *entry, DWORD type, const void *data,
+                       DWORD size)
+{
+    HKEY key;
+    if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
         return false;
-    LONG rc = RegSetValueExA(key, entry.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                             DWORD(value.size() + 1));
+    const LONG rc = RegSetValueExA(key, entry, 0, type, static_cast<const BYTE *>(data), size);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
+}
+
+bool CRegistryProfile::WriteString(const std::string &section, const std::string &entry, const std::string &value)
+{
+    return WriteValue(m_root, SectionKey(section.c_str()), entry.c_str(), REG_SZ, value.c_str(),
+                      DWORD(value.size() + 1));
+}
+
+bool CRegistryProfile::WriteInt(const char *section, const char *entry, unsigned long value)
+{
+    const DWORD data = value;
+    return WriteValue(m_root, SectionKey(section), entry, REG_DWORD, &data, sizeof(data));
 }

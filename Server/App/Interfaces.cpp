@@ -1,11 +1,14 @@
 #include "Interfaces.h"
 #include <algorithm>
 #include <cctype>
+#include <new>
 #include "DriverApp.h"
 #include "MainFrame.h"
 #include "QORDriver.h"
+#include "TracewellConnect.h"
 #include "Registration.h"
 #include "ServerDoc.h"
+#include "ServiceMode.h"
 #include "ServerMsg.h"
 
 namespace {
@@ -15,14 +18,6 @@ CInterfaces *g_module = nullptr;
 std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
 } // namespace
-
-bool StartServiceDispatcher()
-{
-    LogMessage(SeverityError, "Error starting Service Control Dispatcher");
-    LogMessage(SeverityError, "The NT service mode is not part of this build; register with /RegServer to run the "
-                              "server on the desktop");
-    return false;
-}
 
 CInterfaces::CInterfaces(const CServerVersion &version) : m_version(version), m_names(MakeServerNames(version)) {}
 
@@ -72,6 +67,16 @@ bool CInterfaces::Start(CommandLineAction action, int &exitCode)
     if (FAILED(m_factory->StartUp(this, m_version.acronym, m_typeLib)))
         return false;
     SetDriverErrorInfoHost(this);
+    m_monitor = new (std::nothrow) CTracewellConnect(this);
+    if (!m_monitor) {
+        LogMessage(SeverityFatal, "Server object creation error:  %s", "TracewellConnect");
+        return false;
+    }
+    if (!m_monitor->Initialize(m_typeLib)) {
+        LogMessage(SeverityFatal, "Server object initialization error:  %s", "TracewellConnect");
+        return false;
+    }
+    DataMonitor::Register(m_monitor);
     // The class object is registered once start-up is done (see
     // ResumeClassObjects): registered suspended it would need
     // CoResumeClassObjects, which not every COM runtime carries out.
@@ -83,8 +88,11 @@ bool CInterfaces::Start(CommandLineAction action, int &exitCode)
             return false;
         }
     }
-    if (m_serviceMode && !StartServiceDispatcher())
-        return false;
+    if (m_serviceMode) {
+        SetServiceCloseRequest([] { return g_module && g_module->PostMainWindowClose(); });
+        if (!StartServiceDispatcher())
+            return false;
+    }
     exitCode = 0;
     return true;
 }
@@ -141,6 +149,12 @@ void CInterfaces::Shutdown()
         module->m_startupReference->Release();
         module->m_startupReference = nullptr;
     }
+    if (module->m_monitor) {
+        // No frames after this: the data blocks' threads end with the
+        // configuration below.
+        DataMonitor::Register(nullptr);
+        CoDisconnectObject(static_cast<ITracewellConnect *>(module->m_monitor), 0);
+    }
     if (module->m_factory) {
         // Revokes the running-object-table entry, disconnects and destroys
         // the automation object.
@@ -148,6 +162,8 @@ void CInterfaces::Shutdown()
         module->m_factory->Release();
         module->m_factory = nullptr;
     }
+    delete module->m_monitor;
+    module->m_monitor = nullptr;
     SetDriverErrorInfoHost(nullptr);
     if (module->m_typeLib)
         module->m_typeLib->Release();
@@ -188,8 +204,8 @@ HRESULT CInterfaces::ModuleQueryInterface(REFIID iid, void **out)
             found = app->OpcConnectionsPart();
         else if (IsEqualIID(iid, IID_IConnectSink))
             found = app->ConnectSinkPart();
-        // The data-monitor connection (IID_ITracewellConnect) is not part
-        // of the server yet.
+        else if (IsEqualIID(iid, IID_ITracewellConnect) && m_monitor)
+            found = static_cast<ITracewellConnect *>(m_monitor);
         if (!found)
             return E_NOINTERFACE;
         *out = found;

@@ -11,6 +11,7 @@
 #include "ServerVersion.h"
 
 class CDriverApp;
+class CTracewellConnect;
 class CDriverAppFactory;
 class CMainFrame;
 class CServerDoc;
@@ -31,6 +32,7 @@ public:
     HRESULT ResumeClassObjects();
 
     CDriverApp *App() const;
+    CTracewellConnect *Monitor() const { return m_monitor; }
     ITypeLib *TypeLib() const { return m_typeLib; }
     bool StartedByCom() const { return m_startedByCom; }
     bool ServiceMode() const { return m_serviceMode; }
@@ -63,6 +65,8 @@ private:
     CServerVersion m_version;
     CServerNames m_names;
     CDriverAppFactory *m_factory = nullptr;
+    // The data-monitor connection, made beside the automation object.
+    CTracewellConnect *m_monitor = nullptr;
     ITypeLib *m_typeLib = nullptr;
     CMainFrame *m_frame = nullptr;
     CServerDoc *m_document = nullptr;
@@ -76,6 +80,3 @@ private:
     volatile LONG m_refs = 0;
 };
 
-// Service mode: the service dispatcher's thread. The NT service is not part
-// of this program yet; this logs why and answers false.
-bool StartServiceDispatcher();

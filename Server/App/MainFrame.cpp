@@ -283,7 +283,7 @@ LRESULT CMainFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         Layout();
         return 0;
     case WM_CLOSE:
-        OnClose();
+        m_owner->CloseAnswered(OnClose());
         return 0;
     case WM_INITMENUPOPUP:
         UpdateMenu(HMENU(wParam));

@@ -24,6 +24,8 @@ public:
     virtual bool OnCommand(HWND frame, UINT id) = 0;
     // The state of a menu command: false when the owner does not know it.
     virtual bool CommandState(UINT id, bool &enabled, bool &checked) = 0;
+    // What became of a close request: closed, or refused.
+    virtual void CloseAnswered(bool closed) {}
 };
 
 class CMainFrame : public ILogView, public ILogList, public ILogRowSource {

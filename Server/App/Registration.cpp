@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 #include "DcomPermissions.h"
+#include "ServiceAccount.h"
 #include "ServerMsg.h"
 
 namespace {
@@ -14,7 +15,9 @@ struct Failure {
     std::string text;
 };
 
-std::string SystemText(DWORD error)
+} // namespace
+
+std::string SystemErrorText(DWORD error)
 {
     char *buffer = nullptr;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -28,11 +31,13 @@ std::string SystemText(DWORD error)
     return text;
 }
 
+namespace {
+
 Failure RegistryFailure(DWORD error)
 {
     std::string text = "Error encountered with registry during Server registration";
     if (error)
-        text += ":\n" + SystemText(error) + "\n";
+        text += ":\n" + SystemErrorText(error) + "\n";
     return Failure{text};
 }
 
@@ -69,14 +74,6 @@ public:
 private:
     SC_HANDLE m_handle;
 };
-
-// The account question of a service registration. The dialog that asks
-// for it is not built yet; the system account is used.
-bool AskServiceAccount(SC_HANDLE, CServiceAccount &account)
-{
-    account = CServiceAccount();
-    return true;
-}
 
 void RegisterService(const CServerNames &names, const std::string &classKey)
 {

@@ -10,13 +10,9 @@
 enum class CommandLineAction { Unregister, Register, RegisterService, StartedByCom, PlainStart };
 CommandLineAction ParseCommandLine(const std::string &commandLine);
 
-// What a service registration runs the service under. The logon-account
-// dialog is not part of this program yet: registration as a service uses
-// the system account.
-struct CServiceAccount {
-    std::string account;    // empty: the system account
-    std::string password;
-};
+
+// The system's text for a Win32 error, without its line end.
+std::string SystemErrorText(DWORD error);
 
 // The program path registered for the local server and the service: the
 // module path in quotes (it may hold blanks) followed by the switch.

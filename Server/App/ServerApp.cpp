@@ -1,4 +1,5 @@
 #include "ServerApp.h"
+#include "Store.h"
 #include <cstdio>
 #include "Channel.h"
 #include "DriverApp.h"
@@ -6,6 +7,8 @@
 #include "Interfaces.h"
 #include "LogTestTap.h"
 #include "ServerMsg.h"
+#include "ServiceAccount.h"
+#include "ServiceMode.h"
 #include "resource.h"
 
 namespace {
@@ -134,6 +137,9 @@ bool CServerApp::InitInstance(HINSTANCE instance, const std::string &commandLine
         LogMessage(SeverityFatal, "Second instance of server denied launch");
         return false;
     }
+    // Blocks that a killed predecessor left in the store (kept by an HMI
+    // that still holds it) would pass for this server's.
+    DestroyBlocksLeftInStore(m_version.acronym.c_str());
 
     // The document and its frame, hidden whatever the command line says.
     m_document.reset(new CServerDoc(this, m_version.acronym));
@@ -150,6 +156,7 @@ bool CServerApp::InitInstance(HINSTANCE instance, const std::string &commandLine
         m_frame.reset();
     }
     m_helpFile = FindHelpFile(m_version.acronym, "Hadrel.chm");
+    SetServiceAccountHelpFile(m_helpFile);
 
     if (!CInterfaces::StartUp(m_version, commandLine, exitCode))
         return false;
@@ -214,6 +221,8 @@ void CServerApp::ExitInstance()
 {
     if (m_log && CInterfaces::Get())
         LogMessage(SeverityInfo, "Server shutdown");
+    // The service says it stopped before the process goes.
+    EndServiceDispatcher();
     if (CInterfaces::Get())
         CInterfaces::Shutdown();   // ends with CoUninitialize
     else if (m_comInitialized)
@@ -237,6 +246,8 @@ void CServerApp::ExitInstance()
     m_log.reset();
     m_testTap.reset();
 }
+
+void CServerApp::CloseAnswered(bool closed) { ServiceCloseAnswered(closed); }
 
 void CServerApp::TitleChanged(void *self) { static_cast<CServerApp *>(self)->UpdateTitle(); }
 

@@ -40,6 +40,7 @@ public:
     int AskShutdown(HWND frame, const char *text) override;
     bool OnCommand(HWND frame, UINT id) override;
     bool CommandState(UINT id, bool &enabled, bool &checked) override;
+    void CloseAnswered(bool closed) override;
 
     // IServerDocHost.
     CDriver *Configuration() override;

@@ -66,6 +66,15 @@ DWORD ReadWholeFile(const std::string &path, std::vector<uint8_t> &bytes)
     return error;
 }
 
+// Windows refuses to replace a read-only file, but Wine running as root
+// does not: the save checks for itself.
+bool IsReadOnlyFile(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+           !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 } // namespace
 
 #ifdef QOR_HAVE_CSV
@@ -282,7 +291,12 @@ HRESULT CServerDoc::Save(const std::string &path)
     HRESULT hr;
     if (extension.empty())
         return Fail(DOC_E_EXTENSION);
-    if (extension == Upper(m_acronym)) {
+    const bool archive = extension == Upper(m_acronym), report = extension == "LOG";
+    if ((archive || extension == "CSV" || report) && IsReadOnlyFile(path)) {
+        ReportFailure(FileFailureText(ERROR_ACCESS_DENIED, path, false) + "  " + path);
+        return Fail(archive ? DOC_E_ARCHIVE : report ? DOC_E_LOG_REPORT : DOC_E_CSV_EXPORT);
+    }
+    if (archive) {
         hr = SaveArchive(path);
         if (FAILED(hr))
             return hr;
@@ -306,8 +320,12 @@ HRESULT CServerDoc::Save(const std::string &path)
         return Fail(DOC_E_EXTENSION);
     }
     m_status = 0;
-    m_modified = false;
-    TitleChanged();
+    // The log report holds no configuration: the configuration's changes are
+    // still unsaved after it.
+    if (!report) {
+        m_modified = false;
+        TitleChanged();
+    }
     LogMessage(SeverityInfo, "Configuration file saved as %s", path.c_str());
     return S_OK;
 }

@@ -3,7 +3,9 @@
 // and the members that concern the application itself (names and files,
 // visibility, client references, file commands, run control).
 #include "DriverApp.h"
+#include "TypeInfoDispatch.h"
 #include "DriverAppGuard.h"
+#include "DriverAppAlarms.h"
 #include "Channel.h"
 #include "DataBlock.h"
 #include "Device.h"
@@ -22,6 +24,16 @@ namespace {
 IDriverAppHost *g_errorHost = nullptr;
 
 const LONG kMemberException = LONG(0xC1050400);
+
+// Whether a file name's extension (after its last ".") is LOG, in any case.
+bool IsLogReportName(const std::string &path)
+{
+    size_t slash = path.find_last_of("\\/");
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || path.size() - dot != 4)
+        return false;
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.c_str() + dot + 1, 3, "LOG", 3) == CSTR_EQUAL;
+}
 const LONG kMorritClientKind = 121167;   // the HMI's scan and alarm task
 
 // Interlocked decrement that stops at 0: a client that disconnects more
@@ -139,52 +151,6 @@ HRESULT CreateVariantSafeArray(LONG count, SAFEARRAY **out)
     *out = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(count));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
-
-// --- dispatch through one type information ------------------------------------
-
-namespace {
-
-// IDispatch of a dual interface whose type information is held (or null).
-struct TypeInfoDispatch {
-    static HRESULT Count(UINT *count)
-    {
-        if (!count)
-            return E_INVALIDARG;
-        *count = 1;
-        return S_OK;
-    }
-    static HRESULT Info(ITypeInfo *held, UINT index, ITypeInfo **info)
-    {
-        if (!info)
-            return E_INVALIDARG;
-        *info = nullptr;
-        if (index != 0)
-            return DISP_E_BADINDEX;
-        if (!held)
-            return E_FAIL;
-        held->AddRef();
-        *info = held;
-        return S_OK;
-    }
-    static HRESULT Ids(ITypeInfo *held, REFIID iid, LPOLESTR *names, UINT count, DISPID *ids)
-    {
-        if (!IsEqualIID(iid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
-        return held ? DispGetIDsOfNames(held, names, count, ids) : E_FAIL;
-    }
-    static HRESULT Call(void *object, ITypeInfo *held, DISPID id, REFIID iid, WORD flags, DISPPARAMS *params,
-                        VARIANT *result, EXCEPINFO *exception, UINT *argError)
-    {
-        if (!IsEqualIID(iid, IID_NULL))
-            return DISP_E_UNKNOWNINTERFACE;
-        if (!held)
-            return E_FAIL;
-        // A failing member's error information becomes the EXCEPINFO here.
-        return DispInvoke(object, held, id, flags, params, result, exception, argError);
-    }
-};
-
-} // namespace
 
 // --- the interface parts ----------------------------------------------------
 
@@ -313,6 +279,8 @@ CDriverApp::~CDriverApp()
     m_protoChannel.reset();
     m_protoDevice.reset();
     m_protoBlock.reset();
+    // Connections first: their workers may still be delivering.
+    m_connectSink.reset();
     m_errorInfo.reset();
     m_message.reset();
     m_opcConnections.reset();
@@ -358,6 +326,14 @@ bool CDriverApp::Initialize(ITypeLib *typeLib)
     m_opcConnections.reset(new (std::nothrow) COpcConnectionsPart(this));
     if (!m_opcConnections) {
         LogMessage(SeverityFatal, "Server object creation error:  %s", "IOPCConnections");
+        m_message.reset();
+        m_errorInfo.reset();
+        return false;
+    }
+    m_connectSink.reset(new (std::nothrow) CConnectSinkPart(this));
+    if (!m_connectSink) {
+        LogMessage(SeverityFatal, "Server object creation error:  %s", "IConnectSink");
+        m_opcConnections.reset();
         m_message.reset();
         m_errorInfo.reset();
         return false;
@@ -499,7 +475,8 @@ void CDriverApp::PublishStatus()
 IUnknown *CDriverApp::ErrorInfoPart() { return m_errorInfo.get(); }
 IUnknown *CDriverApp::MessagePart() { return m_message.get(); }
 IUnknown *CDriverApp::OpcConnectionsPart() { return m_opcConnections.get(); }
-IUnknown *CDriverApp::ConnectSinkPart() { return nullptr; }
+IUnknown *CDriverApp::ConnectSinkPart() { return static_cast<IConnectSink *>(m_connectSink.get()); }
+size_t CDriverApp::AlarmConnectionCount() const { return m_connectSink ? m_connectSink->ConnectionCount() : 0; }
 
 CDriverApp::HandleKind CDriverApp::Classify(LONG handle, CConfigObject **object) const
 {
@@ -793,7 +770,10 @@ STDMETHODIMP CDriverApp::FileSaveAs(BSTR fileName)
         HRESULT hr = SaveDocument(path);
         if (FAILED(hr))
             return hr;
-        SetFileNames(path);
+        // A message-log report is no configuration file: the configuration
+        // keeps its name, so that its next save does not land in the report.
+        if (!IsLogReportName(path))
+            SetFileNames(path);
         return S_OK;
     });
 }

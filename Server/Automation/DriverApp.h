@@ -56,7 +56,9 @@ public:
     IUnknown *ErrorInfoPart();
     IUnknown *MessagePart();
     IUnknown *OpcConnectionsPart();
-    IUnknown *ConnectSinkPart();     // null until the alarm connections exist
+    IUnknown *ConnectSinkPart();
+    // The Alarm & Event connections open now.
+    size_t AlarmConnectionCount() const;
 
     // Object handle kinds: 0 none, 1 driver (handle 0), 2 channel, 3 device,
     // 4 data block. Only live objects of the current tree classify; object
@@ -156,6 +158,7 @@ private:
     class CMessagePart;
     class COpcConnectionsPart;
     friend class COpcConnectionsPart;
+    class CConnectSinkPart;   // DriverAppAlarms.h
 
     // The catch-all of every member: body's result, with error information
     // for a failure; an escaping exception is logged as
@@ -187,6 +190,7 @@ private:
     std::unique_ptr<CErrorInfoPart> m_errorInfo;
     std::unique_ptr<CMessagePart> m_message;
     std::unique_ptr<COpcConnectionsPart> m_opcConnections;
+    std::unique_ptr<CConnectSinkPart> m_connectSink;
     std::string m_name, m_path, m_fullName;
     std::string m_configFileName, m_configFilePath, m_fullConfigFileName;
     std::string m_defaultFileName, m_defaultFilePath, m_fullDefaultFileName;

@@ -6,6 +6,7 @@
 #include "Channel.h"
 #include "DataBlock.h"
 #include "Device.h"
+#include "ConfigCodes.h"
 #include "Driver.h"
 #include "ServerMsg.h"
 
@@ -84,7 +85,8 @@ HRESULT PrepareArray(VARIANT *arg, SAFEARRAY *names, SAFEARRAY **array)
     return S_OK;
 }
 
-// Name i of the names array as a BSTR VARIANT; S_FALSE past its end.
+// Name i of the names array as a BSTR VARIANT; S_FALSE past its end. A
+// name must be a string: a number or an empty element names no property.
 HRESULT ReadName(SAFEARRAY *names, LONG i, Variant *name)
 {
     HRESULT hr = SafeArrayGetElement(names, &i, &name->v);
@@ -92,9 +94,67 @@ HRESULT ReadName(SAFEARRAY *names, LONG i, Variant *name)
         return S_FALSE;
     if (FAILED(hr))
         return kElementNotRead;
-    if (V_VT(&name->v) != VT_BSTR && FAILED(VariantChangeType(&name->v, &name->v, 0, VT_BSTR)))
+    if (V_VT(&name->v) == (VT_BYREF | VT_BSTR) && FAILED(VariantCopyInd(&name->v, &name->v)))
+        return kElementNotRead;
+    if (V_VT(&name->v) != VT_BSTR)
         return kElementNotRead;
     return S_OK;
+}
+
+LONG ElementCount(SAFEARRAY *array)
+{
+    LONG lower = 0, upper = -1;
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(array, 1, &upper)))
+        return -1;
+    return upper - lower + 1;
+}
+
+// A names array checked before anything is changed: at least one name, each
+// a string, and, when values are given, one value for each name (fewer are a
+// failed read, as the loop would meet it; more say the arrays do not belong
+// together). A request that fails here changes nothing.
+HRESULT CheckNameArray(SAFEARRAY *names, const VARIANT *values)
+{
+    LONG count = ElementCount(names);
+    if (count < 0)
+        return kBoundNotRead;
+    if (count == 0)
+        return E_INVALIDARG;
+    for (LONG i = 0; i < count; ++i) {
+        Variant name;
+        if (ReadName(names, i, &name) != S_OK)
+            return kElementNotRead;
+    }
+    if (values) {
+        LONG valueCount = V_VT(values) == kVariantArray ? ElementCount(V_ARRAY(values)) : -1;
+        if (valueCount < count)
+            return kElementNotRead;
+        if (valueCount > count)
+            return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
+// The per-property calls, except that an empty name is an unknown property
+// here: the objects skip it silently, which a client would read as success.
+bool UnknownWhenEmpty(BSTR name, VARIANT *result)
+{
+    if (name && *name)
+        return false;
+    V_VT(result) = VT_ERROR;
+    V_ERROR(result) = CFG_E_UNKNOWN_PROPERTY;
+    return true;
+}
+
+LONG SetNamedProperty(CConfigObject &object, BSTR name, const VARIANT &value, VARIANT *result)
+{
+    return UnknownWhenEmpty(name, result) ? 1 : object.SetProperty(name, value, result);
+}
+
+LONG GetNamedProperty(CConfigObject &object, BSTR name, VARIANT *value, VARIANT *result)
+{
+    return UnknownWhenEmpty(name, result) ? 1 : object.GetProperty(name, value, result);
 }
 
 HRESULT PutPropertyResult(SAFEARRAY *errors, LONG i, LONG code)
@@ -128,7 +188,7 @@ HRESULT ApplyProperties(CConfigObject &object, SAFEARRAY *names, const VARIANT &
             return hr;
         if (V_VT(&values) != kVariantArray || FAILED(SafeArrayGetElement(V_ARRAY(&values), &i, &value.v)))
             return kElementNotRead;
-        LONG answer = object.SetProperty(V_BSTR(&name.v), value.v, &result.v);
+        LONG answer = SetNamedProperty(object, V_BSTR(&name.v), value.v, &result.v);
         if (answer < 0)
             return answer;
         LONG code = PropertyCode(answer, result.v);
@@ -146,8 +206,11 @@ HRESULT ApplyProperties(CConfigObject &object, SAFEARRAY *names, const VARIANT &
 HRESULT ApplyArray(CConfigObject &object, SAFEARRAY *names, const VARIANT &values, VARIANT *errors, bool *applied,
                    bool *partial)
 {
+    HRESULT hr = CheckNameArray(names, &values);
+    if (FAILED(hr))
+        return hr;
     SAFEARRAY *errorArray = nullptr;
-    HRESULT hr = PrepareArray(errors, names, &errorArray);
+    hr = PrepareArray(errors, names, &errorArray);
     return FAILED(hr) ? hr : ApplyProperties(object, names, values, errorArray, applied, partial);
 }
 
@@ -197,7 +260,9 @@ HRESULT CDriverApp::AddObject(HandleKind parentKind, LONG parentHandle, VARIANT 
     Variant nameList, valueList;
     if (FAILED(Resolve(names, &nameList)) || FAILED(Resolve(values, &valueList)))
         return E_INVALIDARG;
-    if (V_VT(&nameList.v) != VT_EMPTY) {
+    // An empty names array, like VT_EMPTY, applies no property.
+    if (V_VT(&nameList.v) != VT_EMPTY &&
+        !(V_VT(&nameList.v) == kVariantArray && ElementCount(V_ARRAY(&nameList.v)) == 0)) {
         if (V_VT(&nameList.v) != kVariantArray || V_VT(&valueList.v) == VT_EMPTY)
             return E_INVALIDARG;
         bool applied = false, partial = false;
@@ -298,6 +363,9 @@ STDMETHODIMP CDriverApp::CopyDevice(LONG deviceHandle, BSTR newName, LONG channe
         if (Classify(channelHandle, &channel) != KindChannel || Classify(deviceHandle, &device) != KindDevice)
             return E_INVALIDARG;
         std::string name = ArgText(newName);
+        // The copy (or the moved device) needs a name to go by.
+        if (name.find_first_not_of(" \t") == std::string::npos)
+            return E_INVALIDARG;
         LONG code = m_driver->CopyDevice(static_cast<CDevice *>(device), name, static_cast<CChannel *>(channel),
                                          move != 0);
         if (code != 0)
@@ -329,7 +397,7 @@ HRESULT CDriverApp::SetPropertyArray(LONG handle, VARIANT &names, VARIANT &value
         if ((V_VT(&valueList.v) & VT_ARRAY) || !IsErrorShape(*errors))
             return E_INVALIDARG;
         Variant result;
-        LONG code = PropertyCode(object->SetProperty(V_BSTR(&nameList.v), valueList.v, &result.v), result.v);
+        LONG code = PropertyCode(SetNamedProperty(*object, V_BSTR(&nameList.v), valueList.v, &result.v), result.v);
         if (code != 0)
             return code;
         if (m_host)
@@ -367,7 +435,7 @@ HRESULT CDriverApp::GetPropertyArray(LONG handle, VARIANT &names, VARIANT *value
         if ((V_VT(target) & (VT_ARRAY | VT_BYREF)) || !IsErrorShape(*errors))
             return E_INVALIDARG;
         Variant value, result;
-        LONG code = PropertyCode(object->GetProperty(V_BSTR(&nameList.v), &value.v, &result.v), result.v);
+        LONG code = PropertyCode(GetNamedProperty(*object, V_BSTR(&nameList.v), &value.v, &result.v), result.v);
         if (code != 0)
             return code;
         VariantClear(target);
@@ -379,7 +447,10 @@ HRESULT CDriverApp::GetPropertyArray(LONG handle, VARIANT &names, VARIANT *value
     SAFEARRAY *valueArray = nullptr, *errorArray = nullptr;
     if ((V_VT(values) != VT_EMPTY && !HeldArray(values)) || (V_VT(errors) != VT_EMPTY && !HeldArray(errors)))
         return E_INVALIDARG;
-    HRESULT hr = PrepareArray(values, V_ARRAY(&nameList.v), &valueArray);
+    HRESULT hr = CheckNameArray(V_ARRAY(&nameList.v), nullptr);
+    if (FAILED(hr))
+        return hr;
+    hr = PrepareArray(values, V_ARRAY(&nameList.v), &valueArray);
     if (SUCCEEDED(hr))
         hr = PrepareArray(errors, V_ARRAY(&nameList.v), &errorArray);
     if (FAILED(hr))
@@ -392,7 +463,7 @@ HRESULT CDriverApp::GetPropertyArray(LONG handle, VARIANT &names, VARIANT *value
             break;
         if (FAILED(hr))
             return hr;
-        LONG answer = object->GetProperty(V_BSTR(&name.v), &value.v, &result.v);
+        LONG answer = GetNamedProperty(*object, V_BSTR(&name.v), &value.v, &result.v);
         if (answer < 0)
             return answer;
         LONG code = PropertyCode(answer, result.v);

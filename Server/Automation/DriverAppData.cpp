@@ -76,6 +76,13 @@ STDMETHODIMP CDriverApp::GetDataAddress(LONG addressWord, LONG internalAddress, 
             return E_INVALIDARG;
         if (!m_driver)
             return E_FAIL;
+        // No block (0) answers the hint text; any other handle must name a
+        // live object: a data block, or for a control item any object.
+        CConfigObject *object = nullptr;
+        HandleKind kind = Classify(dataBlockHandle, &object);
+        if (dataBlockHandle != 0 &&
+            (uint32_t(internalAddress) >= 0x10000000u ? kind == KindNone : kind != KindDataBlock))
+            return E_INVALIDARG;
         std::string text;
         LONG code = m_driver->GetDataAddress(uint32_t(addressWord), uint32_t(internalAddress),
                                              uint32_t(dataBlockHandle), uint32_t(itemWord), &text);

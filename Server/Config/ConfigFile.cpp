@@ -6,6 +6,7 @@
 #include "Driver.h"
 #include <windows.h>
 #include <algorithm>
+#include <set>
 #include <cstdio>
 
 namespace ConfigFileLoad {
@@ -13,6 +14,11 @@ std::vector<CChannel *> *&PendingEnables()
 {
     static thread_local std::vector<CChannel *> *pending = nullptr;
     return pending;
+}
+unsigned &DriverSchema()
+{
+    static thread_local unsigned schema = 0;
+    return schema;
 }
 } // namespace ConfigFileLoad
 
@@ -70,13 +76,36 @@ public:
     std::unique_ptr<CDriver> Run()
     {
         m_archive.AcceptAnySchema(true);
+        ConfigFileLoad::DriverSchema() = 0;
+        bool ended = false;
         while (!m_archive.AtEnd()) {
             uint64_t at = m_archive.Position();
-            std::unique_ptr<CConfigObject> object = m_archive.ReadNew<CConfigObject>();
+            CObject *read = m_archive.ReadObject(CConfigObject::StaticClass());
+            if (!read) {
+                // The end-of-tree mark: the file must end right here.
+                if (!m_archive.AtEnd())
+                    throw CArchiveException(CArchiveException::Cause::BadTag,
+                                            "bytes after the end of the tree at byte " +
+                                                std::to_string(m_archive.Position()),
+                                            m_archive.Position());
+                ended = true;
+                break;
+            }
+            // A reference to an object read before would be owned twice.
+            if (m_held.count(read))
+                throw CArchiveException(CArchiveException::Cause::BadTag,
+                                        "a reference to an earlier object at byte " + std::to_string(at), at);
+            std::unique_ptr<CConfigObject> object(static_cast<CConfigObject *>(read));
+            m_held.insert(read);
             Place(std::move(object), at);
         }
         if (!m_driver)
             throw CConfigFileException("the file holds no driver", m_archive.Position());
+        if (m_driverSchema >= kDriverSchemaWithEnd && !ended)
+            throw CArchiveException(CArchiveException::Cause::EndOfFile,
+                                    "the file ends at byte " + std::to_string(m_archive.Position()) +
+                                        " before the end of the tree",
+                                    m_archive.Position());
         for (CChannel *channel : m_pending.List())
             channel->Enable(false);
         return std::move(m_driver);
@@ -90,6 +119,7 @@ private:
             if (m_driver)
                 throw CConfigFileException("a second driver at byte " + std::to_string(at), at);
             m_driver.reset(static_cast<CDriver *>(object.release()));
+            m_driverSchema = ConfigFileLoad::DriverSchema();
             return;
         }
         if (object->IsKindOf(CChannel::StaticClass())) {
@@ -129,6 +159,7 @@ private:
     void Skip(std::unique_ptr<CConfigObject> object, uint64_t at, const std::string &why)
     {
         m_pending.Forget(object.get());
+        m_held.erase(object.get());
         m_result.skipped.push_back(std::string(object->GetRuntimeClass()->className + 1) + " " + object->Name() +
                                    " at byte " + std::to_string(at) + " left out: " + why);
     }
@@ -139,6 +170,8 @@ private:
     std::unique_ptr<CDriver> m_driver;
     CChannel *m_channel = nullptr;   // null: devices now have no place
     CDevice *m_device = nullptr;     // null: blocks now have no place
+    unsigned m_driverSchema = 0;
+    std::set<const CObject *> m_held;   // the objects read so far that still live
 };
 
 } // namespace
@@ -154,6 +187,7 @@ void StoreConfiguration(CArchive &archive, const CDriver &driver)
                 archive.WriteObject(block);
         }
     }
+    archive.WriteObject(nullptr);   // the end of the tree
 }
 
 ConfigLoadResult LoadConfiguration(CArchive &archive)

@@ -1,6 +1,12 @@
 // The configuration file: the whole tree as one archive stream, the driver
 // first, then each channel followed by its devices, each device followed by
-// its data blocks.
+// its data blocks, then a null object that marks the tree's end.
+//
+// The stream holds no count, so without that mark a file cut between two
+// objects would read as a smaller tree. The driver's class is stored with
+// schema 2 to say that the mark follows: such a file must end with it and
+// right after it. A file whose driver has schema 1 (written before the mark
+// existed) is read to its end as before.
 //
 // Loading builds a new tree and hands it over only when the whole file was
 // read: a damaged file gives an error and no tree, so the caller's present
@@ -18,6 +24,9 @@
 class CArchive;
 class CChannel;
 class CDriver;
+
+// The driver class's schema in files that end with the mark.
+const unsigned kDriverSchemaWithEnd = 2;
 
 // A field of a stored object that no object of its class can hold (a length,
 // type, address, range or flag out of bounds). Raised while loading.
@@ -71,4 +80,6 @@ namespace ConfigFileLoad {
 // stream that are to be enabled; null at other times (a channel read outside
 // a load then enables itself at once).
 std::vector<CChannel *> *&PendingEnables();
+// The schema stored with the driver read last on this thread.
+unsigned &DriverSchema();
 } // namespace ConfigFileLoad

@@ -62,8 +62,13 @@ private:
 
 } // namespace
 
-// The driver stores no fields of its own.
-void CDriver::Serialize(CArchive &) {}
+// The driver stores no fields of its own; a load notes its schema, which
+// says whether the file ends with the end-of-tree mark.
+void CDriver::Serialize(CArchive &archive)
+{
+    if (archive.IsLoading())
+        ConfigFileLoad::DriverSchema() = archive.GetObjectSchema();
+}
 
 void CChannel::Serialize(CArchive &archive)
 {

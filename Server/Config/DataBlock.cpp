@@ -1,4 +1,5 @@
 #include "DataBlock.h"
+#include "DataMonitor.h"
 #include "Device.h"
 #include "Driver.h"
 #include "Quality.h"
@@ -527,4 +528,9 @@ LONG CDataBlock::SetValue(const PropertyInfo &info, const VARIANT &value)
     default:
         return CFG_E_READ_ONLY;
     }
+}
+
+void CDataBlock::SendToDataMonitor(const BYTE *data, DWORD length, int direction)
+{
+    DataMonitor::Send(data, length, direction);
 }

@@ -135,7 +135,7 @@ public:
     void AddMsgTimeout() override;
     void TakeBackMsg(CProtocolMsg *msg) override;
     bool IsDataMonitorOn() override { return m_tracewellOn; }
-    void SendToDataMonitor(const BYTE *, DWORD) override {}
+    void SendToDataMonitor(const BYTE *data, DWORD length, int direction) override;
 
     CDevice *Device() const { return m_device; }
     const S7Address &Address() const { return m_address; }

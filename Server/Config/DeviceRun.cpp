@@ -243,7 +243,7 @@ void CDevice::Send()
         if (IMsgBlock *block = msg->GetBlock()) {
             if (block->IsDataMonitorOn())
                 block->SendToDataMonitor(reinterpret_cast<const BYTE *>(msg->GetVariableText()),
-                                         msg->GetVariableTextLength());
+                                         msg->GetVariableTextLength(), 1);
         }
         BindMessage(msg);
         if (m_recovering)

@@ -1,4 +1,5 @@
 #include "Driver.h"
+#include "ConfigFile.h"
 #include <vector>
 #include <mutex>
 #include "Channel.h"
@@ -10,7 +11,8 @@
 #include <algorithm>
 #include <atomic>
 
-QOR_IMPLEMENT_SERIAL(CDriver, CConfigObject, 1)
+// Schema 2: the file ends with a null object after the tree (see ConfigFile.h).
+QOR_IMPLEMENT_SERIAL(CDriver, CConfigObject, kDriverSchemaWithEnd)
 
 namespace {
 

@@ -121,7 +121,7 @@ void SetDriverClock(DriverClockFn now, DriverSleepFn sleep)
 
 void CDriver::CreateStore()
 {
-    m_store = new (std::nothrow) CCommonMemory(STORE_STANDARD_GROUPS, m_acronym.c_str());
+    m_store = AcquireDriverStore(m_acronym.c_str());
     if (!m_store) {
         ServerMessage line;
         line.severity = SeverityFatal;
@@ -129,7 +129,6 @@ void CDriver::CreateStore()
         PostServerMessage(line);
         return;
     }
-    SetServerStore(m_store);
     if (m_store->CreateDataBlock(&m_statusIndex, 250, 0) == 0) {
         m_statusExists = true;
         m_store->SetBytesInUse(m_statusIndex, 16);
@@ -143,9 +142,7 @@ void CDriver::DestroyStore()
     if (m_statusExists)
         m_store->DestroyDataBlock(m_statusIndex);
     m_statusExists = false;
-    if (ServerStore() == m_store)
-        SetServerStore(nullptr);
-    delete m_store;
+    ReleaseDriverStore(m_store);
     m_store = nullptr;
 }
 

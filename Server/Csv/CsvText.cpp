@@ -100,7 +100,10 @@ bool SplitCsvLine(const std::string &line, const std::string &separator, std::ve
 
 std::string QuoteCsvValue(const std::string &value, const std::string &separator, bool first)
 {
-    bool quote = (!separator.empty() && value.find(separator) != std::string::npos) ||
+    // Any character of the separator, not only the whole of it: a value that
+    // ends or begins with part of a longer separator would otherwise shift
+    // the split, which takes the separator's first occurrence.
+    bool quote = (!separator.empty() && value.find_first_of(separator) != std::string::npos) ||
                  (!value.empty() && value[0] == '"') ||
                  (first && !value.empty() && strchr("!@#[", value[0]) != nullptr);
     if (!quote)

@@ -15,7 +15,7 @@
 bool SplitCsvLine(const std::string &line, const std::string &separator, std::vector<std::string> &fields);
 
 // A value as written in the own dialect: between double quotes, inner quotes
-// doubled, when it holds the separator or begins with a quote (which the
+// doubled, when it holds any of the separator's characters or begins with a quote (which the
 // splitting would take as an opening quote); with first set also when it
 // begins with a character that marks a line on import ("!", "@", "#", "[").
 // Otherwise unchanged.

@@ -93,7 +93,7 @@ void MsgDone(CProtocolMsg *msg)
         device->ReleaseOutstanding();
     IMsgBlock *block = msg->GetBlock();
     if (block && msg->GetReceivedLength() && block->IsDataMonitorOn())
-        block->SendToDataMonitor(msg->GetReceivedData(), msg->GetReceivedLength());
+        block->SendToDataMonitor(msg->GetReceivedData(), msg->GetReceivedLength(), 0);
 }
 
 void MsgCancel(CProtocolMsg *msg)

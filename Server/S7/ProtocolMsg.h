@@ -31,7 +31,8 @@ public:
     // The block takes its message back (and owns it again).
     virtual void TakeBackMsg(CProtocolMsg *msg) = 0;
     virtual bool IsDataMonitorOn() = 0;
-    virtual void SendToDataMonitor(const BYTE *data, DWORD length) = 0;
+    // A frame of this block's traffic: direction 1 sent, 0 received.
+    virtual void SendToDataMonitor(const BYTE *data, DWORD length, int direction) = 0;
 protected:
     ~IMsgBlock() = default;
 };

@@ -1,4 +1,5 @@
 #include "XAction.h"
+#include "ServerMsg.h"
 #include <cstring>
 
 LONGLONG S7PerformanceFrequency()
@@ -71,7 +72,9 @@ void CXAction::Complete(LONG state, LONG subStatus)
     QueryPerformanceCounter(&now);
     if (state == StateStarted && m_state == StateNew) {
         if (!frequency)
-            MessageBoxA(nullptr, "Micro timer failed to get performancefreq", "QOR", MB_OK | MB_ICONERROR);
+            // Raised with the resource's lock held: the log's fatal path
+            // shows it without holding this thread.
+            LogMessage(SeverityFatal, "Micro timer failed to get performancefreq");
         m_startCounter = now.QuadPart;
         m_durationUs = 0;
     }

@@ -423,12 +423,14 @@ DWORD CXActionProcessor::ReceiveWindowLoop()
     wc.hInstance = instance;
     wc.lpszClassName = className;
     if (!RegisterClassA(&wc)) {
-        MessageBoxA(nullptr, "fatal error, can't register a window class.", "QOR", MB_OK | MB_ICONERROR);
+        // A box here would hold the receive thread (and a service) until
+        // someone answers it; the log's fatal path never waits on a worker.
+        LogMessage(SeverityFatal, "fatal error, can't register a window class.");
         return static_cast<DWORD>(-3);
     }
     HWND window = CreateWindowA(className, className, 0, 0, 0, 0, 0, nullptr, nullptr, instance, this);
     if (!window) {
-        MessageBoxA(nullptr, "atal error, can't create a RcvWindow.", "QOR", MB_OK | MB_ICONERROR);
+        LogMessage(SeverityFatal, "atal error, can't create a RcvWindow.");
         UnregisterClassA(className, instance);
         return static_cast<DWORD>(-4);
     }

@@ -101,8 +101,9 @@ bool DurationTextToMs(const char *input, uint32_t *ms, const DurationSeparators 
         from = next + separators.time.size();
     }
 
-    // Fields right to left: seconds, minutes, hours, days.
-    static const uint64_t kLimits[4] = {59, 59, 23, 6};
+    // Fields right to left: seconds, minutes, hours, days. Days run as far as
+    // 32 bits of ms hold, since the formatter writes them that far.
+    static const uint64_t kLimits[4] = {59, 59, 23, uint64_t(UINT32_MAX) / 86400000};
     static const uint64_t kUnitMs[4] = {1000, 60000, 3600000, 86400000};
     uint64_t total = tenths * 100;
     for (size_t i = 0; i < count; ++i) {

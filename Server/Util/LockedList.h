@@ -84,14 +84,22 @@ private:
 // An item that goes to neither is freed, so that nothing leaks. When items
 // moved and signalTarget is set, the target's event is set. Answers the
 // number of items moved.
+// With lockTarget both locks are taken in one fixed order (by address), so
+// two moves between the same lists in opposite directions cannot deadlock.
 template <class T>
 int MoveLockedItems(CLockedList<T> *source, int (*predicate)(T *item, void *argument), void *argument,
                     CLockedList<T> *target, bool lockTarget, bool signalTarget, void (*callback)(T *item))
 {
     if (!source || source == target)
         return 0;
+    const bool both = target && lockTarget;
+    CLockedList<T> *first = both && target < source ? target : source;
+    CLockedList<T> *second = both ? (first == source ? target : source) : nullptr;
+    first->Lock();
+    if (second)
+        second->Lock();
     int moved = 0;
-    source->Lock();
+    std::list<T *> taken;
     std::list<T *> &items = source->Items();
     for (auto it = items.begin(); it != items.end();) {
         T *item = *it;
@@ -101,13 +109,15 @@ int MoveLockedItems(CLockedList<T> *source, int (*predicate)(T *item, void *argu
         }
         it = items.erase(it);
         ++moved;
-        if (target) {
-            if (lockTarget)
-                target->Lock();
+        if (target)
             target->AddTailLocked(item);
-            if (lockTarget)
-                target->Unlock();
-        }
+        taken.push_back(item);
+    }
+    // The callbacks run under the source's lock only, as each item's own
+    // move used to leave them.
+    if (both)
+        target->Unlock();
+    for (T *item : taken) {
         if (callback)
             callback(item);
         else if (!target)

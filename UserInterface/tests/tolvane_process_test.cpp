@@ -5,7 +5,10 @@
 // lets it go. The server's log arrives through QOR_TEST_LOG_FILE, which
 // Tolvane passes on to the server it starts.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
 #include <functional>
+#include <iostream>
 #include "ObjectItems.h"
 #include "ServerError.h"
 #include "ToolFakes.h"
@@ -84,10 +87,11 @@ HWND FindProcessWindow(DWORD pid, const char *className, const char *title)
     return search.found;
 }
 
+// A window's text, also a control's in another process.
 std::string WindowText(HWND hwnd)
 {
     char text[512] = "";
-    GetWindowTextA(hwnd, text, sizeof text);
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, NULL);
     return text;
 }
 
@@ -284,6 +288,494 @@ TEST_F(TolvaneProcessTest, NamedNodeReachesThisMachinesServerUnderWine)
     ASSERT_TRUE(frame != NULL) << "no main window";
     EXPECT_EQ(1u, ServerProcesses().size());
     PostMessageA(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, tool.Wait(20000));
+    ExpectServerShutdown();
+}
+
+// --- the tree window with the real server ---------------------------------------------
+
+HWND FindTree(HWND frame)
+{
+    return FindWindowExA(FindWindowExA(frame, NULL, "#32770", NULL), NULL, "SysTreeView32", NULL);
+}
+
+LONG TreeCount(HWND tree) { return LONG(SendMessageA(tree, TVM_GETCOUNT, 0, 0)); }
+
+// Channels, devices and blocks as the test's own client sees them.
+struct Census {
+    LONG channels = 0, devices = 0, blocks = 0;
+    LONG Total() const { return channels + devices + blocks; }
+};
+
+LONG Children(IQORDriver *driver, int kind, LONG parent, std::vector<LONG> *handles)
+{
+    VARIANT h, n;
+    VariantInit(&h);
+    VariantInit(&n);
+    LONG count = 0;
+    HRESULT hr = kind == 0 ? driver->GetChannels(&h, &n, &count)
+                 : kind == 1 ? driver->GetDevices(parent, &h, &n, &count)
+                             : driver->GetDataBlocks(parent, &h, &n, &count);
+    if (FAILED(hr))
+        count = 0;
+    for (LONG i = 0; handles && i < count; ++i) {
+        VARIANT e = Element(h, i);
+        VariantChangeType(&e, &e, 0, VT_I4);
+        handles->push_back(V_I4(&e));
+    }
+    VariantClear(&h);
+    VariantClear(&n);
+    return count;
+}
+
+Census Count(IQORDriver *driver)
+{
+    Census c;
+    std::vector<LONG> channels;
+    c.channels = Children(driver, 0, 0, &channels);
+    for (LONG channel : channels) {
+        std::vector<LONG> devices;
+        c.devices += Children(driver, 1, channel, &devices);
+        for (LONG device : devices)
+            c.blocks += Children(driver, 2, device, nullptr);
+    }
+    return c;
+}
+
+std::string BoxText(HWND box)
+{
+    char text[512] = "";
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    return text;
+}
+
+// Closes Tolvane; an unsaved configuration is let go (No to the save
+// question). The server then exits.
+void CloseAnsweringNo(ToolProcess &tool, HWND frame)
+{
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    if (HWND question = tool.WaitWindow("#32770", "Tolvane", 5000)) {
+        EXPECT_EQ("The I/O Driver Configuration has been modified but not saved. \n\rSave changes? ", BoxText(question));
+        PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+    }
+    EXPECT_EQ(0u, tool.Wait(20000));
+}
+
+// Types the name into the file dialog and presses its OK button.
+void ChooseFile(HWND dialog, const std::string &path)
+{
+    SetDlgItemTextA(dialog, 0x47C, path.c_str());
+    SetDlgItemTextA(dialog, 0x480, path.c_str());
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+}
+
+TEST_F(TolvaneProcessTest, TreeCommandsWorkOnTheServerAndTheTreeFollows)
+{
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    ASSERT_TRUE(tree != NULL);
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    EXPECT_EQ(1u, ServerProcesses().size()) << "the test's client shares Tolvane's server";
+    Census start = Count(driver);
+    ASSERT_GE(start.devices, 1);
+    EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 1 + start.Total(); }, 5000)) << TreeCount(tree);
+
+    // Add Channel, Add Device, Add Data Block: each new object is the
+    // selection the next one goes under.
+    const UINT adds[] = {32771, 32772, 32773};
+    for (int i = 0; i < 3; ++i) {
+        PostMessageA(frame, WM_COMMAND, MAKEWPARAM(adds[i], 0), 0);
+        Census now;
+        EXPECT_TRUE(WaitUntil([&] { return (now = Count(driver)).Total() == start.Total() + i + 1; }, 10000))
+            << "add " << adds[i];
+        EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 2 + start.Total() + i; }, 5000)) << TreeCount(tree);
+    }
+    Census added = Count(driver);
+    EXPECT_EQ(start.channels + 1, added.channels);
+    EXPECT_EQ(start.devices + 1, added.devices);
+    EXPECT_EQ(start.blocks + 1, added.blocks);
+
+    // Delete with Yes, from the block up to the channel.
+    const char *questions[] = {"This Data Block will be deleted.  Continue?",
+                               "All Data Blocks on this Device will be deleted.\nContinue?",
+                               "All Devices and Data Blocks on this Channel will be deleted.\nContinue?"};
+    for (int i = 0; i < 3; ++i) {
+        PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32775, 0), 0);
+        HWND box = tool.WaitWindow("#32770", "Tolvane", 10000);
+        ASSERT_TRUE(box != NULL) << "no question " << i;
+        EXPECT_EQ(questions[i], BoxText(box));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+        EXPECT_TRUE(WaitUntil([&] { return Count(driver).Total() == start.Total() + 2 - i; }, 10000)) << i;
+        EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 1 + start.Total() + 2 - i; }, 5000)) << i;
+    }
+
+    // Save As: the title becomes the new file.
+    std::string savedAs = s_session->folder + "tree_saved.qor";
+    DeleteFileA(savedAs.c_str());
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(57604, 0), 0);
+    HWND saveDialog = tool.WaitWindow("#32770", "Save As", 10000);
+    ASSERT_TRUE(saveDialog != NULL) << "no Save As dialog";
+    ChooseFile(saveDialog, savedAs);
+    EXPECT_TRUE(WaitUntil([&] { return lstrcmpiA(WindowText(frame).c_str(), savedAs.c_str()) == 0; }, 10000))
+        << WindowText(frame);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(savedAs.c_str()));
+
+    // Open an old-dialect CSV file: one question, OK imports it.
+    std::string csv = s_session->folder + "line7.csv";
+    ASSERT_TRUE(CopyFileA((kivserver::Folder() + "csv_test_data\\old_dialect.csv").c_str(), csv.c_str(), FALSE));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(57601, 0), 0);
+    HWND openDialog = tool.WaitWindow("#32770", "Open", 10000);
+    ASSERT_TRUE(openDialog != NULL) << "no Open dialog";
+    ChooseFile(openDialog, csv);
+    HWND question = tool.WaitWindow("#32770", "Import 6.x CSV File", 10000);
+    ASSERT_TRUE(question != NULL) << "no import question";
+    std::cout << "[ import ] " << BoxText(question) << "\n";
+    EXPECT_EQ(0u, BoxText(question).find(csv)) << BoxText(question);
+    PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    // The imported tree is there; the title is the server's file name after it.
+    EXPECT_TRUE(WaitUntil([&] { return Count(driver).devices == 2; }, 10000)) << Count(driver).devices;
+    BSTR serverName = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(driver->get_FullConfigFileName(&serverName));
+    std::string imported = Narrow(serverName);
+    SysFreeString(serverName);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(frame) == (imported.empty() ? "Untitled" : imported); }, 5000))
+        << WindowText(frame) << " / " << imported;
+    Sleep(1000);
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Import 6.x CSV File")) << "asked twice";
+    EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 1 + Count(driver).Total(); }, 5000)) << TreeCount(tree);
+
+    // Another client opens a file: the title and the tree follow within the poll.
+    BSTR path = Bstr(ConfigPath());
+    ASSERT_HRESULT_SUCCEEDED(driver->FileOpen(path));
+    SysFreeString(path);
+    EXPECT_TRUE(WaitUntil([&] { return lstrcmpiA(WindowText(frame).c_str(), ConfigPath().c_str()) == 0; }, 15000))
+        << WindowText(frame);
+    EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 1 + start.Total(); }, 5000)) << TreeCount(tree);
+    driver->Release();
+
+    CloseAnsweringNo(tool, frame);
+    ExpectServerShutdown();
+}
+
+// The item at a path of child indexes ("0.0.0": the root's first child's
+// first child), selected as by a click.
+bool SelectPath(HWND tree, std::initializer_list<int> path)
+{
+    LPARAM item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    bool first = true;
+    for (int index : path) {
+        if (!first)
+            item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, item);
+        first = false;
+        for (int n = 0; item && n < index; ++n)
+            item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, item);
+    }
+    return item && SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, item);
+}
+
+// The visible pane of the main window that holds control id.
+HWND VisiblePane(HWND frame, int id)
+{
+    HWND view = FindWindowExA(frame, NULL, "TolvaneObjectView", NULL);
+    for (HWND pane = FindWindowExA(view, NULL, "#32770", NULL); pane; pane = FindWindowExA(view, pane, "#32770", NULL))
+        if (IsWindowVisible(pane) && GetDlgItem(pane, id))
+            return pane;
+    return NULL;
+}
+
+std::string Property(IQORDriver *driver, LONG handle, const char *name)
+{
+    VARIANT names, values, errors;
+    VariantInit(&values);
+    VariantInit(&errors);
+    V_VT(&names) = VT_BSTR;
+    V_BSTR(&names) = Bstr(name);
+    HRESULT hr = driver->GetPropertyData(handle, names, &values, &errors);
+    VariantClear(&names);
+    std::string text = "<failed>";
+    if (SUCCEEDED(hr) && SUCCEEDED(VariantChangeType(&values, &values, 0, VT_BSTR)))
+        text = Narrow(V_BSTR(&values));
+    VariantClear(&values);
+    VariantClear(&errors);
+    return text;
+}
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info = {sizeof info};
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info);
+    return info.hwndFocus;
+}
+
+TEST_F(TolvaneProcessTest, PanesCommitEachFieldAndCopyDeviceMakesANewOne)
+{
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    std::vector<LONG> channels, devices, blocks;
+    Children(driver, 0, 0, &channels);
+    ASSERT_FALSE(channels.empty());
+    Children(driver, 1, channels[0], &devices);
+    ASSERT_FALSE(devices.empty());
+    LONG before = Children(driver, 2, devices[0], nullptr);
+
+    // Two new blocks on the first device, the second one selected.
+    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 2; }, 5000));
+    ASSERT_TRUE(SelectPath(tree, {0, 0, 0}));
+    for (int i = 0; i < 2; ++i)
+        PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32773, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Children(driver, 2, devices[0], nullptr) == before + 2; }, 10000))
+        << Children(driver, 2, devices[0], nullptr) << " " << before << " "
+        << BoxText(tool.WaitWindow("#32770", "Tolvane", 100));
+    Children(driver, 2, devices[0], &blocks);
+    LONG block = blocks.back();
+    HWND pane = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (pane = VisiblePane(frame, 7008)) != NULL; }, 5000)) << "no block pane";
+    std::string name = Property(driver, block, "Name");
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(GetDlgItem(pane, 7001)) == name; }, 5000))
+        << "[" << WindowText(GetDlgItem(pane, 7001)) << "] [" << name << "] " << blocks.size();
+
+    // Primary Rate: typed, then left.
+    HWND rate = GetDlgItem(pane, 7008);
+    SendMessageA(rate, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("2.5"));
+    SendMessageA(rate, WM_KILLFOCUS, 0, 0);
+    // The server keeps its own form of the duration.
+    std::string held;
+    EXPECT_TRUE(WaitUntil([&] { return (held = Property(driver, block, "PrimaryPollTime")).find("2.5") != std::string::npos; }, 5000))
+        << "[" << Property(driver, block, "PrimaryPollTime") << "] [" << WindowText(rate) << "]";
+    SendMessageA(rate, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("d"));
+    SendMessageA(rate, WM_KILLFOCUS, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return Property(driver, block, "PrimaryPollTime").empty(); }, 5000))
+        << Property(driver, block, "PrimaryPollTime");
+    EXPECT_EQ("Disabled", WindowText(rate));
+
+    // A name the server refuses: its text, the old name back, the focus on it.
+    HWND nameEdit = GetDlgItem(pane, 7001);
+    SendMessageA(nameEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Pump.1"));
+    PostMessageA(nameEdit, WM_KILLFOCUS, 0, 0);
+    HWND box = tool.WaitWindow("#32770", "Tolvane", 10000);
+    ASSERT_TRUE(box != NULL) << "no refusal";
+    std::cout << "[ refusal ] " << BoxText(box) << "\n";
+    EXPECT_FALSE(BoxText(box).empty());
+    EXPECT_NE("Unknown Error", BoxText(box));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(nameEdit) == name; }, 5000)) << WindowText(nameEdit);
+    EXPECT_TRUE(WaitUntil([&] { return FocusOf(frame) == nameEdit; }, 5000));
+    EXPECT_EQ(name, Property(driver, block, "Name"));
+
+    // Copy Device on the device with its blocks.
+    LONG blockCount = Children(driver, 2, devices[0], nullptr);
+    ASSERT_GE(blockCount, 2);
+    ASSERT_TRUE(SelectPath(tree, {0, 0, 0}));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32774, 0), 0);
+    HWND dialog = tool.WaitWindow("#32770", "Copy Device", 10000);
+    ASSERT_TRUE(dialog != NULL) << "no Copy Device dialog";
+    HWND copyPane = FindWindowExA(dialog, NULL, "#32770", NULL);
+    HWND copyName = GetDlgItem(copyPane, 5001);
+    SendMessageA(copyName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("PLC2"));
+    SendMessageA(copyName, WM_KILLFOCUS, 0, 0);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (HWND refusal = tool.WaitWindow("#32770", "Tolvane", 3000)) {
+        ADD_FAILURE() << "copy refused: " << BoxText(refusal);
+        PostMessageA(refusal, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    std::vector<LONG> after;
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", "Copy Device") == NULL; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] {
+        after.clear();
+        return Children(driver, 1, channels[0], &after) == LONG(devices.size()) + 1;
+    }, 10000));
+    if (after.size() == devices.size() + 1) {
+        LONG copy = after.back();
+        EXPECT_EQ("PLC2", Property(driver, copy, "Name"));
+        EXPECT_EQ(blockCount, Children(driver, 2, copy, nullptr));
+        EXPECT_EQ(blockCount, Children(driver, 2, devices[0], nullptr)) << "the source keeps its blocks";
+    }
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Copy Device"));
+    driver->Release();
+
+    CloseAnsweringNo(tool, frame);
+    ExpectServerShutdown();
+}
+
+// --- help ---------------------------------------------------------------------------------
+
+// The tree item below parent (the root when parent is null) at index, after
+// expanding parent so that its children are there.
+HTREEITEM TreeItem(HWND tree, HTREEITEM parent, int index)
+{
+    if (parent)
+        SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(parent));
+    HTREEITEM item = reinterpret_cast<HTREEITEM>(
+        SendMessageA(tree, TVM_GETNEXTITEM, parent ? TVGN_CHILD : TVGN_ROOT, reinterpret_cast<LPARAM>(parent)));
+    for (int i = 0; item && i < index; ++i)
+        item = reinterpret_cast<HTREEITEM>(
+            SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)));
+    return item;
+}
+
+// The first window of a class below parent, at any depth.
+HWND FindDescendant(HWND parent, const char *className, int id = 0)
+{
+    struct Search {
+        const char *className;
+        int id;
+        HWND found;
+    } search{className, id, NULL};
+    struct Walk {
+        static BOOL CALLBACK Visit(HWND hwnd, LPARAM param)
+        {
+            Search &s = *reinterpret_cast<Search *>(param);
+            char name[64] = "";
+            GetClassNameA(hwnd, name, sizeof name);
+            if (lstrcmpiA(name, s.className) == 0 && (!s.id || GetDlgCtrlID(hwnd) == s.id) && IsWindowVisible(hwnd)) {
+                s.found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        }
+    };
+    EnumChildWindows(parent, Walk::Visit, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string LongText(HWND hwnd)
+{
+    std::string text(8192, '\0');
+    LRESULT n = 0;
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 5000,
+                        reinterpret_cast<PDWORD_PTR>(&n));
+    text.resize(size_t(n));
+    return text;
+}
+
+// Installed as Setup leaves it: the help files' folder under "NlsPath", the
+// context-help control registered; both undone at the end.
+class InstalledHelp {
+public:
+    InstalledHelp()
+    {
+        m_folder = kivserver::Folder();
+        if (!m_folder.empty() && m_folder.back() == '\\')
+            m_folder.pop_back();
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers\\QOR", 0, NULL, 0, KEY_WRITE, NULL, &key,
+                            NULL) == ERROR_SUCCESS) {
+            RegSetValueExA(key, "NlsPath", 0, REG_SZ, reinterpret_cast<const BYTE *>(m_folder.c_str()),
+                           DWORD(m_folder.size() + 1));
+            RegCloseKey(key);
+        }
+        m_control = LoadLibraryA("ContextHelp.dll");
+        if (auto reg = m_control ? reinterpret_cast<HRESULT(WINAPI *)()>(GetProcAddress(m_control, "DllRegisterServer"))
+                                 : nullptr)
+            m_registered = SUCCEEDED(reg());
+    }
+    ~InstalledHelp()
+    {
+        if (auto unreg = m_control ? reinterpret_cast<HRESULT(WINAPI *)()>(
+                                         GetProcAddress(m_control, "DllUnregisterServer"))
+                                   : nullptr)
+            unreg();
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers\\QOR", 0, KEY_WRITE, &key) ==
+            ERROR_SUCCESS) {
+            RegDeleteValueA(key, "NlsPath");
+            RegCloseKey(key);
+        }
+    }
+    const std::string &Folder() const { return m_folder; }
+    bool Registered() const { return m_registered; }
+
+private:
+    std::string m_folder;
+    HMODULE m_control = NULL;
+    bool m_registered = false;
+};
+
+TEST_F(TolvaneProcessTest, HelpFollowsThePanesAndAsksForPopUpsAndTopics)
+{
+    InstalledHelp installed;
+    ASSERT_TRUE(installed.Registered());
+    const std::string contextFile = installed.Folder() + "\\QORf1.chm";
+    const std::string helpFile = installed.Folder() + "\\QOR.chm";
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    ASSERT_TRUE(tree != NULL);
+    HWND help = FindDescendant(frame, "QorHelpPane");
+    ASSERT_TRUE(help != NULL) << "no help pane";
+    HWND helpText = FindDescendant(help, "Edit");
+    ASSERT_TRUE(helpText != NULL);
+    const std::string start = LongText(helpText);
+    EXPECT_NE(std::string::npos, start.find("Select an object in the tree")) << start;
+
+    // "Getting Started...." on the driver: the topic in the viewer.
+    HTREEITEM driver = TreeItem(tree, NULL, 0);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(driver));
+    HWND started = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (started = FindDescendant(frame, "Button", 1207)) != NULL; }, 5000));
+    EXPECT_EQ("Getting Started....", WindowText(started));
+    PostMessageA(started, BM_CLICK, 0, 0);
+    const std::string topicLine = "\tHtmlHelp " + helpFile + "::\\start_s72.htm\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(topicLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+
+    // A new data block under the first device becomes the selection; F1 on
+    // its "Block Name:" asks the pop-up control for the field's id.
+    HTREEITEM device = TreeItem(tree, TreeItem(tree, driver, 0), 0);
+    ASSERT_TRUE(device != NULL) << TreeCount(tree) << " items";
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(device));
+    const LONG before = TreeCount(tree);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32773, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) == before + 1; }, 10000)) << TreeCount(tree);
+    HWND name = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (name = FindDescendant(frame, "Edit", 7001)) != NULL; }, 5000));
+    SendMessageA(name, 0x004D /* WM_KEYF1 */, 0, 0);
+    const std::string popupLine = "\tContextHelp ShowHelpId 7001 " + contextFile + " 100 100\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(popupLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+    HWND popup = tool.WaitWindow("QorContextHelpPopup", nullptr, 5000);
+    ASSERT_TRUE(popup != NULL) << "no pop-up";
+    EXPECT_NE(std::string::npos, LongText(popup).find("up to 12 characters")) << LongText(popup);
+    SendMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+
+    // The Help button's pop-up topic in the viewer.
+    HWND helpButton = FindDescendant(frame, "Button", 7017);
+    ASSERT_TRUE(helpButton != NULL);
+    EXPECT_TRUE(IsWindowEnabled(helpButton));
+    PostMessageA(helpButton, BM_CLICK, 0, 0);
+    const std::string buttonLine = "\tHtmlHelp " + contextFile + "::\\s7Datablock.htm>pop-up\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(buttonLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+
+    // A refused name: the message-table text in the box.
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Pump.1"));
+    PostMessageA(GetParent(name), WM_COMMAND, MAKEWPARAM(7001, EN_KILLFOCUS), reinterpret_cast<LPARAM>(name));
+    HWND box = tool.WaitWindow("#32770", "Tolvane", 10000);
+    ASSERT_TRUE(box != NULL) << "no refusal box";
+    EXPECT_EQ("The value is not valid.", BoxText(box));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+
+    // The help pane follows the field; a pane shown sets it back.
+    SendMessageA(GetParent(name), WM_COMMAND, MAKEWPARAM(7001, EN_SETFOCUS), reinterpret_cast<LPARAM>(name));
+    EXPECT_TRUE(WaitUntil([&] { return LongText(helpText).find("The data block's name") != std::string::npos; }, 5000))
+        << LongText(helpText);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(TreeItem(tree, driver, 0)));
+    EXPECT_TRUE(WaitUntil([&] { return LongText(helpText) == start; }, 5000)) << LongText(helpText);
+
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    if (HWND question = tool.WaitWindow("#32770", "Tolvane", 2000))
+        PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
     EXPECT_EQ(0u, tool.Wait(20000));
     ExpectServerShutdown();
 }

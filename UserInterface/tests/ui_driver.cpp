@@ -9,6 +9,15 @@
 //   command CLASS ID         a menu command to the first window of the class
 //   close CLASS              closes the first window of the class
 //   shows TEXT MS            until a visible window has a control with the text
+//   treeall CLASS            expands every item of the tree in that window
+//   treepath CLASS PATH      selects the tree item at PATH ("0.1.0": the
+//                            root's second child's first child)
+//   menu CLASS KEY           opens the menu bar's popup with mnemonic KEY
+//   keydown CLASS VK         posts a key press (decimal virtual key) to the
+//                            window's thread
+//   f1 CLASS ID              F1 as the system delivers it (WM_KEYF1) to the
+//                            visible control ID inside the window of the class
+//   notify CLASS ID CODE     the control's notification CODE (decimal) to its parent
 //   sleep MS
 // Exit code 0 when every step found its window, else the failing step's number.
 #include <windows.h>
@@ -66,6 +75,62 @@ static HWND WaitForControlText(const char *text, DWORD ms)
     }
 }
 
+static HWND TreeOf(const char *className)
+{
+    HWND top = FindWindowA(className, NULL);
+    return top ? FindWindowExA(FindWindowExA(top, NULL, "#32770", NULL), NULL, "SysTreeView32", NULL) : NULL;
+}
+
+static void ExpandAll(HWND tree, LPARAM item)
+{
+    for (; item; item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, item)) {
+        SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, item);
+        ExpandAll(tree, SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, item));
+    }
+}
+
+static HWND SelectPath(HWND tree, const char *path)
+{
+    LPARAM item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    for (const char *p = path; item && *p;) {
+        int index = atoi(p);
+        for (int n = 0; item && n < index; ++n)
+            item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, item);
+        while (*p && *p != '.')
+            ++p;
+        if (*p == '.') {
+            ++p;
+            if (item)
+                item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, item);
+        }
+    }
+    if (!item)
+        return NULL;
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, item);
+    SetForegroundWindow(GetAncestor(tree, GA_ROOT));
+    return tree;
+}
+
+static HWND ControlOf(const char *className, int id)
+{
+    struct Search {
+        int id;
+        HWND found;
+        static BOOL CALLBACK Child(HWND hwnd, LPARAM param)
+        {
+            Search &s = *reinterpret_cast<Search *>(param);
+            if (GetDlgCtrlID(hwnd) != s.id || !IsWindowVisible(hwnd))
+                return TRUE;
+            s.found = hwnd;
+            return FALSE;
+        }
+    } search{id, NULL};
+    HWND top = FindWindowA(className, NULL);
+    if (top)
+        EnumChildWindows(top, Search::Child, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 int main(int argc, char **argv)
 {
     int step = 0;
@@ -112,6 +177,39 @@ int main(int argc, char **argv)
         } else if (!strcmp(command, "shows") && i + 2 < argc) {
             hwnd = WaitForControlText(argv[i + 1], DWORD(atoi(argv[i + 2])));
             i += 3;
+        } else if (!strcmp(command, "treeall") && i + 1 < argc) {
+            hwnd = TreeOf(argv[i + 1]);
+            if (hwnd)
+                ExpandAll(hwnd, SendMessageA(hwnd, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+            i += 2;
+        } else if (!strcmp(command, "treepath") && i + 2 < argc) {
+            hwnd = TreeOf(argv[i + 1]);
+            if (hwnd)
+                hwnd = SelectPath(hwnd, argv[i + 2]);
+            i += 3;
+        } else if (!strcmp(command, "menu") && i + 2 < argc) {
+            hwnd = FindWindowA(argv[i + 1], NULL);
+            if (hwnd) {
+                SetForegroundWindow(hwnd);
+                PostMessageA(hwnd, WM_SYSCOMMAND, SC_KEYMENU, argv[i + 2][0]);
+            }
+            i += 3;
+        } else if (!strcmp(command, "keydown") && i + 2 < argc) {
+            hwnd = FindWindowA(argv[i + 1], NULL);
+            if (hwnd)
+                PostMessageA(hwnd, WM_KEYDOWN, WPARAM(atoi(argv[i + 2])), 1);
+            i += 3;
+        } else if (!strcmp(command, "f1") && i + 2 < argc) {
+            hwnd = ControlOf(argv[i + 1], atoi(argv[i + 2]));
+            if (hwnd)
+                PostMessageA(hwnd, 0x004D /* WM_KEYF1 */, 0, 0);
+            i += 3;
+        } else if (!strcmp(command, "notify") && i + 3 < argc) {
+            hwnd = ControlOf(argv[i + 1], atoi(argv[i + 2]));
+            if (hwnd)
+                PostMessageA(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(atoi(argv[i + 2]), atoi(argv[i + 3])),
+                             reinterpret_cast<LPARAM>(hwnd));
+            i += 4;
         } else if (!strcmp(command, "sleep") && i + 1 < argc) {
             Sleep(DWORD(atoi(argv[i + 1])));
             hwnd = HWND(1);

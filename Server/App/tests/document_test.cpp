@@ -177,7 +177,7 @@ TEST_F(Document, EmptyTreeSavesAsTheDriverClassRecordAlone)
     std::string path = folder + "empty.qor";
     doc->SetModified(true);
     ASSERT_EQ(S_OK, doc->Save(path));
-    const Bytes expected = {0xFF, 0xFF, 0x01, 0x00, 0x07, 0x00, 'C', 'D', 'r', 'i', 'v', 'e', 'r'};
+    const Bytes expected = {0xFF, 0xFF, 0x02, 0x00, 0x07, 0x00, 'C', 'D', 'r', 'i', 'v', 'e', 'r', 0x00, 0x00};
     EXPECT_EQ(expected, ReadFile(path));
     EXPECT_FALSE(doc->IsModified());
     EXPECT_EQ(path, doc->PathName());
@@ -237,6 +237,43 @@ TEST_F(Document, ADamagedFileIsReportedAndLeavesTheTreeAndThePath)
     EXPECT_TRUE(boxes.Boxes().empty());
     doc->ClearStatus();
     EXPECT_EQ(0, doc->Status());
+}
+
+// A configuration of a channel, a device and a block, cut at every length:
+// each cut is a damaged file with its code, the present tree stays current
+// and the document keeps its name. An empty file is the one exception: it
+// holds no tree and opens as an empty configuration.
+TEST_F(Document, EveryCutOfASavedFileIsADamagedFile)
+{
+    using namespace configtest;
+    ASSERT_TRUE(doc->New());
+    auto *channel = new CChannel;
+    EXPECT_EQ(0, Set(*channel, "Name", Text("Line1")));
+    ASSERT_EQ(0, host.driver->AddChannel(channel));
+    auto *device = new CDevice;
+    EXPECT_EQ(0, Set(*device, "Name", Text("PLC1")));
+    ASSERT_EQ(0, channel->AddDevice(device));
+    auto *block = new CDataBlock;
+    EXPECT_EQ(0, Set(*block, "Name", Text("Speeds")));
+    EXPECT_EQ(0, Set(*block, "StartAddress", Text("DB10,0")));
+    ASSERT_EQ(0, device->AddDataBlock(block));
+    std::string good = folder + "small.qor";
+    ASSERT_EQ(S_OK, doc->Save(good));
+    const Bytes whole = ReadFile(good);
+    CDriver *present = host.driver.get();
+    const int replaced = host.replaced;
+
+    std::string cutPath = folder + "cut.qor";
+    for (size_t cut = 1; cut < whole.size(); ++cut) {
+        WriteFile(cutPath, Bytes(whole.begin(), whole.begin() + cut));
+        ASSERT_EQ(HRESULT(DOC_E_ARCHIVE), doc->Open(cutPath, false, nullptr)) << "cut at " << cut;
+        ASSERT_EQ(present, host.driver.get()) << "cut at " << cut;
+    }
+    EXPECT_EQ(replaced, host.replaced);
+    EXPECT_EQ(4u, Objects(*host.driver));
+    EXPECT_EQ(good, doc->PathName());
+    EXPECT_EQ(S_OK, doc->Open(good, false, nullptr));
+    EXPECT_EQ(4u, Objects(*host.driver));
 }
 
 TEST_F(Document, AMissingFileIsAnOpenFailureThatTouchesNothing)
@@ -335,6 +372,50 @@ TEST_F(Document, CsvAndLogReportFailuresCarryTheirCodes)
     // failure has its own code and is never success.
     EXPECT_EQ(HRESULT(DOC_E_CSV_EXPORT), doc->Save(folder + "out.csv"));
     EXPECT_EQ(HRESULT(DOC_E_CSV_IMPORT), doc->Open(folder + "in.CSV", false, nullptr));
+}
+
+TEST_F(Document, ALogReportLeavesTheConfigurationsNameAndChanges)
+{
+    BuildTree();
+    std::string config = folder + "plant.qor", report = folder + "plant_report.LOG";
+    ASSERT_EQ(S_OK, doc->Save(config));
+    doc->SetModified(true);
+    DeleteFileA(report.c_str());
+    ASSERT_EQ(S_OK, doc->Save(report));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(report.c_str()));
+    EXPECT_EQ(config, doc->PathName());
+    EXPECT_EQ(config, host.fullName);
+    EXPECT_EQ("plant.qor", doc->Title());
+    EXPECT_TRUE(doc->IsModified()) << "the configuration's changes are still unsaved";
+}
+
+// Windows refuses to replace a read-only file; so does the save, in every
+// format, with the format's code and the file untouched.
+TEST_F(Document, AReadOnlyFileIsNotReplaced)
+{
+    BuildTree();
+    std::string config = folder + "plant.qor";
+    ASSERT_EQ(S_OK, doc->Save(config));
+    doc->SetModified(true);
+    const struct {
+        const char *name;
+        HRESULT code;
+    } cases[] = {{"locked.qor", DOC_E_ARCHIVE}, {"locked.csv", DOC_E_CSV_EXPORT}, {"locked.log", DOC_E_LOG_REPORT}};
+    const Bytes kept = {'k', 'e', 'p', 't'};
+    for (const auto &c : cases) {
+        std::string path = folder + c.name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteFile(path, kept);
+        ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY)) << c.name;
+        EXPECT_EQ(c.code, doc->Save(path)) << c.name;
+        EXPECT_EQ(c.code, HRESULT(doc->Status())) << c.name;
+        EXPECT_EQ(kept, ReadFile(path)) << c.name;
+        EXPECT_TRUE(Logged("Unable to write to " + path + "  " + path)) << c.name;
+        EXPECT_EQ(config, doc->PathName()) << c.name;
+        EXPECT_TRUE(doc->IsModified()) << c.name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
 }
 
 TEST(FileDialog, TheExtensionFollowsTheFileType)

@@ -4,10 +4,16 @@
 // reaches the test through the test-only QOR_TEST_LOG_FILE switch.
 #include <gtest/gtest.h>
 #include <ole2.h>
+#include <tlhelp32.h>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
+#include "Channel.h"
+#include "ConfigFile.h"
+#include "DataBlock.h"
+#include "Device.h"
+#include "Driver.h"
 #include "MainFrame.h"
 #include "QORDriver.h"
 
@@ -329,7 +335,8 @@ TEST_F(ServerProcess, AClientStartsTheServerAndItsLastReleaseClosesIt)
     // Every interface counts on the one module; a part's release is a release.
     IUnknown *message = nullptr, *monitor = nullptr;
     EXPECT_EQ(S_OK, driver->QueryInterface(IID_IDriverMessage, reinterpret_cast<void **>(&message)));
-    EXPECT_EQ(E_NOINTERFACE, driver->QueryInterface(IID_ITracewellConnect, reinterpret_cast<void **>(&monitor)));
+    EXPECT_EQ(S_OK, driver->QueryInterface(IID_ITracewellConnect, reinterpret_cast<void **>(&monitor)));
+    monitor->Release();
     driver->Release();
     driver = nullptr;
     Sleep(500);
@@ -438,6 +445,138 @@ TEST_F(ServerProcess, CsvFilesThroughTheDocumentKeepTheTreeWhenAnImportFails)
     EXPECT_EQ(0u, server.Wait(kWaitMs)) << log.Dump();
 }
 
+// What a client does on its own thread, while the test's thread watches the
+// clock: a hang in the server shows as a call that never returns.
+struct CsvOpenSequence {
+    std::wstring tree, binary, empty;
+    int rounds = 0;
+    int done = 0;
+    HRESULT binaryResult = S_OK, emptyResult = S_OK, createResult = E_FAIL, treeResult = E_FAIL, startResult = E_FAIL;
+
+    static DWORD WINAPI Run(void *argument)
+    {
+        CsvOpenSequence *self = static_cast<CsvOpenSequence *>(argument);
+        CoInitializeEx(NULL, COINIT_MULTITHREADED);
+        IQORDriver *driver = nullptr;
+        self->createResult = CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver));
+        if (SUCCEEDED(self->createResult)) {
+            BSTR binary = SysAllocString(self->binary.c_str()), empty = SysAllocString(self->empty.c_str());
+            BSTR tree = SysAllocString(self->tree.c_str());
+            self->treeResult = driver->FileOpen(tree);
+            if (SUCCEEDED(self->treeResult))
+                self->startResult = driver->Start(VARIANT_TRUE);
+            SysFreeString(tree);
+            for (int i = 0; i < self->rounds; ++i) {
+                self->binaryResult = driver->FileOpen(binary);
+                self->emptyResult = driver->FileOpen(empty);
+                self->done = i + 1;
+            }
+            SysFreeString(binary);
+            SysFreeString(empty);
+            driver->Release();
+        }
+        CoUninitialize();
+        return 0;
+    }
+};
+
+// A polling configuration, then a binary file named .csv and an empty one,
+// opened one after the other, several starts in a row: each open fails with
+// the import's code, promptly, the configuration goes on polling, and the
+// server closes after its client.
+TEST_F(ServerProcess, FailedCsvOpensInARowNeverHangTheServer)
+{
+    Register();
+    std::string binary = folder + "binary.csv", empty = folder + "empty.csv", tree = folder + "polling.qor";
+    {
+        CDriver driver;
+        for (int c = 0; c < 4; ++c) {
+            auto *channel = new CChannel;
+            channel->SetProperty("Name", ("Line" + std::to_string(c)).c_str(), nullptr);
+            channel->SetProperty("Enabled", LONG(1), nullptr);
+            channel->SetProperty("PrimaryCPName", "CPX", nullptr);
+            channel->SetProperty("PrimaryVFDName", "VFDX", nullptr);
+            ASSERT_EQ(0, driver.AddChannel(channel));
+            auto *device = new CDevice;
+            device->SetProperty("Name", ("Plc" + std::to_string(c)).c_str(), nullptr);
+            device->SetProperty("PrimaryConnName", "CONNX", nullptr);
+            ASSERT_EQ(0, channel->AddDevice(device));
+            for (int b = 0; b < 8; ++b) {
+                auto *block = new CDataBlock;
+                block->SetProperty("Name", ("B" + std::to_string(c) + std::to_string(b)).c_str(), nullptr);
+                block->SetProperty("StartAddress", ("DB" + std::to_string(10 + b) + ",0").c_str(), nullptr);
+                block->SetProperty("Length", LONG(8), nullptr);
+                block->SetProperty("PrimaryPollTime", "0", nullptr);
+                block->SetProperty("Enabled", LONG(1), nullptr);
+                ASSERT_EQ(0, device->AddDataBlock(block));
+            }
+        }
+        ASSERT_TRUE(SaveConfigurationFile(tree, driver));
+    }
+    // Simulated controllers answer the blocks' polls, so the channels' threads
+    // use the store all along.
+    std::string catalogue = folder + "polling.cfg";
+    {
+        const char text[] = "cp CPX\nvfd CPX VFDX\nconnection CPX VFDX CONNX\n";
+        HANDLE file = CreateFileA(catalogue.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, text, DWORD(sizeof text - 1), &written, NULL);
+        CloseHandle(file);
+    }
+    SetEnvironmentVariableA("S732_CONFIG", catalogue.c_str());
+    {
+        std::vector<unsigned char> bytes(2048);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<unsigned char>((i * 7919u) >> 3);
+        HANDLE file = CreateFileA(binary.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, NULL);
+        CloseHandle(file);
+        file = CreateFileA(empty.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        CloseHandle(file);
+    }
+    const int kRounds = 10;
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        DeleteFileA(logPath.c_str());
+        CsvOpenSequence sequence;
+        sequence.tree.assign(tree.begin(), tree.end());
+        sequence.binary.assign(binary.begin(), binary.end());
+        sequence.empty.assign(empty.begin(), empty.end());
+        sequence.rounds = kRounds;
+        HANDLE client = CreateThread(NULL, 0, CsvOpenSequence::Run, &sequence, 0, NULL);
+        ASSERT_NE(HANDLE(NULL), client);
+        DWORD waited = WaitForSingleObject(client, 60000);
+        DWORD pid = log.Logger("Server initialized");
+        if (waited != WAIT_OBJECT_0) {
+            // Free the client's call by ending the server, then report.
+            CServerProcess hung(pid);
+            HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+            if (process) {
+                TerminateProcess(process, 98);
+                CloseHandle(process);
+            }
+            WaitForSingleObject(client, 30000);
+            CloseHandle(client);
+            FAIL() << "a call hung after " << sequence.done << " rounds\n" << log.Dump();
+        }
+        CloseHandle(client);
+        ASSERT_EQ(S_OK, sequence.createResult) << log.Dump();
+        EXPECT_EQ(S_OK, sequence.treeResult) << log.Dump();
+        EXPECT_EQ(S_OK, sequence.startResult) << log.Dump();
+        EXPECT_EQ(kRounds, sequence.done);
+        EXPECT_EQ(HRESULT(0xC104000C), sequence.binaryResult) << log.Dump();
+        EXPECT_EQ(HRESULT(0xC104000C), sequence.emptyResult) << log.Dump();
+        CServerProcess server(pid);
+        EXPECT_EQ(0u, server.Wait(kWaitMs)) << log.Dump();
+    }
+    SetEnvironmentVariableA("S732_CONFIG", NULL);
+}
+
 TEST_F(ServerProcess, ADesktopStartOutlivesItsFirstClient)
 {
     Register();
@@ -469,23 +608,170 @@ TEST_F(ServerProcess, ADesktopStartOutlivesItsFirstClient)
     EXPECT_FALSE(log.Has(server.Pid(), "question", ""));
 }
 
-TEST_F(ServerProcess, ServiceRegistrationQuotesTheProgramAndAPlainStartThenLeavesTheDesktopKeysAlone)
+// The account dialog of a running "/RegService", driven from this process:
+// the choice's radio button, the name and password typed, then OK or Cancel.
+struct AccountAction {
+    int radio;               // 0 system, 1 default, 2 named; -1 cancel
+    const char *user;
+    const char *password;
+};
+
+const char kAccountTitle[] = "Logon Account for Running As A Service";
+const int kRadioIds[] = {1020, 1021, 1022};
+
+struct WindowSearch {
+    DWORD pid;
+    const char *title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    auto *search = reinterpret_cast<WindowSearch *>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char text[128] = "";
+    GetWindowTextA(window, text, sizeof text);
+    if (owner == search->pid && (!search->title || search->title == std::string(text))) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A top-level window of process pid with the title (null: any).
+HWND FindOwnWindow(DWORD pid, const char *title)
+{
+    WindowSearch search = {pid, title, NULL};
+    EnumWindows(MatchWindow, LPARAM(&search));
+    return search.found;
+}
+
+// What the dialog showed when it opened.
+struct AccountShown {
+    int checked = -1;
+    std::string user;
+    bool userEnabled = false;
+};
+
+std::string WindowText(HWND window)
+{
+    char text[256] = "";
+    SendMessageA(window, WM_GETTEXT, sizeof text, LPARAM(text));
+    return text;
+}
+
+// Registers as a service with the dialog answered by action; the exit code.
+DWORD RegisterService(const AccountAction &action, AccountShown *shown)
+{
+    CServerProcess registration("/RegService");
+    HWND dialog = NULL;
+    // The dialog exists before its initialisation has set the controls; it
+    // shows only after that, so wait for it to be visible.
+    if (!WaitUntil([&] { return ((dialog = FindOwnWindow(registration.Pid(), kAccountTitle)) != NULL &&
+                                 IsWindowVisible(dialog)) ||
+                                registration.Wait(0) != STILL_ACTIVE; }, kWaitMs) || !dialog)
+        return registration.Wait(0);
+    if (shown) {
+        for (int i = 0; i < 3; ++i)
+            if (SendMessageA(GetDlgItem(dialog, kRadioIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
+                shown->checked = i;
+        shown->user = WindowText(GetDlgItem(dialog, 1024));
+        shown->userEnabled = IsWindowEnabled(GetDlgItem(dialog, 1024)) != FALSE;
+    }
+    if (action.radio < 0) {
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return registration.Wait(kWaitMs);
+    }
+    for (int i = 0; i < 3; ++i)
+        SendMessageA(GetDlgItem(dialog, kRadioIds[i]), BM_SETCHECK, i == action.radio ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(kRadioIds[action.radio], BN_CLICKED),
+                 LPARAM(GetDlgItem(dialog, kRadioIds[action.radio])));
+    if (action.user)
+        SendMessageA(GetDlgItem(dialog, 1024), WM_SETTEXT, 0, LPARAM(action.user));
+    if (action.password)
+        SendMessageA(GetDlgItem(dialog, 1026), WM_SETTEXT, 0, LPARAM(action.password));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    // A failed verification asks whether to use the account anyway: yes.
+    DWORD code = STILL_ACTIVE;
+    WaitUntil([&] {
+        code = registration.Wait(0);
+        if (code != STILL_ACTIVE)
+            return true;
+        HWND question = FindOwnWindow(registration.Pid(), "Hadrel");
+        if (question && question != dialog)
+            PostMessageA(question, WM_COMMAND, IDYES, 0);
+        return false;
+    }, kWaitMs);
+    return code;
+}
+
+struct ServiceConfig {
+    bool exists = false;
+    std::string command, account, displayName;
+    DWORD startType = 0;
+};
+
+ServiceConfig ReadService()
+{
+    ServiceConfig result;
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "Hadrel", SERVICE_QUERY_CONFIG) : NULL;
+    if (service) {
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        auto *config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
+        if (QueryServiceConfigA(service, config, DWORD(buffer.size()), &needed)) {
+            result.exists = true;
+            result.command = config->lpBinaryPathName ? config->lpBinaryPathName : "";
+            result.account = config->lpServiceStartName ? config->lpServiceStartName : "";
+            result.displayName = config->lpDisplayName ? config->lpDisplayName : "";
+            result.startType = config->dwStartType;
+        }
+        CloseServiceHandle(service);
+    }
+    if (manager)
+        CloseServiceHandle(manager);
+    return result;
+}
+
+TEST_F(ServerProcess, ServiceRegistrationAsksForTheAccountAndAPlainStartLeavesTheDesktopKeysAlone)
 {
     const std::string classKey = std::string("CLSID\\") + kClsid, appId = std::string("AppID\\") + kClsid;
-    ASSERT_EQ(0u, RunServer("/RegService")) << log.Dump();
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-    ASSERT_NE(nullptr, manager);
-    SC_HANDLE service = OpenServiceA(manager, "Hadrel", SERVICE_QUERY_CONFIG);
-    ASSERT_NE(nullptr, service);
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data()), DWORD(buffer.size()),
-                                    &needed));
-    auto *config = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer.data());
-    EXPECT_EQ("\"" + ServerPath() + "\" /Service", std::string(config->lpBinaryPathName));
-    EXPECT_STREQ("QOR Server", config->lpDisplayName);
-    EXPECT_EQ(DWORD(SERVICE_DEMAND_START), config->dwStartType);
-    CloseServiceHandle(service);
+    Register();   // no service to begin with
+    ASSERT_FALSE(ReadService().exists);
+
+    // Each registration's dialog: what it showed, what was chosen, the result.
+    const struct Row {
+        const char *what;
+        AccountAction action;
+        int shownChoice;
+        const char *shownUser;
+        DWORD exitCode;
+        const char *account;   // null: no service
+    } rows[] = {
+        {"cancel registers nothing", {-1, nullptr, nullptr}, 1, "", 1, nullptr},
+        {"the system account", {0, nullptr, nullptr}, 1, "", 0, ".\\LocalSystem"},
+        {"a named account without a domain", {2, "  op\t", "secret"}, 0, "", 0, ".\\op"},
+        {"re-registering shows the named account", {1, nullptr, nullptr}, 2, ".\\op", 0, ".\\BrentaIOUser"},
+        {"then the default account", {0, nullptr, nullptr}, 1, "", 0, ".\\LocalSystem"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        AccountShown shown;
+        EXPECT_EQ(row.exitCode, RegisterService(row.action, &shown)) << log.Dump();
+        EXPECT_EQ(row.shownChoice, shown.checked);
+        EXPECT_EQ(row.shownUser, shown.user);
+        EXPECT_EQ(row.shownChoice == 2, shown.userEnabled) << "the fields go with \"Use &This Account\"";
+        ServiceConfig config = ReadService();
+        EXPECT_EQ(row.account != nullptr, config.exists);
+        if (row.account && config.exists) {
+            EXPECT_STRCASEEQ(row.account, config.account.c_str());
+            EXPECT_EQ("\"" + ServerPath() + "\" /Service", config.command);
+            EXPECT_EQ("QOR Server", config.displayName);
+            EXPECT_EQ(DWORD(SERVICE_DEMAND_START), config.startType);
+        }
+    }
     EXPECT_FALSE(KeyExists(classKey + "\\LocalServer32"));
     std::string text;
     EXPECT_TRUE(ReadText(HKEY_CLASSES_ROOT, appId, "LocalService", text));
@@ -493,22 +779,136 @@ TEST_F(ServerProcess, ServiceRegistrationQuotesTheProgramAndAPlainStartThenLeave
     EXPECT_TRUE(ReadText(HKEY_CLASSES_ROOT, appId, "ServiceParameters", text));
     EXPECT_EQ(" /Service", text);
 
-    // Installed as a service, a plain start hands over to the service
-    // dispatcher, which this build does not have; it ends, clearly, and
-    // does not register for the desktop on the way.
+    // Installed as a service, a plain start from the desktop enters the
+    // service dispatcher, which the service manager did not start: it says
+    // so and goes on hidden, without registering for the desktop.
     CServerProcess plain("");
-    EXPECT_EQ(1u, plain.Wait(kWaitMs));
-    EXPECT_TRUE(log.Has(plain.Pid(), "2", "Error starting Service Control Dispatcher")) << log.Dump();
+    ASSERT_TRUE(WaitUntil([&] { return log.Has(plain.Pid(), "2", "Error starting Service Control Dispatcher"); },
+                          kWaitMs))
+        << log.Dump();
     EXPECT_FALSE(KeyExists(classKey + "\\LocalServer32"));
+    HWND frame = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (frame = FindOwnWindow(plain.Pid(), nullptr)) != NULL &&
+                                       (frame = FindWindowA(CMainFrame::ClassName, NULL)) != NULL; }, kWaitMs));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, plain.Wait(kWaitMs));
 
     // Registering for the desktop removes the service.
     Register();
-    service = OpenServiceA(manager, "Hadrel", SERVICE_QUERY_CONFIG);
-    EXPECT_EQ(nullptr, service);
+    EXPECT_FALSE(ReadService().exists);
+    EXPECT_TRUE(KeyExists(classKey + "\\LocalServer32"));
+}
+
+void KillProcesses(const char *program)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, program) != 0)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 9);
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+SERVICE_STATUS_PROCESS ServiceStatus()
+{
+    SERVICE_STATUS_PROCESS status = {};
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "Hadrel", SERVICE_QUERY_STATUS) : NULL;
+    DWORD needed = 0;
+    if (service)
+        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof status, &needed);
     if (service)
         CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    EXPECT_TRUE(KeyExists(classKey + "\\LocalServer32"));
+    if (manager)
+        CloseServiceHandle(manager);
+    return status;
+}
+
+bool ControlTheService(DWORD control, bool start = false)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "Hadrel", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS) : NULL;
+    SERVICE_STATUS status;
+    bool done = service && (start ? StartServiceA(service, 0, NULL) : ControlService(service, control, &status));
+    DWORD error = GetLastError();
+    if (service)
+        CloseServiceHandle(service);
+    if (manager)
+        CloseServiceHandle(manager);
+    SetLastError(error);
+    return done;
+}
+
+TEST_F(ServerProcess, TheServiceManagerStartsTheServerAndAStopEndsItUnlessAClientHoldsIt)
+{
+    ASSERT_EQ(0u, RegisterService({0, nullptr, nullptr}, nullptr)) << log.Dump();
+    ASSERT_TRUE(ReadService().exists);
+
+    // Started by the service manager.
+    ASSERT_TRUE(ControlTheService(0, true)) << GetLastError();
+    ASSERT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_RUNNING; }, kWaitMs))
+        << ServiceStatus().dwCurrentState;
+    DWORD pid = ServiceStatus().dwProcessId;
+    ASSERT_NE(0u, pid);
+    CServerProcess first(pid);
+    IQORDriver *driver = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                     reinterpret_cast<void **>(&driver)));
+    VARIANT_BOOL running = -1;
+    EXPECT_EQ(S_OK, driver->get_Running(&running));
+    driver->Release();
+    driver = nullptr;
+
+    // A stop ends the process.
+    ASSERT_TRUE(ControlTheService(SERVICE_CONTROL_STOP)) << GetLastError() << " state " << ServiceStatus().dwCurrentState;
+    EXPECT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, kWaitMs));
+    EXPECT_EQ(0u, first.Wait(kWaitMs));
+
+    // A client starts it through the service manager (LocalService).
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                     reinterpret_cast<void **>(&driver)));
+    EXPECT_EQ(DWORD(SERVICE_RUNNING), ServiceStatus().dwCurrentState);
+    CServerProcess second(ServiceStatus().dwProcessId);
+    // Held as a poll-stub client, the hidden server refuses to close: it
+    // stays running and serving, and says so.
+    EXPECT_EQ(S_OK, driver->put_PollRef(1));
+    ASSERT_TRUE(ControlTheService(SERVICE_CONTROL_STOP));
+    Sleep(1500);
+    EXPECT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_RUNNING; }, kWaitMs))
+        << ServiceStatus().dwCurrentState;
+    EXPECT_EQ(STILL_ACTIVE, second.Wait(0));
+    EXPECT_EQ(S_OK, driver->get_Running(&running));
+    LONG remaining = -1;
+    EXPECT_EQ(S_OK, driver->get_PollRef(&remaining));
+    driver->Release();
+
+    // Let go, the next stop ends it. Wine's service manager takes one stop
+    // per run of the process: it answers a second one with
+    // ERROR_SERVICE_CANNOT_ACCEPT_CTRL and ends the process itself.
+    if (ControlTheService(SERVICE_CONTROL_STOP)) {
+        EXPECT_TRUE(WaitUntil([] { return ServiceStatus().dwCurrentState == SERVICE_STOPPED; }, kWaitMs))
+            << ServiceStatus().dwCurrentState;
+        EXPECT_EQ(0u, second.Wait(kWaitMs));
+    } else {
+        EXPECT_EQ(DWORD(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), GetLastError());
+        // (Wine 8 ends it with code 0 and goes on reporting it running.)
+        EXPECT_NE(STILL_ACTIVE, second.Wait(kWaitMs));
+        // COM's activation service still holds the ended process's class
+        // object and would hand the next client its dead endpoint.
+        KillProcesses("rpcss.exe");
+    }
+
+    // "/RegServer" deletes the service.
+    Register();
+    EXPECT_FALSE(ReadService().exists);
 }
 
 } // namespace

@@ -176,6 +176,15 @@ TEST_F(AppMembers, NamesFilesAndDocumentCommands)
     ASSERT_EQ(S_OK, driver->get_FullConfigFileName(&text));
     EXPECT_EQ("C:\\Plant\\other.qor", Narrow(text));
 
+    // A message-log report is no configuration file: the configuration keeps
+    // its name, and its next save goes to its own file.
+    EXPECT_EQ(S_OK, driver->FileSaveAs(Bstr("C:\\Plant\\report.LOG")));
+    ASSERT_EQ(S_OK, driver->get_FullConfigFileName(&text));
+    EXPECT_EQ("C:\\Plant\\other.qor", Narrow(text));
+    ASSERT_EQ(S_OK, driver->get_ConfigFileName(&text));
+    EXPECT_EQ("other.qor", Narrow(text));
+    EXPECT_EQ(S_OK, driver->FileSave());
+
     // A failing command returns the document's code and changes no name.
     host.documentResult = HRESULT(0x8104000D);
     EXPECT_EQ(HRESULT(0x8104000D), driver->FileOpenEx(Bstr("C:\\Plant\\new.csv"), 0));
@@ -190,7 +199,7 @@ TEST_F(AppMembers, NamesFilesAndDocumentCommands)
 
     const std::vector<std::string> calls = {
         "Save C:\\Plant\\line.qor", "Save C:\\Plant\\line.qor", "New", "Open C:\\Plant\\other.qor 0",
-        "Open C:\\Plant\\old.csv 1", "Open C:\\Plant\\new.csv 0", "Save C:\\Plant\\x.qor", "New"};
+        "Open C:\\Plant\\old.csv 1", "Save C:\\Plant\\report.LOG", "Save C:\\Plant\\other.qor", "Open C:\\Plant\\new.csv 0", "Save C:\\Plant\\x.qor", "New"};
     EXPECT_EQ(calls, host.calls);
 
     VARIANT_BOOL saved = 0;

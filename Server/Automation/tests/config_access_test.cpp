@@ -42,17 +42,24 @@ TEST_F(ConfigAccess, AddChannelArrayProtocol)
          S_FALSE, {CFG_E_NAME_USED}, 3},
         {"names and values by reference", [&] { return RefTo(&byRefNames.v); },
          [&] { return RefTo(&byRefValues.v); }, [] { return ErrorsArray(1); }, S_OK, {0}, 4},
-        {"a non-text name is converted", [] { return Array({I4(42)}); }, [] { return Array({I4(1)}); }, Empty,
-         S_FALSE, {CFG_E_UNKNOWN_PROPERTY}, 4},
+        {"a name that is no text", [] { return Array({I4(42)}); }, [] { return Array({I4(1)}); }, Empty,
+         kReadFailed, {}, 4},
+        {"a name left empty", [] { return Array({Str("Name"), Empty()}); },
+         [] { return Array({Str("Nine"), I4(1)}); }, Empty, kReadFailed, {}, 4},
+        {"an empty name is unknown", [] { return Names({"Name", ""}); }, [] { return Array({Str("Ten"), I4(1)}); },
+         Empty, S_FALSE, {0, CFG_E_UNKNOWN_PROPERTY}, 4},
+        {"more values than names", [] { return Names({"Name"}); }, [] { return Array({Str("Ten"), I4(1)}); },
+         Empty, E_INVALIDARG, {}, 4},
         {"names without values", [] { return Names({"Name"}); }, Empty, Empty, E_INVALIDARG, {}, 4},
         {"one name as a string", [] { return Str("Name"); }, [] { return Str("Five"); }, Empty, E_INVALIDARG,
          {}, 4},
         {"errors of another shape", [] { return Names({"Name"}); }, [] { return Array({Str("Six")}); },
          [] { return I4(0); }, E_INVALIDARG, {}, 4},
         {"fewer values than names", [] { return Names({"Name", "Description"}); },
-         [] { return Array({Str("Seven")}); }, Empty, kReadFailed, {0, -1}, 4},
+         [] { return Array({Str("Seven")}); }, Empty, kReadFailed, {}, 4},
         {"an errors array too short", [] { return Names({"Name", "Description"}); },
          [] { return Array({Str("Eight"), Str("d")}); }, [] { return ErrorsArray(1); }, kResultNotStored, {0}, 4},
+        {"an empty names array applies nothing", [] { return Array({}); }, Empty, Empty, S_OK, {}, 5},
     };
     for (const AddCase &c : cases) {
         Variant names(c.names()), values(c.values()), errors(c.errors());
@@ -99,15 +106,24 @@ TEST_F(ConfigAccess, SetPropertyDataArrayProtocol)
          [] { return Array({Str("two"), I4(1)}); }, Empty, S_FALSE, {0, CFG_E_UNKNOWN_PROPERTY}, "two", true},
         {"an array with VT_ERROR errors", [] { return Names({"Description"}); }, [] { return Array({Str("x")}); },
          [] { return Error(7); }, E_INVALIDARG, {}, "two", false},
-        // Applied properties stay applied when a later read stops the request,
-        // so the document has changed.
-        {"an array stopped after one applied", [] { return Names({"Description", "PrimaryRetries"}); },
-         [] { return Array({Str("three")}); }, Empty, kReadFailed, {0, -1}, "three", true},
+        // Arrays that do not match are refused before anything is applied.
+        {"fewer values than names", [] { return Names({"Description", "PrimaryRetries"}); },
+         [] { return Array({Str("three")}); }, Empty, kReadFailed, {}, "two", false},
+        {"more values than names", [] { return Names({"Description"}); },
+         [] { return Array({Str("three"), I4(2)}); }, Empty, E_INVALIDARG, {}, "two", false},
+        {"an empty names array", [] { return Array({}); }, [] { return Array({}); }, Empty, E_INVALIDARG, {},
+         "two", false},
+        {"a name that is no text", [] { return Array({Str("Description"), I4(7)}); },
+         [] { return Array({Str("three"), I4(2)}); }, Empty, kReadFailed, {}, "two", false},
+        {"one empty name is unknown", [] { return Str(""); }, [] { return Str("x"); }, Empty,
+         CFG_E_UNKNOWN_PROPERTY, {}, "two", false},
+        {"an empty name in an array is unknown", [] { return Names({"Description", ""}); },
+         [] { return Array({Str("three"), I4(2)}); }, Empty, S_FALSE, {0, CFG_E_UNKNOWN_PROPERTY}, "three", true},
         {"an errors array too short after one applied", [] { return Names({"Description", "PrimaryRetries"}); },
          [] { return Array({Str("four"), I4(2)}); }, [] { return ErrorsArray(1); }, kResultNotStored, {0}, "four",
          true},
         {"an array stopped before anything applied", [] { return Names({"Colour", "Description"}); },
-         [] { return Array({I4(1)}); }, Empty, kReadFailed, {CFG_E_UNKNOWN_PROPERTY, -1}, "four", false},
+         [] { return Array({I4(1)}); }, Empty, kReadFailed, {}, "four", false},
     };
     for (const SetCase &c : cases) {
         Variant names(c.names()), values(c.values()), errors(c.errors());
@@ -163,6 +179,9 @@ TEST_F(ConfigAccess, GetPropertyDataArrayProtocol)
         {"an array, values of another shape", [] { return Names({"Name"}); }, [] { return I4(1); }, Empty,
          E_INVALIDARG, ""},
         {"names of another type", [] { return I4(1); }, Empty, Empty, E_INVALIDARG, ""},
+        {"one empty name", [] { return Str(""); }, Empty, Empty, CFG_E_UNKNOWN_PROPERTY, ""},
+        {"an empty names array", [] { return Array({}); }, Empty, Empty, E_INVALIDARG, ""},
+        {"a name that is no text", [] { return Array({Str("Name"), I4(3)}); }, Empty, Empty, kReadFailed, ""},
     };
     for (const Case &c : cases) {
         Variant n(c.names()), v(c.values()), e(c.errors());
@@ -170,6 +189,14 @@ TEST_F(ConfigAccess, GetPropertyDataArrayProtocol)
         if (!c.text.empty()) {
             EXPECT_EQ(c.text, TextOf(v.v)) << c.label;
         }
+    }
+    {
+        // By object name, an empty property name is as unknown as by handle.
+        Variant empty(Str("")), v, e2;
+        EXPECT_EQ(CFG_E_UNKNOWN_PROPERTY, driver->GetPropertyData2(Bstr("Blk1"), empty.v, &v.v, &e2.v));
+        Variant names2(Names({"Name", ""})), v2, e3;
+        EXPECT_EQ(S_FALSE, driver->GetPropertyData2(Bstr("Blk1"), names2.v, &v2.v, &e3.v));
+        EXPECT_EQ((std::vector<LONG>{0, CFG_E_UNKNOWN_PROPERTY}), Codes(e3.v));
     }
     Variant n(Str("Name")), e;
     EXPECT_EQ(E_INVALIDARG, driver->GetPropertyData(block, n.v, nullptr, &e.v));
@@ -340,6 +367,12 @@ TEST_F(ConfigAccess, CopyAndMoveADeviceWithItsBlocks)
     EXPECT_EQ("DB10,0", GetText(copiedBlock, "StartAddress"));
     EXPECT_EQ("10", GetText(copiedBlock, "Length"));
     EXPECT_EQ((std::vector<std::string>{"Blk1"}), blockNames(dev1)) << "the original stays";
+
+    // A copy or move needs a name; nothing is added or moved without one.
+    EXPECT_EQ(E_INVALIDARG, driver->CopyDevice(dev1, Bstr(""), ch2, VARIANT_FALSE));
+    EXPECT_EQ(E_INVALIDARG, driver->CopyDevice(dev1, Bstr("  "), ch2, VARIANT_TRUE));
+    EXPECT_EQ(1, deviceCount(ch2));
+    EXPECT_EQ(1, deviceCount(ch1));
 
     // A name already taken is refused and nothing is added.
     EXPECT_TRUE(FAILED(driver->CopyDevice(dev1, Bstr("dev9"), ch2, VARIANT_FALSE)));

@@ -40,6 +40,7 @@ protected:
 TEST_F(DataAccess, ArgumentsAndHandleKinds)
 {
     Variant a, b, c;
+    BSTR text = nullptr;
     const std::vector<std::pair<const char *, std::function<HRESULT()>>> refused = {
         {"ReadData of a device", [&] { return driver->ReadData(device, VT_R4, 0, 0, 1, 0, 100, 0, &a.v, &b.v, &c.v); }},
         {"ReadData without values",
@@ -54,6 +55,10 @@ TEST_F(DataAccess, ArgumentsAndHandleKinds)
         {"raw bytes into nothing", [&] { return driver->GetRawDataBlockContent(block, nullptr); }},
         {"exception point of a device", [&] { return driver->RegisterException(1, device, 0, 0, 1, 1, 3, 0); }},
         {"address into nothing", [&] { return driver->GetDataAddress(0, 0, block, 3, nullptr); }},
+        // A text made up for an object that is no data block would pass for a real address.
+        {"address of a device", [&] { return driver->GetDataAddress(0, 0, device, 3, &text); }},
+        {"address of no object", [&] { return driver->GetDataAddress(0, 0, 0x7777, 3, &text); }},
+        {"control item of no object", [&] { return driver->GetDataAddress(0, 0x20000000, 0x7777, 3, &text); }},
         {"CP list without count", [&] { return driver->GetConfiguredCPList(&a.v, nullptr); }},
         {"CP list into nothing", [&] { LONG n; return driver->GetConfiguredCPList(nullptr, &n); }},
         {"VFD list without count", [&] { return driver->GetConfiguredVFDList(Bstr("CPBLK"), &a.v, nullptr); }},
@@ -73,6 +78,8 @@ TEST_F(DataAccess, ArgumentsAndHandleKinds)
     EXPECT_EQ(E_INVALIDARG, driver->ReadData(gone, VT_R4, 0, 0, 1, 0, 100, 0, &a.v, &b.v, &c.v));
     EXPECT_EQ(E_INVALIDARG, driver->WriteData(gone, 0, 0, 0, 100, 0, I4(1)));
     EXPECT_EQ(E_INVALIDARG, driver->RegisterException(1, gone, 0, 0, 1, 1, 3, 0));
+    EXPECT_EQ(E_INVALIDARG, driver->GetDataAddress(0, 0, gone, 3, &text));
+    EXPECT_EQ(nullptr, text);
 
     // Past the end: no arrays, and the previous ones are gone.
     a.v = Array({I4(1)});

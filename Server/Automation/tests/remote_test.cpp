@@ -1,7 +1,7 @@
 // The automation object in another process: the host program registers the
 // class object, this process gets the object through the class factory and
 // makes its calls through the type-library marshaller, then quits the host.
-#include "app_fixture.h"
+#include "remote_host.h"
 
 using namespace apptest;
 
@@ -11,56 +11,19 @@ class RemoteDriver : public testing::Test {
 protected:
     void SetUp() override
     {
-        blocktest::UseCatalogue();   // the host inherits the catalogue's name
-        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        ITypeLib *lib = nullptr;
-        ASSERT_EQ(S_OK, LoadTypeLibEx(TypeLibPath().c_str(), REGKIND_NONE, &lib));
-        std::wstring path = TypeLibPath();
-        // Registration installs the marshaller of every interface in the prefix.
-        ASSERT_EQ(S_OK, RegisterTypeLib(lib, &path[0], nullptr));
-        lib->Release();
-
-        acronym = "QH" + std::to_string(GetCurrentProcessId());
-        std::string eventName = "QorAutomationHostReady" + std::to_string(GetCurrentProcessId());
-        ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-        ASSERT_NE(nullptr, ready);
-        std::string command = "server_automation_host.exe " + acronym + " " + eventName;
-        std::wstring program = ProgramFolder() + L"server_automation_host.exe";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        std::string programA(program.begin(), program.end());
-        ASSERT_TRUE(CreateProcessA(programA.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process));
-        CloseHandle(process.hThread);
-        HANDLE waits[2] = {ready, process.hProcess};
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 30000)) << "the host never got ready";
-
-        IClassFactory *factory = nullptr;
-        ASSERT_EQ(S_OK, CoGetClassObject(CLSID_QORDriver, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                                         reinterpret_cast<void **>(&factory)));
-        HRESULT hr = factory->CreateInstance(nullptr, IID_IQORDriver, reinterpret_cast<void **>(&driver));
-        factory->Release();
-        ASSERT_EQ(S_OK, hr);
+        remote.Start(COINIT_APARTMENTTHREADED);
+        driver = remote.driver;
+        acronym = remote.acronym;
+        process = remote.process;
     }
     void TearDown() override
     {
-        if (driver)
-            driver->Release();
-        if (process.hProcess) {
-            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(process.hProcess, 3);
-                WaitForSingleObject(process.hProcess, 10000);
-            }
-            CloseHandle(process.hProcess);
-        }
-        if (ready)
-            CloseHandle(ready);
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\Veltrane\\Drivers\\" + acronym).c_str());
-        CoUninitialize();
+        remote.driver = driver;   // the test may have released it already
+        remote.Stop();
     }
 
+    RemoteHost remote;
     std::string acronym;
-    HANDLE ready = nullptr;
     PROCESS_INFORMATION process = {};
     IQORDriver *driver = nullptr;
 };

@@ -41,6 +41,8 @@ public:
             part = app->MessagePart();
         else if (IsEqualIID(iid, IID_IOPCConnections))
             part = app->OpcConnectionsPart();
+        else if (IsEqualIID(iid, IID_IConnectSink))
+            part = app->ConnectSinkPart();
         if (!part)
             return E_NOINTERFACE;
         *out = part;

@@ -109,7 +109,7 @@ public:
         back.push_back(msg);
     }
     bool IsDataMonitorOn() override { return false; }
-    void SendToDataMonitor(const BYTE *, DWORD) override {}
+    void SendToDataMonitor(const BYTE *, DWORD, int) override {}
     size_t Back()
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -640,3 +640,72 @@ TEST_F(DriverTree, PollsATreeFromTheSimulatedControllers)
 }
 
 } // namespace
+
+namespace {
+
+// The present tree's threads use the store while an import builds a tree of
+// its own beside it and drops it again. Whatever store pointer a thread took
+// must stay whole, or a store mutex taken through it is never given back and
+// the next caller (the main thread, opening the next file) waits for ever.
+struct StoreUsers {
+    volatile LONG stop = 0;
+    volatile LONG calls = 0;
+    unsigned short index = 0;
+};
+
+DWORD WINAPI UseTheStore(void *argument)
+{
+    StoreUsers *users = static_cast<StoreUsers *>(argument);
+    while (!users->stop) {
+        CCommonMemory *store = ServerStore();
+        unsigned short status = 0;
+        store->GetDataBlockStatus(users->index, &status, nullptr);
+        store->SetDataBlockStatus(users->index, 0xC0);
+        InterlockedIncrement(&users->calls);
+    }
+    return 0;
+}
+
+DWORD WINAPI MakeAndDropTrees(void *)
+{
+    for (int i = 0; i < 300; ++i)
+        CDriver temporary("QORSTORE", "", "");
+    return 0;
+}
+
+DWORD WINAPI OneStoreCall(void *argument)
+{
+    unsigned short status = 0;
+    ServerStore()->GetDataBlockStatus(static_cast<StoreUsers *>(argument)->index, &status, nullptr);
+    return 0;
+}
+
+} // namespace
+
+TEST(DriverStore, TreesMadeAndDroppedBesideAPresentOneLeaveItsStoreWhole)
+{
+    CDriver present("QORSTORE", "", "");
+    // Left alive on failure: stuck threads may still use it.
+    StoreUsers *users = new StoreUsers;
+    ASSERT_EQ(0u, present.Store()->CreateDataBlock(&users->index, 16, 0));
+    HANDLE threads[3];
+    for (HANDLE &thread : threads)
+        thread = CreateThread(nullptr, 0, UseTheStore, users, 0, nullptr);
+    HANDLE churn = CreateThread(nullptr, 0, MakeAndDropTrees, nullptr, 0, nullptr);
+    DWORD churned = WaitForSingleObject(churn, 60000);
+    InterlockedExchange(&users->stop, 1);
+    DWORD stopped = WaitForMultipleObjects(3, threads, TRUE, 10000);
+    ASSERT_EQ(WAIT_OBJECT_0, churned) << "making a tree waited for a store lock nobody gives back";
+    ASSERT_EQ(WAIT_OBJECT_0, stopped);
+    EXPECT_GT(users->calls, 0);
+    // Another thread still gets the store's locks.
+    HANDLE probe = CreateThread(nullptr, 0, OneStoreCall, users, 0, nullptr);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(probe, 10000)) << "a store lock is held for ever";
+    EXPECT_EQ(ServerStore(), present.Store());
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
+    CloseHandle(churn);
+    CloseHandle(probe);
+    present.Store()->DestroyDataBlock(users->index);
+    delete users;
+}

@@ -75,6 +75,27 @@ TEST(CsvQuote, ValuesAsWrittenReadBackWhole)
     EXPECT_EQ("\"#a\";\"b;c\";#d", JoinCsvValues({"#a", "b;c", "#d"}, ";"));
 }
 
+// Rows joined and split again, with separators of one to three characters
+// (the locale allows three): values that hold a part of the separator, at
+// either end or alone, come back whole and in their own columns.
+TEST(CsvQuote, RowsReadBackWithSeparatorsOfOneToThreeCharacters)
+{
+    const std::vector<std::vector<std::string>> rows = {
+        {",", "O"},          {"a;", "b"},      {"a", ";b"},        {":", ":", ":"},
+        {"x:", ":y", "::"},  {"", ",", ""},    {"a,b,c", "d"},     {"\"q\"", ";", "z"},
+        {"1;;2", "3::4"},    {";", ""},        {"", ":"},          {"plain", "text"},
+        {"|", "||", "|||"},  {"a|", "|b|"},    {"#x;", "y"},       {"::a::", "b::"},
+    };
+    for (const char *separator : {",", ";", ":", "::", ";;", ",,,", ":::", "|;|", "|"}) {
+        for (const auto &row : rows) {
+            std::string line = JoinCsvValues(row, separator);
+            std::vector<std::string> fields;
+            ASSERT_TRUE(SplitCsvLine(line, separator, fields)) << separator << " " << line;
+            EXPECT_EQ(row, fields) << "separator " << separator << ", line " << line;
+        }
+    }
+}
+
 TEST(CsvTitle, FormatsOfTheTitles)
 {
     ReportTime evening;

@@ -28,12 +28,17 @@ struct FakeBlock : IMsgBlock {
     void AddMsgTimeout() override { ++timeouts; }
     void TakeBackMsg(CProtocolMsg *msg) override { takenBack.push_back(msg); }
     bool IsDataMonitorOn() override { return monitor; }
-    void SendToDataMonitor(const BYTE *data, DWORD length) override { monitored.assign(data, data + length); }
+    void SendToDataMonitor(const BYTE *data, DWORD length, int direction) override
+    {
+        monitored.assign(data, data + length);
+        monitoredDirection = direction;
+    }
     IMsgDevice *device = nullptr;
     int retries = 0, timeouts = 0;
     bool monitor = false;
     std::vector<CProtocolMsg *> takenBack;
     std::vector<BYTE> monitored;
+    int monitoredDirection = -1;
 };
 
 // Puts a message into a completion state without a controller.
@@ -120,6 +125,7 @@ TEST(ProtocolMsg, DoneSetsTheDevicesFailureOnlyWhenTheOutcomeIsKnown)
     block.monitor = true;
     MsgDone(&good);
     EXPECT_EQ(block.monitored, (std::vector<BYTE>{1, 2}));
+    EXPECT_EQ(0, block.monitoredDirection) << "a reply is a received frame";
     EXPECT_EQ(device.outstanding, 1);
     EXPECT_TRUE(good.BelongsToDevice(&device));
     EXPECT_FALSE(CProtocolMsg().BelongsToDevice(&device));

@@ -4,6 +4,8 @@
 #include "S7Types.h"
 #include "XActionProcessor.h"
 #include "FakeClock.h"
+#include "LogTestDoubles.h"
+#include "ServerMsg.h"
 #include "s732.h"
 #include "s7_fixture.h"
 #include "s7_test_util.h"
@@ -409,3 +411,43 @@ TEST(ProcessorStart, FailedOpenReturnsFalseAndRefusedInitiateFailsTheRequest)
 }
 
 } // namespace
+
+// The receive window's class taken already: the receive thread cannot set up
+// its window. The failure goes to the message log as a fatal line, and an
+// unanswered box does not hold the worker thread (or the start that waits
+// for it).
+TEST(ProcessorReceiveWindow, ASetUpFailureIsAFatalLogLineThatHoldsNoWorker)
+{
+    UseTestCatalogue();
+    CServerMsg log("QORS7Test");
+    CRecordingLogView view;
+    CRecordingMessageBox boxes;
+    log.SetView(&view);
+    log.SetMessageBox(&boxes);
+    boxes.Hold();
+
+    auto processor = std::make_unique<CXActionProcessor>();
+    char className[256];
+    snprintf(className, sizeof(className), "%llX%s%s",
+             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(processor.get())),
+             "_{A87274E5-05D1-4362-8F5E-5E5DD20F4CE4}_", kVfd);
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = className;
+    ASSERT_NE(0, RegisterClassA(&wc));
+
+    EXPECT_FALSE(processor->Start(kCp, kVfd, nullptr));
+    processor.reset();
+    UnregisterClassA(className, GetModuleHandleA(nullptr));
+
+    bool logged = false;
+    for (const CRecordingLogView::Line &line : view.Lines())
+        logged |= line.severity == SeverityFatal && line.text == "fatal error, can't register a window class.";
+    EXPECT_TRUE(logged);
+    ASSERT_TRUE(boxes.WaitForBoxes(1, 5000));
+    EXPECT_NE(GetCurrentThreadId(), boxes.Boxes()[0].threadId);
+    boxes.Release();
+    ASSERT_TRUE(boxes.WaitForAnswers(1, 5000));
+    log.SetView(nullptr);
+}

@@ -45,7 +45,11 @@ INSTANTIATE_TEST_SUITE_P(Texts, DurationParse, testing::Values(
     ParseCase{"1:60", false, 0},
     ParseCase{"60:00", false, 0},
     ParseCase{"24:00:00", false, 0},
-    ParseCase{"7:00:00:00", false, 0},
+    ParseCase{"7:00:00:00", true, 604800000},
+    ParseCase{"49:17:02:47.2", true, 4294967200u},
+    ParseCase{"49:17:02:47.3", false, 0},
+    ParseCase{"50:00:00:00", false, 0},
+    ParseCase{"7:24:00:00", false, 0},
     ParseCase{"1:00:00:00:00", false, 0},
     ParseCase{"2.25", false, 0},
     ParseCase{"1.x", false, 0},
@@ -80,6 +84,30 @@ TEST(DurationFormat, TextParsesBackToTheTenths)
         ASSERT_TRUE(DurationTextToMs(MsToDurationText(ms, s).c_str(), &back, s)) << ms;
         EXPECT_EQ(ms, back);
     }
+}
+
+// Every text the formatter writes reads back, to the tenths, over the whole
+// 32-bit range (a stored poll or timeout text must load again).
+TEST(DurationFormat, WholeRangeReadsBack)
+{
+    const DurationSeparators s = Seps(":", ".");
+    auto check = [&](uint32_t ms) {
+        uint32_t back = 1;
+        std::string text = MsToDurationText(ms, s);
+        if (!DurationTextToMs(text.c_str(), &back, s))
+            return ::testing::AssertionFailure() << ms << " -> \"" << text << "\" refused";
+        if (back != ms / 100 * 100)
+            return ::testing::AssertionFailure() << ms << " -> \"" << text << "\" -> " << back;
+        return ::testing::AssertionSuccess();
+    };
+    for (uint64_t ms = 0; ms <= UINT32_MAX; ms += 86399)
+        ASSERT_TRUE(check(uint32_t(ms)));
+    for (uint32_t day = 0; day <= 49; ++day)
+        for (uint32_t edge : {0u, 999u, 86399999u})
+            if (uint64_t(day) * 86400000 + edge <= UINT32_MAX) {
+                ASSERT_TRUE(check(day * 86400000u + edge));
+            }
+    ASSERT_TRUE(check(UINT32_MAX));
 }
 
 TEST(DurationSeparatorsInUse, OtherLocalesSeparatorsAreHonoured)

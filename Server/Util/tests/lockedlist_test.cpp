@@ -121,4 +121,68 @@ TEST(LockedList, NothingMovedSignalsNothingAndAListIsNotMovedIntoItself)
     freeAll(source);
 }
 
+// Two threads move items between the same two lists in opposite directions,
+// each asking for the target's lock. On its first item each waits (up to
+// 200 ms) until the other is inside its own move too, so that a lock taken
+// in the wrong order meets the other thread's at once; afterwards they yield
+// while holding the lists.
+struct OppositeMoves {
+    CLockedList<Item> a, b;
+    volatile LONG inside = 0;
+    volatile LONG rounds = 0;
+};
+
+OppositeMoves *g_moves;
+thread_local bool t_metTheOther = false;
+
+int meetAndTake(Item *, void *)
+{
+    if (!t_metTheOther) {
+        t_metTheOther = true;
+        InterlockedIncrement(&g_moves->inside);
+        for (int i = 0; i < 200 && g_moves->inside < 2; ++i)
+            Sleep(1);
+    }
+    SwitchToThread();
+    return 1;
+}
+
+template <bool AToB>
+DWORD WINAPI MoveBackAndForth(void *argument)
+{
+    OppositeMoves *moves = static_cast<OppositeMoves *>(argument);
+    for (int i = 0; i < 1000; ++i) {
+        if (AToB)
+            MoveLockedItems<Item>(&moves->a, meetAndTake, nullptr, &moves->b, true, true, nullptr);
+        else
+            MoveLockedItems<Item>(&moves->b, meetAndTake, nullptr, &moves->a, true, true, nullptr);
+        InterlockedIncrement(&moves->rounds);
+    }
+    return 0;
+}
+
+TEST(LockedList, OppositeMovesThatLockTheTargetDoNotDeadlock)
+{
+    int freed = 0;
+    // Left alive on failure: deadlocked threads still hold its locks.
+    OppositeMoves *moves = new OppositeMoves;
+    g_moves = moves;
+    for (int v = 0; v < 8; ++v)
+        moves->a.AddTail(new Item{v, &freed}, false);
+    for (int v = 8; v < 16; ++v)
+        moves->b.AddTail(new Item{v, &freed}, false);
+    HANDLE threads[2] = {CreateThread(NULL, 0, MoveBackAndForth<true>, moves, 0, NULL),
+                         CreateThread(NULL, 0, MoveBackAndForth<false>, moves, 0, NULL)};
+    ASSERT_TRUE(threads[0] && threads[1]);
+    DWORD waited = WaitForMultipleObjects(2, threads, TRUE, 30000);
+    ASSERT_EQ(WAIT_OBJECT_0, waited) << "deadlocked after " << moves->rounds << " moves";
+    CloseHandle(threads[0]);
+    CloseHandle(threads[1]);
+    EXPECT_EQ(16u, moves->a.GetCount() + moves->b.GetCount());
+    freeAll(moves->a);
+    freeAll(moves->b);
+    EXPECT_EQ(16, freed);
+    delete moves;
+}
+
 } // namespace

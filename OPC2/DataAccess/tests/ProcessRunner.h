@@ -1,0 +1,69 @@
+// Runs a program of the bin folder (or of the system) in its own process,
+// waits for it, and answers its exit code and what it wrote to stdout.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+inline std::string BinFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+inline DWORD RunProgram(const std::string &commandLine, std::string *output = nullptr, DWORD timeoutMs = 60000)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
+        return DWORD(-1);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof(pi));
+    std::string line = commandLine;
+    std::string dir = BinFolder();
+    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &si, &pi);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return DWORD(-1);
+    }
+    // Reads while the program runs, and stops at its end rather than at the
+    // pipe's end: a process it started (a COM server, a surrogate) may hold
+    // the pipe open for longer.
+    std::string text;
+    char buffer[512];
+    DWORD code = DWORD(-1);
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD available = 0, got = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
+               ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got)
+            text.append(buffer, got);
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
+            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
+                   ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got)
+                text.append(buffer, got);
+            GetExitCodeProcess(pi.hProcess, &code);
+            break;
+        }
+        if (GetTickCount() - start > timeoutMs)
+            break;
+        Sleep(20);
+    }
+    CloseHandle(readEnd);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    if (output)
+        *output = text;
+    return code;
+}

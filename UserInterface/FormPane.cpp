@@ -1,0 +1,212 @@
+#include "FormPane.h"
+#include <commctrl.h>
+#include "resource.h"
+
+CFormPane::CFormPane(HINSTANCE instance, CObjectForm &form)
+    : CDialog(instance, form.Kind() == KindChannel ? IDD_CHANNEL_FORM
+                        : form.Kind() == KindDevice ? IDD_DEVICE_FORM
+                                                    : IDD_DATABLOCK_FORM),
+      m_form(form)
+{
+}
+
+bool CFormPane::CreatePane(HWND parent) { return Create(parent); }
+
+SIZE CFormPane::Size() const
+{
+    RECT rect = {};
+    GetWindowRect(Window(), &rect);
+    return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+BOOL CFormPane::OnInitDialog()
+{
+    for (const FormField &field : m_form.Fields()) {
+        HWND control = Item(field.control);
+        char className[32] = "";
+        GetClassNameA(control, className, sizeof className);
+        bool combo = lstrcmpiA(className, "ComboBox") == 0;
+        if (field.limit)
+            SendMessageA(control, combo ? CB_LIMITTEXT : EM_LIMITTEXT, WPARAM(field.limit), 0);
+    }
+    if (HWND types = Item(IDC_DB_DATATYPE)) {
+        for (const DataTypeEntry &entry : DataTypeList) {
+            LRESULT at = SendMessageA(types, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.text));
+            SendMessageA(types, CB_SETITEMDATA, WPARAM(at), LPARAM(entry.code));
+        }
+    }
+    for (int spin : {IDC_DEV_PRIMARY_SPIN, IDC_DEV_BACKUP_SPIN})
+        if (HWND control = Item(spin))
+            SendMessageA(control, UDM_SETRANGE32, 0, 9);
+    // Its window comes with the data monitor; help, once the help window
+    // is there to show it.
+    EnableItem(IDC_DB_MONITOR, false);
+    for (int help : {IDC_CH_HELP, IDC_DEV_HELP, IDC_DB_HELP})
+        if (Item(help))
+            EnableItem(help, bool(m_help));
+    Fill();
+    return FALSE;
+}
+
+void CFormPane::Fill()
+{
+    m_filling = true;
+    const std::vector<FormField> &fields = m_form.Fields();
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FormField &field = fields[i];
+        const std::string &value = m_form.Value(i);
+        if (field.type == FieldCheck) {
+            CheckDlgButton(Window(), field.control, value == "1" ? BST_CHECKED : BST_UNCHECKED);
+        } else if (field.type == FieldDataType) {
+            HWND types = Item(field.control);
+            int count = int(SendMessageA(types, CB_GETCOUNT, 0, 0)), select = -1;
+            for (int at = 0; at < count; ++at)
+                if (std::to_string(SendMessageA(types, CB_GETITEMDATA, WPARAM(at), 0)) == value)
+                    select = at;
+            SendMessageA(types, CB_SETCURSEL, WPARAM(select), 0);
+        } else if (ItemText(field.control) != value) {
+            SetItemText(field.control, value);
+        }
+    }
+    m_filling = false;
+}
+
+std::string CFormPane::ControlText(size_t index) const
+{
+    const FormField &field = m_form.Fields()[index];
+    if (field.type == FieldCheck)
+        return IsDlgButtonChecked(Window(), field.control) == BST_CHECKED ? "1" : "0";
+    if (field.type == FieldDataType) {
+        // Nothing chosen: the value stays as it was.
+        HWND types = Item(field.control);
+        LRESULT at = SendMessageA(types, CB_GETCURSEL, 0, 0);
+        return at < 0 ? m_form.Value(index) : std::to_string(SendMessageA(types, CB_GETITEMDATA, WPARAM(at), 0));
+    }
+    return ItemText(field.control);
+}
+
+void CFormPane::CommitControl(int id)
+{
+    int index = m_form.IndexOf(id);
+    if (index < 0 || m_filling)
+        return;
+    std::string typed = ControlText(size_t(index));
+    CObjectForm::Result result = m_form.Commit(size_t(index), typed);
+    if (result == CObjectForm::Refused) {
+        // The old value and the focus go back to the field.
+        Fill();
+        PostMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+    } else if (result == CObjectForm::Committed) {
+        Fill();
+    }
+}
+
+void CFormPane::CommitFocused()
+{
+    HWND focus = GetFocus();
+    if (!focus)
+        return;
+    // The edit inside a combo box belongs to the combo box.
+    if (GetParent(focus) != Window())
+        focus = GetParent(focus);
+    CommitControl(GetDlgCtrlID(focus));
+}
+
+void CFormPane::CommitCombos()
+{
+    for (int id : {IDC_CH_PRIMARY_CP, IDC_CH_PRIMARY_VFD, IDC_CH_BACKUP_CP, IDC_CH_BACKUP_VFD, IDC_DEV_PRIMARY_CONN,
+                   IDC_DEV_BACKUP_CONN})
+        if (Item(id))
+            CommitControl(id);
+}
+
+void CFormPane::FillCombo(int id, const std::vector<std::string> &entries)
+{
+    HWND combo = Item(id);
+    std::string text = ItemText(id);
+    SendMessageA(combo, CB_RESETCONTENT, 0, 0);
+    for (const std::string &entry : entries)
+        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    SetWindowTextA(combo, text.c_str());
+}
+
+void CFormPane::DropDown(int id)
+{
+    switch (id) {
+    case IDC_CH_PRIMARY_CP:
+    case IDC_CH_BACKUP_CP:
+        if (!m_cpFilled) {
+            std::vector<std::string> cps = m_form.CpList();
+            FillCombo(IDC_CH_PRIMARY_CP, cps);
+            FillCombo(IDC_CH_BACKUP_CP, cps);
+            m_cpFilled = true;
+        }
+        break;
+    case IDC_CH_PRIMARY_VFD:
+    case IDC_CH_BACKUP_VFD: {
+        int side = id == IDC_CH_PRIMARY_VFD ? 0 : 1;
+        std::string cp = ItemText(side == 0 ? IDC_CH_PRIMARY_CP : IDC_CH_BACKUP_CP);
+        if (cp != m_vfdFilledFor[side]) {
+            FillCombo(id, m_form.VfdList(cp));
+            m_vfdFilledFor[side] = cp;
+        }
+        break;
+    }
+    case IDC_DEV_PRIMARY_CONN:
+    case IDC_DEV_BACKUP_CONN:
+        FillCombo(id, m_form.ConnList(id == IDC_DEV_PRIMARY_CONN));
+        break;
+    }
+}
+
+bool CFormPane::OnCommand(int id, int code, HWND control)
+{
+    m_form.Document().SetHelpContext(DWORD(100000 + id));
+    if (id == IDC_CH_HELP || id == IDC_DEV_HELP || id == IDC_DB_HELP) {
+        if (m_help)
+            m_help(m_form.HelpTopic("QORf1.chm"));
+        return true;
+    }
+    if (!control)
+        return CDialog::OnCommand(id, code, control);
+    switch (code) {
+    case EN_KILLFOCUS:
+    case CBN_KILLFOCUS:
+        CommitControl(id);
+        return true;
+    case BN_CLICKED:
+        CommitControl(id);
+        return true;
+    case CBN_SELCHANGE: {
+        // The chosen entry is the text to commit.
+        LRESULT at = SendMessageA(control, CB_GETCURSEL, 0, 0);
+        if (at >= 0 && id != IDC_DB_DATATYPE) {
+            char text[256] = "";
+            if (SendMessageA(control, CB_GETLBTEXTLEN, WPARAM(at), 0) < LRESULT(sizeof text))
+                SendMessageA(control, CB_GETLBTEXT, WPARAM(at), reinterpret_cast<LPARAM>(text));
+            SetWindowTextA(control, text);
+        }
+        CommitControl(id);
+        return true;
+    }
+    case CBN_DROPDOWN:
+        DropDown(id);
+        return true;
+    }
+    return false;
+}
+
+bool CFormPane::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR *result)
+{
+    if (message == WM_CONTEXTMENU && m_menuOwner) {
+        HMENU menu = LoadMenuA(m_instance, MAKEINTRESOURCEA(IDR_FORM_POPUP));
+        if (menu) {
+            TrackPopupMenu(GetSubMenu(menu, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, short(LOWORD(lParam)),
+                           short(HIWORD(lParam)), 0, m_menuOwner, NULL);
+            DestroyMenu(menu);
+        }
+        *result = TRUE;
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,94 @@
+// The tool's main window: the menu and accelerators of resource 128, the
+// tree bar at its side and the view beside it, the 10-second poll of the
+// server, and the commands that belong to the window rather than the
+// document (exit, refresh, the tree bar, the focus between tree and view).
+#pragma once
+#include <windows.h>
+#include <memory>
+#include <string>
+#include <vector>
+#include "FormPane.h"
+#include "FrameWnd.h"
+#include "Profile.h"
+#include "TreeBar.h"
+#include "TreeBrowser.h"
+#include "UserInterfaceDoc.h"
+#include "ViewHelp.h"
+
+// The right-hand side: in configuration mode the pane of the selected
+// channel, device or data block; for the driver, and in statistics mode
+// until its forms come, a summary of what is selected.
+class CObjectView : public CCmdTarget {
+public:
+    explicit CObjectView(HINSTANCE instance, CUserInterfaceDoc &document);
+    bool Create(HINSTANCE instance, HWND parent);
+    HWND Window() const { return m_hwnd; }
+    // Shows the selected object and sets the document's enabling flags.
+    void Refresh();
+    // The pane on show, or null.
+    CFormPane *ShownPane() { return m_shown; }
+    void SetMenuOwner(HWND owner);
+    // Help: the help window below the panes and the panes' Help buttons.
+    void SetHelp(CToolHelp *help, CViewHelp *viewHelp)
+    {
+        m_toolHelp = help;
+        m_help = viewHelp;
+    }
+
+private:
+    RECT HelpRect() const;
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void Paint();
+    void ShowPane(CFormPane *pane);
+
+    CUserInterfaceDoc &m_doc;
+    CObjectForm m_forms[3];
+    CFormPane m_panes[3];
+    CFormPane *m_shown = nullptr;
+    HWND m_hwnd = NULL;
+    std::string m_heading;
+    std::vector<std::pair<std::string, std::string>> m_lines;
+    CToolHelp *m_toolHelp = nullptr;
+    CViewHelp *m_help = nullptr;
+};
+
+class CMainFrame : public CFrameWnd {
+public:
+    static const char ClassName[];  // "TolvaneMainFrame"
+    static const UINT_PTR PollTimer = 2;
+
+    CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile &profile);
+    bool CreateFrame();
+    CObjectView &View() { return m_view; }
+    void SetHelp(CToolHelp *help, CViewHelp *viewHelp)
+    {
+        m_help = help;
+        m_view.SetHelp(help, viewHelp);
+    }
+    // The next pane in the focus's round: tree, view.
+    void NextPane();
+
+    bool OnCmdMsg(UINT id) override;
+    bool OnUpdateCmdUI(CCmdUI &ui) override;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool OnCreate() override;
+    void OnSize(int width, int height) override;
+    void OnClose() override;
+    void OnDestroy() override;
+
+private:
+    void Layout();
+    bool OnTreeNotify(NMHDR *header, LRESULT *result);
+    void TreePopup();
+    void UpdateRecentFiles(HMENU fileMenu);
+
+    CUserInterfaceDoc &m_doc;
+    CTreeBar m_bar;
+    CObjectView m_view;
+    CTreeBrowserCtrl m_browser;
+    std::unique_ptr<CTreeManager> m_tree;
+    bool m_barVisible = true;
+    CToolHelp *m_help = nullptr;
+};
