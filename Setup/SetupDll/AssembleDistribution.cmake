@@ -15,7 +15,8 @@ foreach(dll ${_runtime})
 endforeach()
 configure_file(${INF} ${DIST}/QOR.inf @ONLY NEWLINE_STYLE CRLF)
 foreach(f Setup.exe Setup.dll Hadrel.exe Hadrel.tlb Tessary.dll Oxley.dll Parvel.dll ZorbErr.dll Brisko.dll
-          Aleron.dll Tolvane.exe Tracewell.dll OpcProxy.dll ${_runtime})
+          Aleron.dll Quimby.exe Tolvane.exe Tracewell.dll COMMFNT.FON HEXFNT.FON QOR.chm QORf1.chm OpcProxy.dll
+          opc_aeps.dll ${_runtime})
   if(EXISTS ${BIN}/${f})
     file(COPY ${BIN}/${f} DESTINATION ${DIST})
   endif()

@@ -455,10 +455,16 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 1u);
     EXPECT_EQ(RegCount(server + "\\ZorbErr.dll"), 1u);
     EXPECT_EQ(RegCount(server + "\\Dornel.OCX"), 0u) << "the help control is not shipped";
-    bool proxy = Exists(SystemFolder() + "\\OPCProxy.dll");
-    if (proxy) {
-        EXPECT_EQ(RegCount(SystemFolder() + "\\OPCProxy.dll"), 1u);
+    // The OPC proxy libraries land in the system folder and are counted there.
+    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"}) {
+        if (Exists(DistFolder() + "\\" + proxy)) {
+            EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy), 1u) << proxy;
+        }
     }
+    for (const char *file : {"Quimby.exe", "Tracewell.dll", "COMMFNT.FON", "HEXFNT.FON", "QORf1.chm", "QOR.chm"})
+        if (Exists(DistFolder() + "\\" + file)) {
+            EXPECT_TRUE(Exists(server + "\\" + file)) << file;
+        }
 
     EXPECT_EQ(Log("ACCOUNT "), (std::vector<std::string>{
                                    "ACCOUNT AddUser BrentaIOUser vokel \"Account for Brenta I/O Servers\" 0x10201",
@@ -493,8 +499,10 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     EXPECT_EQ(ReadFile(config + "\\NODE1.QOR"), "the user's configuration");
     EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 2u);
     EXPECT_EQ(RegCount(server + "\\ZorbErr.dll"), 2u);
-    if (proxy) {
-        EXPECT_EQ(RegCount(SystemFolder() + "\\OPCProxy.dll"), 2u);
+    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"}) {
+        if (Exists(DistFolder() + "\\" + proxy)) {
+            EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy), 2u) << proxy;
+        }
     }
     EXPECT_EQ(Log("ACCOUNT ").size(), 3u) << "an existing account is used again";
 
