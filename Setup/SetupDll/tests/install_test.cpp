@@ -422,6 +422,13 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     CreateDirectoryA(config.c_str(), NULL);
     const std::string links = CommonPrograms() + "\\" + kProgramFolder;
 
+    // The system folder's counts are shared with every earlier installation
+    // in this prefix: they are checked as what each installation adds.
+    std::vector<std::pair<std::string, DWORD>> proxies;
+    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"})
+        if (Exists(DistFolder() + "\\" + proxy))
+            proxies.emplace_back(proxy, RegCount(SystemFolder() + "\\" + proxy));
+
     // First installation of a server node.
     ASSERT_EQ(Install(1, server, config), 1);
     EXPECT_EQ(UnexpectedBoxes(), std::vector<std::string>());
@@ -456,11 +463,8 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     EXPECT_EQ(RegCount(server + "\\ZorbErr.dll"), 1u);
     EXPECT_EQ(RegCount(server + "\\Dornel.OCX"), 0u) << "the help control is not shipped";
     // The OPC proxy libraries land in the system folder and are counted there.
-    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"}) {
-        if (Exists(DistFolder() + "\\" + proxy)) {
-            EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy), 1u) << proxy;
-        }
-    }
+    for (const auto &proxy : proxies)
+        EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy.first), proxy.second + 1) << proxy.first;
     for (const char *file : {"Quimby.exe", "Tracewell.dll", "COMMFNT.FON", "HEXFNT.FON", "QORf1.chm", "QOR.chm"})
         if (Exists(DistFolder() + "\\" + file)) {
             EXPECT_TRUE(Exists(server + "\\" + file)) << file;
@@ -499,11 +503,8 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     EXPECT_EQ(ReadFile(config + "\\NODE1.QOR"), "the user's configuration");
     EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 2u);
     EXPECT_EQ(RegCount(server + "\\ZorbErr.dll"), 2u);
-    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"}) {
-        if (Exists(DistFolder() + "\\" + proxy)) {
-            EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy), 2u) << proxy;
-        }
-    }
+    for (const auto &proxy : proxies)
+        EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy.first), proxy.second + 2) << proxy.first;
     EXPECT_EQ(Log("ACCOUNT ").size(), 3u) << "an existing account is used again";
 
     // A client node: the tool and the type library, no server started.
