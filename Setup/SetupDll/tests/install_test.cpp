@@ -1,0 +1,567 @@
+// The Setup library: the arguments and files that stop an installation
+// with their texts, and a whole installation from the distribution folder
+// that the build assembles (server node into a folder with a blank, a
+// second installation over it, a client node), undone by the command that
+// the installation leaves under the Uninstall key.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <ole2.h>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+#include "InstallDriver.h"
+
+namespace {
+
+const char kServerClsid[] = "{402D97D2-7270-11D6-B98B-0050DACA0D41}";
+const char kBriskoClsid[] = "{402D97D3-7270-11D6-B98B-0050DACA0D41}";
+const char kAleronClsid[] = "{402D97D4-7270-11D6-B98B-0050DACA0D41}";
+const char kLibId[] = "{402D97D1-7270-11D6-B98B-0050DACA0D41}";
+const char kDriverKey[] = "Software\\Veltrane\\Drivers\\QOR";
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Hadrel";
+const char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const char kSimaticKey[] = "SOFTWARE\\SIEMENS\\SIMATIC_NET";
+const char kProgramFolder[] = "QOR Setup Test";
+
+std::string BinFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\'));
+}
+
+std::string DistFolder()
+{
+    std::string bin = BinFolder();
+    return bin.substr(0, bin.find_last_of('\\')) + "\\dist";
+}
+
+std::string SystemFolder()
+{
+    char buffer[MAX_PATH];
+    GetSystemDirectoryA(buffer, MAX_PATH);
+    return buffer;
+}
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Upper(std::string text)
+{
+    CharUpperBuffA(&text[0], DWORD(text.size()));
+    return text;
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+void SetWriteTime(const std::string &path, LONGLONG offsetSeconds)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER value;
+    value.LowPart = now.dwLowDateTime;
+    value.HighPart = now.dwHighDateTime;
+    value.QuadPart += offsetSeconds * 10000000LL;
+    FILETIME when = {value.LowPart, value.HighPart};
+    SetFileTime(file, NULL, NULL, &when);
+    CloseHandle(file);
+}
+
+bool KeyExists(HKEY root, const std::string &key)
+{
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+std::string RegText(HKEY root, const std::string &key, const char *value)
+{
+    char buffer[1024] = "";
+    DWORD size = sizeof buffer;
+    if (RegGetValueA(root, key.c_str(), value, RRF_RT_REG_SZ, NULL, buffer, &size) != ERROR_SUCCESS)
+        return "<none>";
+    return buffer;
+}
+
+DWORD RegCount(const std::string &value)
+{
+    DWORD count = 0, size = sizeof count;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSharedDlls, value.c_str(), RRF_RT_REG_DWORD, NULL, &count, &size) !=
+        ERROR_SUCCESS)
+        return 0;
+    return count;
+}
+
+// Runs a command line and waits for its end; its exit code.
+DWORD RunCommand(const std::string &command, DWORD timeoutMs = 180000)
+{
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return DWORD(-1);
+    CloseHandle(process.hThread);
+    DWORD code = DWORD(-2);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+std::string LinkTarget(const std::string &link)
+{
+    IShellLinkA *shellLink = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void **>(&shellLink))))
+        return "<no shell link>";
+    std::string target = "<unreadable>";
+    IPersistFile *file = nullptr;
+    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file)))) {
+        std::wstring wide(link.begin(), link.end());
+        char path[MAX_PATH] = "";
+        if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ)) &&
+            SUCCEEDED(shellLink->GetPath(path, MAX_PATH, NULL, 0)))
+            target = path;
+        file->Release();
+    }
+    shellLink->Release();
+    return target;
+}
+
+std::string CommonPrograms()
+{
+    char menu[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(NULL, menu, CSIDL_COMMON_PROGRAMS, FALSE);
+    return menu;
+}
+
+// Records what the user would have been shown, and answers from a list.
+class CRecordingReporter : public CSetupReporter {
+public:
+    int Show(HWND, const std::string &text, const std::string &title, UINT style) override
+    {
+        boxes.push_back("[" + title + "] " + text);
+        if (next < answers.size())
+            return answers[next++];
+        return (style & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
+    }
+    std::vector<std::string> boxes;
+    std::vector<int> answers;
+    size_t next = 0;
+};
+
+class CRecordingAccounts : public ISetupAccounts {
+public:
+    DWORD AddUser(const std::string &name, const std::string &, const std::string &, DWORD) override
+    {
+        calls.push_back("AddUser " + name);
+        return 0;
+    }
+    DWORD AddToGroup(const std::string &group, const std::string &name) override
+    {
+        calls.push_back("AddToGroup " + group + " " + name);
+        return 0;
+    }
+    RightResult GrantRight(const std::string &name, const std::string &right, DWORD &status) override
+    {
+        status = 0;
+        calls.push_back("GrantRight " + name + " " + right);
+        return RightResult::Granted;
+    }
+    std::vector<std::string> calls;
+};
+
+// The S7 library's own software: its key and, in the system folder, the
+// stand-in library, so that the installed server finds it.
+void InstallS7Software()
+{
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSimaticKey, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    std::string target = SystemFolder() + "\\s732.dll";
+    if (!Exists(target)) {
+        ASSERT_TRUE(CopyFileA((BinFolder() + "\\s732.dll").c_str(), target.c_str(), FALSE));
+    }
+}
+
+CInstallArguments ServerArguments(const std::string &install)
+{
+    CInstallArguments args;
+    args.install = 1;
+    args.newerHmi = 1;
+    args.serverNode = 1;
+    args.sourceFolder = DistFolder();
+    args.installFolder = install;
+    args.configFolder = install;
+    args.languageFolder = install;
+    args.configName = "NODE1";
+    args.programFolder = kProgramFolder;
+    return args;
+}
+
+struct StopCase {
+    const char *name;
+    std::function<void(CInstallArguments &)> change;
+    bool withS7;
+    std::vector<int> answers;
+    std::string box; // the one box shown, before any folder name it ends with
+};
+
+TEST(SetupLibrary, StopsWithItsTextBeforeInstallingAnything)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string empty = std::string(temp) + "setup_no_inf";
+    CreateDirectoryA(empty.c_str(), NULL);
+    const std::string question = "[Veltrane QOR Driver Setup] Siemens SIMATIC NET Software not found. Installing the "
+                                 "Veltrane QOR Driver may cause unpredictable results when you run the driver.\n Do "
+                                 "you still want to continue with the installation?";
+    std::vector<StopCase> cases = {
+        {"install flag 0", [](CInstallArguments &a) { a.install = 0; }, true, {}, ""},
+        {"no source folder", [](CInstallArguments &a) { a.sourceFolder.clear(); }, true, {},
+         "[I/O Server Setup Error] Path to the distribution media was not specified"},
+        {"no INF in the source", [&](CInstallArguments &a) { a.sourceFolder = empty; }, true, {},
+         "[I/O Server Setup Error] Failed to open server's information file " + empty + "\\QOR.inf\nWin32 error "
+         "code: "},
+        {"no S7 software, answered No", [](CInstallArguments &) {}, false, {IDNO}, question},
+        {"no S7 software, answered Yes, no source", [](CInstallArguments &a) { a.sourceFolder.clear(); }, false,
+         {IDYES}, question},
+    };
+    for (const StopCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.withS7)
+            InstallS7Software();
+        else
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSimaticKey);
+        CInstallArguments args = ServerArguments("C:\\setup_never_made");
+        c.change(args);
+        CRecordingReporter reporter;
+        reporter.answers = c.answers;
+        CRecordingAccounts accounts;
+        EXPECT_EQ(RunInstallation(args, reporter, accounts), 0);
+        if (c.box.empty()) {
+            EXPECT_TRUE(reporter.boxes.empty());
+        } else {
+            ASSERT_FALSE(reporter.boxes.empty());
+            EXPECT_EQ(reporter.boxes[0].substr(0, c.box.size()), c.box);
+        }
+        EXPECT_TRUE(accounts.calls.empty());
+        EXPECT_FALSE(Exists("C:\\setup_never_made"));
+    }
+    InstallS7Software();
+}
+
+// Scripted account calls: each answers from its row.
+class CScriptedAccounts : public ISetupAccounts {
+public:
+    CScriptedAccounts(DWORD user, DWORD group, RightResult right, DWORD status)
+        : m_user(user), m_group(group), m_right(right), m_status(status)
+    {
+    }
+    DWORD AddUser(const std::string &, const std::string &, const std::string &, DWORD) override
+    {
+        calls.push_back("AddUser");
+        return m_user;
+    }
+    DWORD AddToGroup(const std::string &, const std::string &) override
+    {
+        calls.push_back("AddToGroup");
+        return m_group;
+    }
+    RightResult GrantRight(const std::string &, const std::string &, DWORD &status) override
+    {
+        calls.push_back("GrantRight");
+        status = m_status;
+        return m_right;
+    }
+    std::vector<std::string> calls;
+
+private:
+    DWORD m_user, m_group;
+    RightResult m_right;
+    DWORD m_status;
+};
+
+TEST(SetupLibrary, ServiceAccountGoesOnForAnExistingAccountAndShowsFailedRights)
+{
+    struct Case {
+        const char *name;
+        DWORD user, group;
+        RightResult right;
+        DWORD status;
+        std::vector<std::string> calls;
+        std::string box;
+    } cases[] = {
+        {"new account", 0, 0, RightResult::Granted, 0, {"AddUser", "AddToGroup", "GrantRight"}, ""},
+        {"existing account, already a member", 2224 /* NERR_UserExists */, ERROR_MEMBER_IN_ALIAS,
+         RightResult::Granted, 0, {"AddUser", "AddToGroup", "GrantRight"}, ""},
+        {"existing group name", 2223 /* NERR_GroupExists */, 0, RightResult::Granted, 0,
+         {"AddUser", "AddToGroup", "GrantRight"}, ""},
+        {"account refused: silent end", ERROR_ACCESS_DENIED, 0, RightResult::Granted, 0, {"AddUser"}, ""},
+        {"group refused: silent end", 0, ERROR_ACCESS_DENIED, RightResult::Granted, 0, {"AddUser", "AddToGroup"},
+         ""},
+        {"no policy", 0, 0, RightResult::PolicyFailed, 0, {"AddUser", "AddToGroup", "GrantRight"},
+         "[I/O Server Setup Error] Failed to open policy\n\nI/O Server Setup aborted"},
+        {"no SID", 0, 0, RightResult::SidFailed, 0, {"AddUser", "AddToGroup", "GrantRight"},
+         "[I/O Server Setup Error] GetAccountSid Failed\n\nI/O Server Setup aborted"},
+        {"right refused", 0, 0, RightResult::AddFailed, 5, {"AddUser", "AddToGroup", "GrantRight"},
+         "[I/O Server Setup Error] SetPrivilegeOnAccount failed\nWin32 error code: 5\n\nI/O Server Setup aborted"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CScriptedAccounts accounts(c.user, c.group, c.right, c.status);
+        CRecordingReporter reporter;
+        CreateServiceAccount(accounts, reporter, NULL);
+        EXPECT_EQ(accounts.calls, c.calls);
+        EXPECT_EQ(reporter.boxes, c.box.empty() ? std::vector<std::string>() : std::vector<std::string>{c.box});
+    }
+}
+
+// A whole installation through the library in the distribution folder,
+// run by the host program as the Setup program would, with boxes and
+// account calls written to the test log.
+class SetupInstallation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        InstallS7Software();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        m_log = std::string(temp) + "setup_install_test.log";
+        DeleteFileA(m_log.c_str());
+        SetEnvironmentVariableA("QOR_TEST_LOG_FILE", m_log.c_str());
+        CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("QOR_TEST_LOG_FILE", NULL);
+        CoUninitialize();
+    }
+
+    int Install(int server, const std::string &install, const std::string &config)
+    {
+        std::string command = "\"" + BinFolder() + "\\setup_install_host.exe\" 1 1 " + std::to_string(server) +
+                              " \"" + DistFolder() + "\" \"" + install + "\" \"" + config + "\" \"" + install +
+                              "\" NODE1 \"" + kProgramFolder + "\"";
+        return RunCommand(command) == 0 ? 1 : 0;
+    }
+
+    std::vector<std::string> Log(const char *prefix)
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(m_log));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.compare(0, strlen(prefix), prefix) == 0)
+                lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // Boxes other than those for OPC libraries the build does not make yet.
+    std::vector<std::string> UnexpectedBoxes()
+    {
+        std::vector<std::string> boxes;
+        for (const std::string &box : Log("BOX ")) {
+            bool absent = false;
+            for (const char *file : {"Brisko.dll", "Aleron.dll"})
+                if (box.find(file) != std::string::npos && !Exists(DistFolder() + "\\" + file))
+                    absent = true;
+            if (!absent)
+                boxes.push_back(box);
+        }
+        return boxes;
+    }
+
+    std::string m_log;
+};
+
+TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemovesIt)
+{
+    const std::string root = "C:\\QOR Setup Test";
+    const std::string server = root + "\\Server Files";
+    const std::string client = root + "\\Client Files";
+    const std::string config = root + "\\Config";
+    CreateDirectoryA(root.c_str(), NULL);
+    CreateDirectoryA(config.c_str(), NULL);
+    const std::string links = CommonPrograms() + "\\" + kProgramFolder;
+
+    // The system folder's counts are shared with every earlier installation
+    // in this prefix: they are checked as what each installation adds.
+    std::vector<std::pair<std::string, DWORD>> proxies;
+    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"})
+        if (Exists(DistFolder() + "\\" + proxy))
+            proxies.emplace_back(proxy, RegCount(SystemFolder() + "\\" + proxy));
+
+    // First installation of a server node.
+    ASSERT_EQ(Install(1, server, config), 1);
+    EXPECT_EQ(UnexpectedBoxes(), std::vector<std::string>());
+    for (const char *file : {"Hadrel.exe", "Hadrel.tlb", "Tessary.dll", "Oxley.dll", "Parvel.dll", "ZorbErr.dll",
+                             "Tolvane.exe", "default.QOR", "QORREL.TXT", "License", "QOR.inf"})
+        EXPECT_TRUE(Exists(server + "\\" + file)) << file;
+    for (const char *file : {"Brisko.dll", "Aleron.dll"})
+        if (Exists(DistFolder() + "\\" + file)) {
+            EXPECT_TRUE(Exists(server + "\\" + file)) << file;
+        }
+
+    std::string classKey = std::string("CLSID\\") + kServerClsid;
+    EXPECT_EQ(Upper(RegText(HKEY_CLASSES_ROOT, classKey + "\\LocalServer32", NULL)),
+              Upper("\"" + server + "\\Hadrel.exe\" /Automation"));
+    EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, "Veltrane.Hadrel\\CLSID", NULL), kServerClsid);
+    for (auto opc : {std::make_pair("Brisko.dll", kBriskoClsid), std::make_pair("Aleron.dll", kAleronClsid)}) {
+        if (!Exists(DistFolder() + "\\" + opc.first))
+            continue; // not built on this branch yet
+        EXPECT_EQ(Upper(RegText(HKEY_CLASSES_ROOT, std::string("CLSID\\") + opc.second + "\\InprocServer32", NULL)),
+                  Upper(server + "\\" + opc.first));
+    }
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath"), server);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey, "FolderName"), kProgramFolder);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
+              "rundll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 " + server + "\\QOR.inf");
+
+    EXPECT_EQ(Upper(LinkTarget(links + "\\QOR Tolvane.lnk")), Upper(server + "\\Tolvane.exe"));
+    EXPECT_EQ(Upper(LinkTarget(links + "\\QOR Help.lnk")), Upper(server + "\\QOR.chm"));
+    EXPECT_EQ(Upper(LinkTarget(links + "\\QOR Release Notes.lnk")), Upper(server + "\\QORrel.txt"));
+
+    EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 1u);
+    EXPECT_EQ(RegCount(server + "\\ZorbErr.dll"), 1u);
+    EXPECT_EQ(RegCount(server + "\\Dornel.OCX"), 0u) << "the help control is not shipped";
+    // The OPC proxy libraries land in the system folder and are counted there.
+    for (const auto &proxy : proxies)
+        EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy.first), proxy.second + 1) << proxy.first;
+    for (const char *file : {"Quimby.exe", "Tracewell.dll", "COMMFNT.FON", "HEXFNT.FON", "QORf1.chm", "QOR.chm"})
+        if (Exists(DistFolder() + "\\" + file)) {
+            EXPECT_TRUE(Exists(server + "\\" + file)) << file;
+        }
+
+    EXPECT_EQ(Log("ACCOUNT "), (std::vector<std::string>{
+                                   "ACCOUNT AddUser BrentaIOUser vokel \"Account for Brenta I/O Servers\" 0x10201",
+                                   "ACCOUNT AddToGroup Administrators BrentaIOUser",
+                                   "ACCOUNT GrantRight BrentaIOUser SeServiceLogonRight"}));
+    EXPECT_EQ(ReadFile(config + "\\NODE1.QOR"), ReadFile(DistFolder() + "\\default.QOR"));
+
+    // The installed server answers a client.
+    IUnknown *unknown = nullptr;
+    CLSID clsid;
+    CLSIDFromString(L"{402D97D2-7270-11D6-B98B-0050DACA0D41}", &clsid);
+    ASSERT_EQ(CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IUnknown, reinterpret_cast<void **>(&unknown)),
+              S_OK);
+    unknown->Release();
+
+    // Second installation: a newer installed file stays, an older one is
+    // replaced, the configuration stays, every count goes to 2.
+    WriteFile(server + "\\QORREL.TXT", "kept: newer than the distribution's");
+    SetWriteTime(server + "\\QORREL.TXT", 86400);
+    WriteFile(server + "\\License", "replaced: older than the distribution's");
+    SetWriteTime(server + "\\License", -86400 * 365);
+    WriteFile(config + "\\NODE1.QOR", "the user's configuration");
+    DeleteFileA(m_log.c_str());
+    // The server may still be on its way out after the client let it go.
+    ASSERT_TRUE(WaitUntil([&] { return MoveFileExA((server + "\\Hadrel.exe").c_str(),
+                                                   (server + "\\Hadrel.exe").c_str(), 0) ||
+                                       GetLastError() != ERROR_SHARING_VIOLATION; }, 30000));
+    ASSERT_EQ(Install(1, server, config), 1);
+    EXPECT_EQ(UnexpectedBoxes(), std::vector<std::string>());
+    EXPECT_EQ(ReadFile(server + "\\QORREL.TXT"), "kept: newer than the distribution's");
+    EXPECT_EQ(ReadFile(server + "\\License"), ReadFile(DistFolder() + "\\License"));
+    EXPECT_EQ(ReadFile(config + "\\NODE1.QOR"), "the user's configuration");
+    EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 2u);
+    EXPECT_EQ(RegCount(server + "\\ZorbErr.dll"), 2u);
+    for (const auto &proxy : proxies)
+        EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy.first), proxy.second + 2) << proxy.first;
+    EXPECT_EQ(Log("ACCOUNT ").size(), 3u) << "an existing account is used again";
+
+    // A client node: the tool and the type library, no server started.
+    DeleteFileA(m_log.c_str());
+    ASSERT_EQ(Install(0, client, config), 1);
+    EXPECT_EQ(UnexpectedBoxes(), std::vector<std::string>());
+    EXPECT_TRUE(Exists(client + "\\Tolvane.exe"));
+    EXPECT_TRUE(Exists(client + "\\Hadrel.tlb"));
+    EXPECT_FALSE(Exists(client + "\\Hadrel.exe"));
+    EXPECT_EQ(Log("BOX ").size(), 0u);
+    for (const std::string &line : Log(""))
+        EXPECT_EQ(line.find("registration"), std::string::npos) << "the server ran: " << line;
+    ITypeLib *typeLib = nullptr;
+    GUID libId;
+    CLSIDFromString(L"{402D97D1-7270-11D6-B98B-0050DACA0D41}", &libId);
+    BSTR path = nullptr;
+    ASSERT_EQ(QueryPathOfRegTypeLib(libId, 7, 0, 0, &path), S_OK);
+    char narrow[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, MAX_PATH, NULL, NULL);
+    SysFreeString(path);
+    EXPECT_EQ(Upper(narrow), Upper(client + "\\Hadrel.tlb"));
+    (void)typeLib;
+
+    // The uninstall command of the server's installation (the last one
+    // wrote it) removes files, registrations, settings, links and the service.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    ASSERT_EQ(Install(1, server, config), 1);
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    std::string serviceCommand = "\"" + server + "\\Hadrel.exe\" /Service";
+    SC_HANDLE service = CreateServiceA(manager, "Hadrel", "QOR Server", SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       serviceCommand.c_str(), NULL, NULL, NULL, NULL, NULL);
+    if (service)
+        CloseServiceHandle(service);
+    std::string uninstall = RegText(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString");
+    ASSERT_EQ(RunCommand(uninstall), 0u) << uninstall;
+    for (const char *file : {"Hadrel.exe", "Hadrel.tlb", "Tessary.dll", "Oxley.dll", "Parvel.dll", "ZorbErr.dll",
+                             "Tolvane.exe", "default.QOR", "QORREL.TXT", "License", "QOR.inf", "Brisko.dll",
+                             "Aleron.dll"})
+        EXPECT_FALSE(Exists(server + "\\" + file)) << file;
+    for (const char *link : {"QOR Tolvane.lnk", "QOR Help.lnk", "QOR Release Notes.lnk"})
+        EXPECT_FALSE(Exists(links + "\\" + link)) << link;
+    for (const std::string &key : {classKey, std::string("Veltrane.Hadrel"), std::string("TypeLib\\") + kLibId,
+                                   std::string("CLSID\\") + kBriskoClsid, std::string("CLSID\\") + kAleronClsid})
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDriverKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    service = OpenServiceA(manager, "Hadrel", SERVICE_QUERY_STATUS);
+    EXPECT_EQ(service, nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_EQ(CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IUnknown, reinterpret_cast<void **>(&unknown)),
+              REGDB_E_CLASSNOTREG);
+    // The user's configuration is not the installation's to remove.
+    EXPECT_TRUE(Exists(config + "\\NODE1.QOR"));
+}
+
+} // namespace
