@@ -53,6 +53,7 @@ COPCDrvServer::~COPCDrvServer()
         RemoveAllGroups();
     delete m_pImpIOPCServer;
     delete m_pImpIOPCCommon;
+    delete m_pTearOffs;
     delete m_pImpIConnPointContainer;
     if (m_pCImpIConnPoint)
         m_pCImpIConnPoint->Release();
@@ -171,6 +172,10 @@ STDMETHODIMP COPCDrvServer::QueryInterface(REFIID riid, void **ppv)
                     new (std::nothrow) CImpIConnectionPointContainer(self, &m_pCImpIConnPoint, 1);
         }
         *ppv = static_cast<IConnectionPointContainer *>(m_pImpIConnPointContainer);
+    } else if (CServerTearOffs::Serves(riid)) {
+        if (!m_pTearOffs)
+            m_pTearOffs = new (std::nothrow) CServerTearOffs(self, this);
+        *ppv = m_pTearOffs ? m_pTearOffs->Get(riid) : nullptr;
     } else {
         hr = E_NOINTERFACE;
     }
