@@ -210,4 +210,130 @@ TEST_F(AddressSpace, BrowsingDevicesAndBlocksFromBothApartments)
     }
 }
 
+TEST_F(AddressSpace, HintsAndOptionsFollowTheRegistryOneProcessPerSetting)
+{
+    struct Case {
+        DWORD hints, options;
+        std::string leaves, itemId;
+    };
+    const std::vector<Case> cases = {
+        {0, 0, "DB10,0 - DB10,9;DB11,0 - DB11,3", "Press1:DB10,0"},
+        {1, 1, std::string("DB10,0 - DB10,9") + kHint + ";DB11,0 - DB11,3" + kHint, "PRESS1:DB10,0|NONE,0.0,65535.0,"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.hints);
+        kivserver::SetDword(kOpcItemDefaults, "ReturnHints", c.hints);
+        kivserver::SetDword(kOpcItemDefaults, "ReturnOptions", c.options);
+        Expect("--mta", {
+            {"move:down~Press1", "move hr=0x00000000"},
+            {"browse:leaf~", "browse hr=0x00000000 items=" + c.leaves},
+            {"itemid:DB10,0 - DB10,9", "itemid hr=0x00000000 id=\"" + c.itemId + "\""},
+            // The item ID given is one that an item accepts.
+            {"getprops:5000~" + c.itemId, "getprops hr=0x00000000 5000=8/Counts/0x00000000"},
+        });
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kOpcItemDefaults, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "ReturnHints");
+        RegDeleteValueA(key, "ReturnOptions");
+        RegCloseKey(key);
+    }
+}
+
+TEST_F(AddressSpace, PropertiesOfTheBlockAnItemLiesIn)
+{
+    const std::string table = "5000:Name:8,5001:Description:8,5002:Enabled:11,5003:PrimaryPollTime:8,"
+                              "5004:SecondaryPollTime:8,5005:AccessTime:8,5006:OutputDisabled:11,5007:LatchData:11";
+    for (const char *apartment : {"--mta", "--sta"}) {
+        Expect(apartment, {
+            {"properties:Press1:DB10,2", "properties hr=0x00000000 count=8 " + table},
+            {"properties:Oven1:DB20,0|NONE", "properties hr=0x00000000 count=8 " + table},
+            {"properties:XYZ", "properties hr=0xC0040008 count=0 "},
+            {"properties:   ", "properties hr=0xC0040008 count=0 "},
+            {"getprops:5000,5003,5004~Press1:DB10,2",
+             "getprops hr=0x00000000 5000=8/Counts/0x00000000,5003=8/01/0x00000000,5004=8/Disabled/0x00000000"},
+            {"getprops:5002,9999~Press1:DB11,0", "getprops hr=0x00000000 5002=11/-1/0x00000000,9999=0//0x80070057"},
+            {"getprops:5000~Nowhere:DB10,0", "getprops hr=0xC0040008 "},
+            {"lookup:5000,4999~Press1:DB10,0", "lookup hr=0x00000001 5000=(null)/0xC0040203,4999=(null)/0x80070057"},
+            {"lookup:5000~XYZ", "lookup hr=0xC0040008 "},
+        });
+    }
+}
+
+TEST_F(AddressSpace, TheConfigurationFileThroughIPersistFile)
+{
+    const std::string folder = Folder();
+    const std::string kept = folder + "kept.QOR", moved = folder + "moved.QOR", damaged = folder + "damaged.QOR";
+    DeleteFileA(kept.c_str());
+    DeleteFileA(moved.c_str());
+    {
+        std::ofstream out(damaged);
+        out << "this is no configuration\n";
+    }
+    auto defaultName = [] {
+        BSTR name = nullptr;
+        s_driver->get_DefaultConfigFileName(&name);
+        std::string text = name ? std::string(name, name + SysStringLen(name)) : "";
+        SysFreeString(name);
+        return text;
+    };
+    const std::string before = defaultName();
+
+    Expect("--mta", {
+        {"classid", "classid hr=0x00000000 clsid={402D97D2-7270-11D6-B98B-0050DACA0D41}"},
+        {"save:" + kept + "~0", "save hr=0x00000000"},
+        {"dirty", "dirty hr=0x00000001"},
+    });
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(kept.c_str()));
+    EXPECT_EQ(before, defaultName()) << "saving without remembering keeps the default name";
+
+    Expect("--sta", {
+        {"save:" + moved + "~1", "save hr=0x00000000"},
+        {"curfile", "curfile hr=0x00000000 name=\"" + moved + "\""},
+        {"savecompleted:" + moved, "savecompleted hr=0x00000000"},
+        {"savecompleted:" + folder + "MOVED.QOR", "savecompleted hr=0xC0040010"},
+    });
+    EXPECT_NE(before, defaultName());
+    EXPECT_NE(std::string::npos, defaultName().find("moved.QOR")) << defaultName();
+
+    // A change through the automation interface makes the file dirty; a
+    // load of the saved file gives its tree back.
+    long channels[2] = {}, count = 0, extra = 0;
+    {
+        VARIANT handles, names;
+        VariantInit(&handles);
+        VariantInit(&names);
+        ASSERT_EQ(S_OK, s_driver->GetChannels(&handles, &names, &count));
+        for (LONG i = 0; i < 2; ++i) {
+            VARIANT h;
+            VariantInit(&h);
+            SafeArrayGetElement(V_ARRAY(&handles), &i, &h);
+            VariantChangeType(&h, &h, 0, VT_I4);
+            channels[i] = V_I4(&h);
+        }
+        VariantClear(&handles);
+        VariantClear(&names);
+        VARIANT errors;
+        VariantInit(&errors);
+        Properties p({{"Name", Text("Extra")}, {"PrimaryConnName", Text("PLCB2")}, {"Enabled", I2(0)}});
+        ASSERT_EQ(S_OK, s_driver->AddDevice(channels[1], p.names, p.values, &errors, &extra));
+        VariantClear(&errors);
+    }
+    const std::string tree = "browse hr=0x00000000 items=Press1;Oven1;Press2;Mixer";
+    Expect("--mta", {
+        {"dirty", "dirty hr=0x00000000"},
+        {"browse:branch~", tree + ";Extra"},
+        {"load:" + kept, "load hr=0x00000000"},
+        {"browse:branch~", tree},
+        {"load:" + damaged, "load hr=0x80004005"},
+        {"browse:branch~", tree},
+        // Only the file's extension counts, and its letter case.
+        {"load:C:\\Plant\\Line1.qor", "load hr=0xC0040010"},
+        {"load:C:\\Plant\\Line1.QOR", "load hr=0x80004005"},
+        {"load:C:\\Plant.old\\Line1.QOR", "load hr=0x80004005"},
+        {"load:C:\\Plant\\Line1", "load hr=0x80004005"},
+        {"load:C:\\Plant.old\\Line1.QOR.bak", "load hr=0xC0040010"},
+    });
+}
+
 }  // namespace
