@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ClassFactory.h"
 #include "ImpIOPCServer.h"
 #include "ItemIdCheck.h"
 #include "OpcKit.h"
@@ -22,6 +23,14 @@ bool InTable(DWORD id) { return id >= kFirstId && id < kFirstId + kCount; }
 
 // The poll and access times: an empty text means the time is not used.
 bool IsTimeProperty(DWORD id) { return id == 5003 || id == 5004 || id == 5005; }
+
+bool IsConnected()
+{
+    IDriver *driver = g_ClassFactory.AcquireDriver();
+    if (driver)
+        driver->Release();
+    return driver != nullptr;
+}
 
 HRESULT Validate(LPWSTR itemId, CItemIdCheck &item) { return item.Parse(WideToText(itemId).c_str()); }
 
@@ -130,6 +139,10 @@ STDMETHODIMP CImpIOPCItemProperties::GetItemProperties(LPWSTR itemId, DWORD coun
     HRESULT *errorList = nullptr;
     HRESULT hr;
     try {
+        // Without the I/O server no item ID parses; that is a failure of
+        // the call, not of the client's ID.
+        if (!IsConnected())
+            return E_FAIL;
         CItemIdCheck item;
         if (FAILED(Validate(itemId, item)))
             return OPC_E_INVALIDITEMID;

@@ -218,10 +218,16 @@ TEST_F(ClientTest, ALocalServerClientGetsBriskoInTheSystemSurrogate)
 TEST_F(ClientTest, WithoutTheIOServerCreationStillSucceeds)
 {
     ASSERT_EQ(0u, RunProgram("\"" + BinFolder() + "Hadrel.exe\" /UnregServer"));
-    std::vector<std::string> lines = Client("--mta create status addgroup:A:25 processes:Hadrel.exe release");
+    std::vector<std::string> lines = Client(
+        "--mta create status addgroup:A:25 processes:Hadrel.exe browse:branch~ move:down~PLC1 browse:leaf~"
+        " browse:flat~ getprops:5000~PLC1:DB10,0 dirty curfile load:a.QOR save:a.QOR~0 release");
     EXPECT_EQ(std::vector<std::string>({"create hr=0x00000000", kStatus,
                                         "addgroup hr=0x00000000 name=A handle=set revised=25",
-                                        "processes Hadrel.exe=0", "release count=0"}),
+                                        "processes Hadrel.exe=0", "browse hr=0x80004005 items=", "move hr=0x00000000",
+                                        "browse hr=0x80004005 items=", "browse hr=0x80004005 items=",
+                                        "getprops hr=0x80004005 ", "dirty hr=0x80004005",
+                                        "curfile hr=0x80004005 name=\"(null)\"", "load hr=0x80004005",
+                                        "save hr=0x80004005", "release count=0"}),
               lines);
     ASSERT_EQ(0u, RunProgram("\"" + BinFolder() + "Hadrel.exe\" /RegServer"));
 }
