@@ -11,6 +11,7 @@
 #include "ImpIOPCServer.h"
 #include "OPCDrvGroup.h"
 #include "OpcKit.h"
+#include "Oxley.h"
 #include "Registration.h"
 
 QOR_IMPLEMENT_DYNAMIC(COPCDrvServer, CObject)
@@ -36,6 +37,14 @@ COPCDrvServer::~COPCDrvServer()
 {
     StopPollThread(nullptr);
     g_ClassFactory.RemoveServer(m_position);
+    // With the last server object the library lets the I/O server go; the
+    // connection through which Oxley parsed item IDs goes too, or the
+    // I/O server would wait for this process's end (which Wine may not
+    // report to it) and never exit.
+    if (g_ClassFactory.GetServerCount() == 0) {
+        KivStatus status = 0;
+        kiv_CleanUp(&status);
+    }
     // A poll thread killed inside its pass still owns the server lock, and
     // waiting for it would never end: the groups are then left unfreed.
     bool lockUsable = true;

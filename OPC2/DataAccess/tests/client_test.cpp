@@ -144,7 +144,7 @@ TEST_F(ClientTest, ObjectsFromBothApartmentsShareOneIOServerThatEndsWithTheLastO
         std::vector<std::string> lines =
             Client(std::string(apartment) +
                    " create status locale processes:Hadrel.exe create status processes:Hadrel.exe shutdown"
-                   " release release freeunused");
+                   " properties:PLC1:DB10,0 release release freeunused");
         std::vector<std::string> expected = {
             "create hr=0x00000000",
             kStatus,
@@ -154,6 +154,9 @@ TEST_F(ClientTest, ObjectsFromBothApartmentsShareOneIOServerThatEndsWithTheLastO
             kStatus,
             "processes Hadrel.exe=1",
             "shutdown hr=0x00000000",
+            // Parsing an item ID connects Oxley too; that connection must
+            // not keep the I/O server alive.
+            "properties hr=0xC0040008 count=0 ",
             "ShutdownRequest reason=\"\"",  // told while its object goes
             "release count=0",
             "release count=0",
