@@ -68,36 +68,29 @@ STDMETHODIMP CImpIOPCBrowseServerAddressSpace::ChangeBrowsePosition(OPCBROWSEDIR
         return E_INVALIDARG;
     try {
         std::string text = WideToText(name);
+        bool toRoot;
         switch (direction) {
         case OPC_BROWSE_UP:
             if (m_level == 0)
                 return E_FAIL;
-            m_level = 0;
-            m_device.clear();
-            return S_OK;
+            toRoot = true;
+            break;
         case OPC_BROWSE_DOWN:
-            if (text.empty()) {
-                m_level = 0;
-                m_device.clear();
-                return S_OK;
-            }
-            if (m_level != 0)
+            // An empty name, down or to, returns to the root.
+            toRoot = text.empty();
+            if (!toRoot && m_level != 0)
                 return E_FAIL;
-            m_device = text;
-            m_level = 1;
-            return S_OK;
+            break;
         case OPC_BROWSE_TO:
-            if (text.empty()) {
-                m_level = 0;
-                m_device.clear();
-                return S_OK;
-            }
-            m_device = text.substr(0, text.find(':'));
-            m_level = 1;
-            return S_OK;
+            toRoot = text.empty();
+            text = text.substr(0, text.find(':'));
+            break;
         default:
             return E_INVALIDARG;
         }
+        m_level = toRoot ? 0 : 1;
+        m_device = toRoot ? std::string() : text;
+        return S_OK;
     } catch (...) {
         OutputDebugStringA("ChangeBrowsePosition():: Exception generated");
         return E_FAIL;
