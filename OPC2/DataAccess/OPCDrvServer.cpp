@@ -11,6 +11,7 @@
 #include "ImpIOPCServer.h"
 #include "OPCDrvGroup.h"
 #include "OpcKit.h"
+#include "Oxley.h"
 #include "Registration.h"
 
 QOR_IMPLEMENT_DYNAMIC(COPCDrvServer, CObject)
@@ -36,6 +37,14 @@ COPCDrvServer::~COPCDrvServer()
 {
     StopPollThread(nullptr);
     g_ClassFactory.RemoveServer(m_position);
+    // With the last server object the library lets the I/O server go; the
+    // connection through which Oxley parsed item IDs goes too, or the
+    // I/O server would wait for this process's end (which Wine may not
+    // report to it) and never exit.
+    if (g_ClassFactory.GetServerCount() == 0) {
+        KivStatus status = 0;
+        kiv_CleanUp(&status);
+    }
     // A poll thread killed inside its pass still owns the server lock, and
     // waiting for it would never end: the groups are then left unfreed.
     bool lockUsable = true;
@@ -53,6 +62,7 @@ COPCDrvServer::~COPCDrvServer()
         RemoveAllGroups();
     delete m_pImpIOPCServer;
     delete m_pImpIOPCCommon;
+    delete m_pTearOffs;
     delete m_pImpIConnPointContainer;
     if (m_pCImpIConnPoint)
         m_pCImpIConnPoint->Release();
@@ -171,6 +181,10 @@ STDMETHODIMP COPCDrvServer::QueryInterface(REFIID riid, void **ppv)
                     new (std::nothrow) CImpIConnectionPointContainer(self, &m_pCImpIConnPoint, 1);
         }
         *ppv = static_cast<IConnectionPointContainer *>(m_pImpIConnPointContainer);
+    } else if (CServerTearOffs::Serves(riid)) {
+        if (!m_pTearOffs)
+            m_pTearOffs = new (std::nothrow) CServerTearOffs(self, this);
+        *ppv = m_pTearOffs ? m_pTearOffs->Get(riid) : nullptr;
     } else {
         hr = E_NOINTERFACE;
     }

@@ -11,6 +11,7 @@
 #include "ImpIOPCCommon.h"
 #include "Object.h"
 #include "OpcDataAccess.h"
+#include "ServerTearOffs.h"
 
 class COPCDrvGroup;
 class CImpIOPCServer;
@@ -84,6 +85,7 @@ private:
     CImpIOPCCommon *m_pImpIOPCCommon = nullptr;
     CImpIConnectionPointContainer *m_pImpIConnPointContainer = nullptr;
     CImpIConnectionPoint *m_pCImpIConnPoint = nullptr;
+    CServerTearOffs *m_pTearOffs = nullptr;
 
     friend class COPCDrvGroup;
 };

@@ -20,6 +20,20 @@
 //   processes:PROGRAM       how many processes run PROGRAM
 //   sleep:MS                waits, handling calls to this apartment
 //   freeunused              CoFreeUnusedLibraries
+//
+// Browsing, item properties and the configuration file. These take the whole
+// text after the first ':' (item IDs hold colons); '~' separates two parts.
+//   org                     QueryOrganization
+//   move:up | move:down~NAME | move:to~NAME   ChangeBrowsePosition
+//   browse:branch~FILTER | browse:leaf~FILTER | browse:flat~FILTER
+//                           BrowseOPCItemIDs, the texts joined by ';'
+//   itemid:TEXT             GetItemID
+//   accesspaths:ITEMID      BrowseAccessPaths
+//   properties:ITEMID       QueryAvailableProperties: id:name:description:type
+//   getprops:ID,ID~ITEMID   GetItemProperties: id=type/value/error
+//   lookup:ID,ID~ITEMID     LookupItemIDs: id=itemid/error
+//   classid | dirty | curfile   IPersistFile GetClassID, IsDirty, GetCurFile
+//   load:FILE | save:FILE~REMEMBER | savecompleted:FILE
 #include <windows.h>
 #include <ocidl.h>
 #include <tlhelp32.h>
@@ -100,6 +114,54 @@ public:
 private:
     LONG m_refs = 1;
 };
+
+std::string Hex(HRESULT hr)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// The texts of an enumerator, joined by ';'.
+std::string Texts(IEnumString *texts)
+{
+    std::string list;
+    if (!texts)
+        return list;
+    LPOLESTR text = nullptr;
+    for (bool first = true; texts->Next(1, &text, nullptr) == S_OK; first = false) {
+        list += (first ? "" : ";") + Narrow(text);
+        CoTaskMemFree(text);
+    }
+    texts->Release();
+    return list;
+}
+
+std::vector<DWORD> Numbers(const std::string &list)
+{
+    std::vector<DWORD> numbers;
+    for (size_t start = 0; start < list.size();) {
+        size_t comma = list.find(',', start);
+        numbers.push_back(DWORD(std::strtoul(list.substr(start, comma - start).c_str(), nullptr, 10)));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return numbers;
+}
+
+std::string ValueText(const VARIANT &value)
+{
+    VARIANT text;
+    VariantInit(&text);
+    std::string result = "?";
+    if (V_VT(&value) == VT_EMPTY)
+        result = "";
+    else if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT *>(&value), 0, VT_BSTR)))
+        result = Narrow(V_BSTR(&text));
+    VariantClear(&text);
+    return result;
+}
 
 int CountProcesses(const std::string &program)
 {
@@ -276,8 +338,146 @@ struct Client {
             if (container)
                 container->Release();
             Line("shutdown hr=0x%08lX", hr);
-        } else {
+        } else if (!RunAddressSpace(server, name, step)) {
             Line("unknown step %s", step.c_str());
+            return false;
+        }
+        return true;
+    }
+
+    // A server interface of the current object, or null (the step's line
+    // then tells the QueryInterface result).
+    template <class I> I *Interface(IOPCServer *server, REFIID iid, const std::string &name)
+    {
+        I *found = nullptr;
+        HRESULT hr = server->QueryInterface(iid, reinterpret_cast<void **>(&found));
+        if (FAILED(hr))
+            Line("%s QueryInterface hr=%s", name.c_str(), Hex(hr).c_str());
+        return found;
+    }
+
+    bool RunAddressSpace(IOPCServer *server, const std::string &name, const std::string &step)
+    {
+        size_t colon = step.find(':');
+        std::string arg = colon == std::string::npos ? std::string() : step.substr(colon + 1);
+        size_t tilde = arg.find('~');
+        std::string first = arg.substr(0, tilde);
+        std::string second = tilde == std::string::npos ? std::string() : arg.substr(tilde + 1);
+        if (name == "org" || name == "move" || name == "browse" || name == "itemid" || name == "accesspaths") {
+            IOPCBrowseServerAddressSpace *browse =
+                Interface<IOPCBrowseServerAddressSpace>(server, IID_IOPCBrowseServerAddressSpace, name);
+            if (!browse)
+                return true;
+            if (name == "org") {
+                OPCNAMESPACETYPE type = OPC_NS_FLAT;
+                HRESULT hr = browse->QueryOrganization(&type);
+                Line("org hr=%s organization=%d", Hex(hr).c_str(), int(type));
+            } else if (name == "move") {
+                OPCBROWSEDIRECTION direction = first == "up" ? OPC_BROWSE_UP
+                                               : first == "down" ? OPC_BROWSE_DOWN
+                                               : first == "to" ? OPC_BROWSE_TO
+                                                               : OPCBROWSEDIRECTION(std::atoi(first.c_str()));
+                HRESULT hr = browse->ChangeBrowsePosition(direction, Wide(second).c_str());
+                Line("move hr=%s", Hex(hr).c_str());
+            } else if (name == "browse") {
+                OPCBROWSETYPE type = first == "branch" ? OPC_BRANCH
+                                     : first == "leaf" ? OPC_LEAF
+                                     : first == "flat" ? OPC_FLAT
+                                                       : OPCBROWSETYPE(std::atoi(first.c_str()));
+                IEnumString *texts = nullptr;
+                HRESULT hr = browse->BrowseOPCItemIDs(type, Wide(second).c_str(), VT_EMPTY, 0, &texts);
+                Line("browse hr=%s items=%s", Hex(hr).c_str(), Texts(texts).c_str());
+            } else if (name == "itemid") {
+                LPWSTR id = nullptr;
+                HRESULT hr = browse->GetItemID(const_cast<LPWSTR>(Wide(arg).c_str()), &id);
+                Line("itemid hr=%s id=\"%s\"", Hex(hr).c_str(), Narrow(id).c_str());
+                CoTaskMemFree(id);
+            } else {
+                IEnumString *paths = nullptr;
+                HRESULT hr = browse->BrowseAccessPaths(Wide(arg).c_str(), &paths);
+                Line("accesspaths hr=%s", Hex(hr).c_str());
+                if (paths)
+                    paths->Release();
+            }
+            browse->Release();
+        } else if (name == "properties" || name == "getprops" || name == "lookup") {
+            IOPCItemProperties *properties = Interface<IOPCItemProperties>(server, IID_IOPCItemProperties, name);
+            if (!properties)
+                return true;
+            if (name == "properties") {
+                DWORD count = 0, *ids = nullptr;
+                LPWSTR *descriptions = nullptr;
+                VARTYPE *types = nullptr;
+                HRESULT hr = properties->QueryAvailableProperties(const_cast<LPWSTR>(Wide(arg).c_str()), &count, &ids,
+                                                                  &descriptions, &types);
+                std::string list;
+                for (DWORD i = 0; ids && i < count; ++i) {
+                    list += (i ? "," : "") + std::to_string(ids[i]) + ":" + Narrow(descriptions[i]) + ":" +
+                            std::to_string(types[i]);
+                    CoTaskMemFree(descriptions[i]);
+                }
+                CoTaskMemFree(ids);
+                CoTaskMemFree(descriptions);
+                CoTaskMemFree(types);
+                Line("properties hr=%s count=%lu %s", Hex(hr).c_str(), count, list.c_str());
+            } else {
+                std::vector<DWORD> ids = Numbers(first);
+                std::wstring item = Wide(second);
+                std::string list;
+                HRESULT *errors = nullptr, hr;
+                if (name == "getprops") {
+                    VARIANT *values = nullptr;
+                    hr = properties->GetItemProperties(const_cast<LPWSTR>(item.c_str()), DWORD(ids.size()), ids.data(),
+                                                       &values, &errors);
+                    for (size_t i = 0; values && i < ids.size(); ++i) {
+                        list += (i ? "," : "") + std::to_string(ids[i]) + "=" + std::to_string(V_VT(&values[i])) +
+                                "/" + ValueText(values[i]) + "/" + Hex(errors[i]);
+                        VariantClear(&values[i]);
+                    }
+                    CoTaskMemFree(values);
+                } else {
+                    LPWSTR *names = nullptr;
+                    hr = properties->LookupItemIDs(const_cast<LPWSTR>(item.c_str()), DWORD(ids.size()), ids.data(),
+                                                   &names, &errors);
+                    for (size_t i = 0; names && i < ids.size(); ++i) {
+                        list += (i ? "," : "") + std::to_string(ids[i]) + "=" + Narrow(names[i]) + "/" +
+                                Hex(errors[i]);
+                        CoTaskMemFree(names[i]);
+                    }
+                    CoTaskMemFree(names);
+                }
+                CoTaskMemFree(errors);
+                Line("%s hr=%s %s", name.c_str(), Hex(hr).c_str(), list.c_str());
+            }
+            properties->Release();
+        } else if (name == "classid" || name == "dirty" || name == "curfile" || name == "load" || name == "save" ||
+                   name == "savecompleted") {
+            IPersistFile *file = Interface<IPersistFile>(server, IID_IPersistFile, name);
+            if (!file)
+                return true;
+            std::wstring wide = Wide(first);
+            if (name == "classid") {
+                CLSID clsid = CLSID_NULL;
+                HRESULT hr = file->GetClassID(&clsid);
+                wchar_t text[64] = L"";
+                StringFromGUID2(clsid, text, 64);
+                Line("classid hr=%s clsid=%s", Hex(hr).c_str(), Narrow(text).c_str());
+            } else if (name == "dirty") {
+                Line("dirty hr=%s", Hex(file->IsDirty()).c_str());
+            } else if (name == "curfile") {
+                LPOLESTR current = nullptr;
+                HRESULT hr = file->GetCurFile(&current);
+                Line("curfile hr=%s name=\"%s\"", Hex(hr).c_str(), Narrow(current).c_str());
+                CoTaskMemFree(current);
+            } else if (name == "load") {
+                Line("load hr=%s", Hex(file->Load(wide.c_str(), STGM_READ)).c_str());
+            } else if (name == "save") {
+                Line("save hr=%s", Hex(file->Save(wide.c_str(), second == "1")).c_str());
+            } else {
+                Line("savecompleted hr=%s", Hex(file->SaveCompleted(wide.c_str())).c_str());
+            }
+            file->Release();
+        } else {
             return false;
         }
         return true;

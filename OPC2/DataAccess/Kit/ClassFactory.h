@@ -29,6 +29,7 @@ public:
     DriverConnector SetDriverConnector(DriverConnector connector);
 
     BOOL SetDriverCLSID(REFCLSID clsid);
+    const CLSID &DriverCLSID() const { return m_clsidDriver; }
     BOOL CanUnloadNow();
     ULONG GetServerCount();
     // Enters server in the list and connects the I/O server while there is

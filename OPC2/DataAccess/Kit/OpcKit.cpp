@@ -70,8 +70,8 @@ bool CNameFilter::Match(const char *name) const
 
 namespace {
 
-// The elements of an IDriver list call's VARIANT array, each converted to vt and
-// handed to take.
+// The elements of an IDriver list call's VARIANT array, each converted to vt
+// (VT_EMPTY keeps its own type) and handed to take.
 template <class Take> HRESULT ReadElements(const VARIANT &array, LONG count, VARTYPE vt, Take take)
 {
     if (count <= 0)
@@ -82,7 +82,7 @@ template <class Take> HRESULT ReadElements(const VARIANT &array, LONG count, VAR
         VARIANT item;
         VariantInit(&item);
         HRESULT hr = SafeArrayGetElement(V_ARRAY(&array), &i, &item);
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr) && vt != VT_EMPTY)
             hr = VariantChangeType(&item, &item, 0, vt);
         if (SUCCEEDED(hr))
             take(item);
@@ -159,6 +159,124 @@ HRESULT ListDevices(std::vector<std::string> &list, const CNameFilter *filter, c
     }
     driver->Release();
     return FAILED(hr) ? E_FAIL : S_OK;
+}
+
+HRESULT FindDeviceHandle(const char *name, LONG *handle)
+{
+    *handle = 0;
+    IDriver *driver = name ? g_ClassFactory.AcquireDriver() : nullptr;
+    if (!driver)
+        return E_FAIL;
+    HRESULT hr = S_OK;
+    bool found = false;
+    try {
+        VariantPair channels;
+        LONG channelCount = 0;
+        std::vector<LONG> channelHandles;
+        hr = driver->GetChannels(&channels.handles, &channels.names, &channelCount);
+        if (SUCCEEDED(hr))
+            hr = ReadHandles(channels.handles, channelCount, channelHandles);
+        for (size_t c = 0; SUCCEEDED(hr) && !found && c < channelHandles.size(); ++c) {
+            VariantPair devices;
+            LONG deviceCount = 0;
+            std::vector<std::string> names;
+            std::vector<LONG> handles;
+            hr = driver->GetDevices(channelHandles[c], &devices.handles, &devices.names, &deviceCount);
+            if (SUCCEEDED(hr))
+                hr = ReadNames(devices.names, deviceCount, names);
+            if (SUCCEEDED(hr))
+                hr = ReadHandles(devices.handles, deviceCount, handles);
+            for (size_t d = 0; SUCCEEDED(hr) && d < names.size() && d < handles.size(); ++d)
+                if (names[d] == name) {
+                    *handle = handles[d];
+                    found = true;
+                    break;
+                }
+        }
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    driver->Release();
+    return SUCCEEDED(hr) && found ? S_OK : E_FAIL;
+}
+
+HRESULT ListDataBlocks(LONG device, std::vector<LONG> &handles, std::vector<std::string> &names)
+{
+    IDriver *driver = g_ClassFactory.AcquireDriver();
+    if (!driver)
+        return E_FAIL;
+    HRESULT hr;
+    try {
+        VariantPair blocks;
+        LONG count = 0;
+        hr = driver->GetDataBlocks(device, &blocks.handles, &blocks.names, &count);
+        if (SUCCEEDED(hr))
+            hr = ReadNames(blocks.names, count, names);
+        if (SUCCEEDED(hr))
+            hr = ReadHandles(blocks.handles, count, handles);
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    driver->Release();
+    return SUCCEEDED(hr) && handles.size() == names.size() ? S_OK : E_FAIL;
+}
+
+HRESULT ReadProperties(LONG handle, const VARIANT &names, std::vector<VARIANT> &values)
+{
+    IDriver *driver = g_ClassFactory.AcquireDriver();
+    if (!driver)
+        return E_FAIL;
+    VARIANT array, errors;
+    VariantInit(&array);
+    VariantInit(&errors);
+    HRESULT hr;
+    try {
+        LONG upper = -1;
+        if ((V_VT(&names) & VT_ARRAY) && V_ARRAY(&names))
+            SafeArrayGetUBound(V_ARRAY(&names), 1, &upper);
+        LONG count = upper + 1;
+        hr = driver->GetPropertyData(handle, names, &array, &errors);
+        if (SUCCEEDED(hr))
+            hr = ReadElements(array, count, VT_EMPTY, [&values](const VARIANT &item) {
+                VARIANT copy;
+                VariantInit(&copy);
+                VariantCopy(&copy, const_cast<VARIANT *>(&item));
+                values.push_back(copy);
+            });
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    VariantClear(&array);
+    VariantClear(&errors);
+    driver->Release();
+    return FAILED(hr) ? E_FAIL : S_OK;
+}
+
+HRESULT CreateNameArray(const char *const *texts, ULONG count, VARIANT *array)
+{
+    // The I/O server takes names as an array of VARIANTs each holding a
+    // text; an array of plain texts it refuses.
+    VariantInit(array);
+    SAFEARRAY *names = SafeArrayCreateVector(VT_VARIANT, 0, count);
+    if (!names)
+        return E_OUTOFMEMORY;
+    for (LONG i = 0; i < LONG(count); ++i) {
+        wchar_t wide[128];
+        MultiByteToWideChar(CP_ACP, 0, texts[i], -1, wide, 128);
+        VARIANT name;
+        VariantInit(&name);
+        V_VT(&name) = VT_BSTR;
+        V_BSTR(&name) = SysAllocString(wide);
+        HRESULT hr = V_BSTR(&name) ? SafeArrayPutElement(names, &i, &name) : E_OUTOFMEMORY;
+        VariantClear(&name);
+        if (FAILED(hr)) {
+            SafeArrayDestroy(names);
+            return E_OUTOFMEMORY;
+        }
+    }
+    V_VT(array) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(array) = names;
+    return S_OK;
 }
 
 bool IsDevice(const char *name)

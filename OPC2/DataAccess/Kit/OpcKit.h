@@ -48,6 +48,17 @@ private:
 HRESULT ListDevices(std::vector<std::string> &list, const CNameFilter *filter, const char *channelName);
 // True when some channel has a device of that name (case ignored).
 bool IsDevice(const char *name);
+// The handle of the device of exactly that name; E_FAIL when no channel has
+// it or a call fails.
+HRESULT FindDeviceHandle(const char *name, LONG *handle);
+// The data blocks of a device, in its order: parallel handles and names.
+HRESULT ListDataBlocks(LONG device, std::vector<LONG> &handles, std::vector<std::string> &names);
+// The values of an object's named properties (names: CreateNameArray's),
+// one VARIANT per name in order; E_FAIL when the call or its array fails.
+HRESULT ReadProperties(LONG handle, const VARIANT &names, std::vector<VARIANT> &values);
+// A VARIANT holding an array of VARIANTs, each one of the texts, as the I/O
+// server takes property names; or E_OUTOFMEMORY.
+HRESULT CreateNameArray(const char *const *texts, ULONG count, VARIANT *array);
 // An IEnumString over a copy of list; S_FALSE (with an empty enumerator)
 // for an empty list.
 HRESULT CreateStringEnumerator(const std::vector<std::string> &list, IEnumString **out);

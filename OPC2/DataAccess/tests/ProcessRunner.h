@@ -3,7 +3,9 @@
 #pragma once
 #include <windows.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 inline std::string BinFolder()
 {
@@ -66,4 +68,20 @@ inline DWORD RunProgram(const std::string &commandLine, std::string *output = nu
     if (output)
         *output = text;
     return code;
+}
+
+// A program's output as lines without their line ends, leaving out the
+// lines that begin with skip.
+inline std::vector<std::string> OutputLines(const std::string &output, const std::string &skip)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (skip.empty() || line.compare(0, skip.size(), skip) != 0)
+            lines.push_back(line);
+    }
+    return lines;
 }

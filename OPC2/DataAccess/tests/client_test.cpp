@@ -119,16 +119,7 @@ protected:
         std::string output;
         DWORD code = RunProgram("\"" + BinFolder() + "opc_da_client.exe\" " + arguments, &output, 120000);
         EXPECT_EQ(0u, code) << output;
-        std::vector<std::string> lines;
-        std::istringstream in(output);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.compare(0, 7, "progid ") != 0)
-                lines.push_back(line);
-        }
-        return lines;
+        return OutputLines(output, "progid ");
     }
     static std::string s_log;
 };
@@ -144,7 +135,7 @@ TEST_F(ClientTest, ObjectsFromBothApartmentsShareOneIOServerThatEndsWithTheLastO
         std::vector<std::string> lines =
             Client(std::string(apartment) +
                    " create status locale processes:Hadrel.exe create status processes:Hadrel.exe shutdown"
-                   " release release freeunused");
+                   " properties:PLC1:DB10,0 release release freeunused");
         std::vector<std::string> expected = {
             "create hr=0x00000000",
             kStatus,
@@ -154,6 +145,9 @@ TEST_F(ClientTest, ObjectsFromBothApartmentsShareOneIOServerThatEndsWithTheLastO
             kStatus,
             "processes Hadrel.exe=1",
             "shutdown hr=0x00000000",
+            // Parsing an item ID connects Oxley too; that connection must
+            // not keep the I/O server alive.
+            "properties hr=0xC0040008 count=0 ",
             "ShutdownRequest reason=\"\"",  // told while its object goes
             "release count=0",
             "release count=0",
@@ -218,10 +212,16 @@ TEST_F(ClientTest, ALocalServerClientGetsBriskoInTheSystemSurrogate)
 TEST_F(ClientTest, WithoutTheIOServerCreationStillSucceeds)
 {
     ASSERT_EQ(0u, RunProgram("\"" + BinFolder() + "Hadrel.exe\" /UnregServer"));
-    std::vector<std::string> lines = Client("--mta create status addgroup:A:25 processes:Hadrel.exe release");
+    std::vector<std::string> lines = Client(
+        "--mta create status addgroup:A:25 processes:Hadrel.exe browse:branch~ move:down~PLC1 browse:leaf~"
+        " browse:flat~ getprops:5000~PLC1:DB10,0 dirty curfile load:a.QOR save:a.QOR~0 release");
     EXPECT_EQ(std::vector<std::string>({"create hr=0x00000000", kStatus,
                                         "addgroup hr=0x00000000 name=A handle=set revised=25",
-                                        "processes Hadrel.exe=0", "release count=0"}),
+                                        "processes Hadrel.exe=0", "browse hr=0x80004005 items=", "move hr=0x00000000",
+                                        "browse hr=0x80004005 items=", "browse hr=0x80004005 items=",
+                                        "getprops hr=0x80004005 ", "dirty hr=0x80004005",
+                                        "curfile hr=0x80004005 name=\"(null)\"", "load hr=0x80004005",
+                                        "save hr=0x80004005", "release count=0"}),
               lines);
     ASSERT_EQ(0u, RunProgram("\"" + BinFolder() + "Hadrel.exe\" /RegServer"));
 }
