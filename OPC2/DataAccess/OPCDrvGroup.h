@@ -6,13 +6,18 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "ConnectionPoint.h"
 #include "Object.h"
 #include "OpcDataAccess.h"
 #include "TearOff.h"
 
 class COPCDrvServer;
 class COPCDrvGroup;
+class COPCDrvItem;
+class COPCDrvAsyncTrans;
+class CImpIOPCItemMgt;
 
 class CImpIOPCGroupStateMgt : public CTearOff<IOPCGroupStateMgt> {
 public:
@@ -41,10 +46,43 @@ public:
     // The group's server handle: its live-object handle.
     OPCHANDLE ServerHandle() const { return Handle(); }
     void SetUpdateRate(DWORD requested, DWORD *revised);
+    // Activation marks every active item for the client, deactivation
+    // clears every pending change.
     void SetActive(BOOL active);
     // The poll thread's pass (server lock held): true when an active
     // group's update came due.
     bool GroupProcess();
+
+    // Items. Handles are the items' live-object handles; an item of another
+    // group, or one no longer in this group, is no item of this group.
+    HRESULT CreateItem(COPCDrvItem **item);
+    HRESULT AddItem(COPCDrvItem *item);
+    HRESULT RemoveItem(OPCHANDLE handle, bool force);
+    HRESULT RemoveAllItems();
+    ULONG ItemCount();
+    // Under the group lock: the item of this group with that handle, or null.
+    COPCDrvItem *FindItem(OPCHANDLE handle);
+    // Sets an item's active state, marking or clearing its changes.
+    void SetItemActive(COPCDrvItem *item, BOOL active);
+    // The clone's copy: state without name and active flag, then the items.
+    HRESULT CopyFrom(COPCDrvGroup &from);
+
+    // Change flags (CHANGE_*), for one item or (item null) every item.
+    void MarkChanged(WORD flags, COPCDrvItem *item, ULONG *pending = nullptr);
+    void ClearChanged(WORD flags, COPCDrvItem *item);
+    bool IsChanged(WORD flag, COPCDrvItem *item);
+    ULONG ChangeCount(WORD flag);
+
+    // Transactions, by list kind 1, 2, 4, 8, 16.
+    HRESULT AddTransaction(DWORD kind, COPCDrvAsyncTrans *trans);
+    HRESULT RemoveTransaction(DWORD kind, COPCDrvAsyncTrans *trans, bool release);
+    HRESULT FindByTransactionId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind = nullptr);
+    HRESULT FindByCancelId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind = nullptr);
+    HRESULT CancelTransaction(DWORD kind, COPCDrvAsyncTrans *trans);
+    ULONG TransactionCount(DWORD kind);
+
+    // The IOPCDataCallback point, made on the first request for the container.
+    CImpIConnectionPoint *DataCallbackPoint() { return m_pDataCallbackPoint; }
     // Under the group lock: true when the group left its server.
     bool IsRemoved();
     // Runs body under the group lock unless the group left its server
@@ -63,6 +101,11 @@ public:
         return hr;
     }
 
+    // The pass's steps (group lock held).
+    void UpdateDataCache();
+    void DataChangeProcess();
+    void OnDataChange();
+
     std::string Name();
     void SetNameText(const std::string &name);
 
@@ -80,7 +123,17 @@ public:
     DWORD m_dwNextTick;
     DWORD m_dwMinRate = 0;  // the server's poll sleep time, copied at creation
 
+    std::vector<COPCDrvItem *> m_items;         // each with the list's reference
+    ULONG m_changeCount[3] = {0, 0, 0};         // by flag 1, 2, 4
+    std::vector<COPCDrvAsyncTrans *> m_trans[5];  // lists 1, 2, 4, 8, 16
+
 private:
+    static int ListIndex(DWORD kind);
+    static int FlagIndex(WORD flag) { return flag == 1 ? 0 : flag == 2 ? 1 : 2; }
+
     LONG m_cRef = 0;
     CImpIOPCGroupStateMgt *m_pImpIOPCGroupStateMgt = nullptr;
+    CImpIOPCItemMgt *m_pImpIOPCItemMgt = nullptr;
+    CImpIConnectionPointContainer *m_pImpIConnPointContainer = nullptr;
+    CImpIConnectionPoint *m_pDataCallbackPoint = nullptr;
 };

@@ -20,6 +20,18 @@
 //   processes:PROGRAM       how many processes run PROGRAM
 //   sleep:MS                waits, handling calls to this apartment
 //   freeunused              CoFreeUnusedLibraries
+//   additem:GROUP:NAME:VT:ACTIVE:ID  IOPCItemMgt::AddItems of one item (VT
+//                           the requested type as a number, ID the rest)
+//   validate:GROUP:VT:ID    IOPCItemMgt::ValidateItems of one item
+//   activate:GROUP:NAME[,NAME...]:0|1  IOPCItemMgt::SetActiveState
+//   removeitem:GROUP:NAME   IOPCItemMgt::RemoveItems
+//   items:GROUP             IOPCItemMgt::CreateEnumerator, the item IDs
+//   active:GROUP:0|1        IOPCGroupStateMgt::SetState of the active flag
+//   deadband:GROUP:PERCENT  IOPCGroupStateMgt::SetState of the deadband
+//   setname:GROUP:NAME      IOPCGroupStateMgt::SetName
+//   clone:GROUP:NAME        IOPCGroupStateMgt::CloneGroup (NAME may be empty)
+//   advise:GROUP            advises an IOPCDataCallback sink on the group;
+//                           each OnDataChange prints a line
 #include <windows.h>
 #include <ocidl.h>
 #include <tlhelp32.h>
@@ -101,6 +113,70 @@ private:
     LONG m_refs = 1;
 };
 
+std::string VariantText(const VARIANT &v)
+{
+    VARIANT text;
+    VariantInit(&text);
+    if (V_VT(&v) == VT_EMPTY)
+        return "empty";
+    if (FAILED(VariantChangeType(&text, const_cast<VARIANT *>(&v), 0, VT_BSTR)))
+        return "?";
+    std::string result = Narrow(V_BSTR(&text));
+    VariantClear(&text);
+    return result;
+}
+
+// The client's IOPCDataCallback sink: prints each data change as
+// "OnDataChange group=H mq=.. me=.. count=N items=CLIENT=VALUE/QUALITY/T,...",
+// T being "t" when the time stamp is set.
+class DataSink : public IOPCDataCallback {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    {
+        *ppv = (riid == IID_IUnknown || riid == IID_IOPCDataCallback) ? this : nullptr;
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&m_refs); }
+    STDMETHODIMP OnDataChange(DWORD transaction, OPCHANDLE group, HRESULT masterQuality, HRESULT masterError,
+                              DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
+                              HRESULT *errors) override
+    {
+        std::string items;
+        for (DWORD i = 0; i < count; ++i) {
+            items += (i ? "," : "") + std::to_string(clients[i]) + "=" + VariantText(values[i]);
+            char tail[48];
+            std::snprintf(tail, sizeof(tail), "/0x%02X/%s/0x%08lX", qualities[i],
+                          (times[i].dwLowDateTime || times[i].dwHighDateTime) ? "t" : "0", errors[i]);
+            items += tail;
+        }
+        Line("OnDataChange trans=%lu group=%lu mq=0x%08lX me=0x%08lX count=%lu items=%s", transaction, group,
+             masterQuality, masterError, count, items.c_str());
+        return S_OK;
+    }
+    STDMETHODIMP OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE *, VARIANT *, WORD *,
+                                FILETIME *, HRESULT *) override
+    {
+        return S_OK;
+    }
+    STDMETHODIMP OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override { return S_OK; }
+    STDMETHODIMP OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+private:
+    LONG m_refs = 1;
+};
+
+std::string Rest(const std::vector<std::string> &p, size_t from)
+{
+    std::string rest;
+    for (size_t i = from; i < p.size(); ++i)
+        rest += (i > from ? ":" : "") + p[i];
+    return rest;
+}
+
 int CountProcesses(const std::string &program)
 {
     int count = 0;
@@ -138,6 +214,170 @@ struct Client {
     std::vector<IOPCServer *> servers;
     std::map<std::string, std::pair<IOPCGroupStateMgt *, OPCHANDLE>> groups;
     ShutdownSink sink;
+    DataSink dataSink;
+    std::map<std::string, OPCHANDLE> items;  // by "GROUP/NAME"
+    std::map<std::string, DWORD> clients;    // the client handle given to each item
+
+    template <class I> I *GroupAs(const std::string &group, REFIID iid)
+    {
+        auto it = groups.find(group);
+        I *result = nullptr;
+        if (it != groups.end())
+            it->second.first->QueryInterface(iid, reinterpret_cast<void **>(&result));
+        return result;
+    }
+
+    bool RunItemStep(const std::string &name, const std::vector<std::string> &p)
+    {
+        if (name == "additem" && p.size() > 5) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            std::wstring id = Wide(Rest(p, 5));
+            DWORD client = DWORD(clients.size() + 1);
+            OPCITEMDEF def = {};
+            def.szAccessPath = const_cast<LPWSTR>(L"");
+            def.szItemID = &id[0];
+            def.bActive = std::atoi(p[4].c_str());
+            def.hClient = client;
+            def.vtRequestedDataType = VARTYPE(std::atoi(p[3].c_str()));
+            OPCITEMRESULT *results = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = mgt ? mgt->AddItems(1, &def, &results, &errors) : E_NOINTERFACE;
+            HRESULT error = errors ? errors[0] : 0;
+            VARTYPE type = results ? results[0].vtCanonicalDataType : 0;
+            if (results && results[0].hServer) {
+                items[p[1] + "/" + p[2]] = results[0].hServer;
+                clients[p[1] + "/" + p[2]] = client;
+            }
+            Line("additem hr=0x%08lX error=0x%08lX type=%u client=%lu handle=%s rights=%lu", hr, error, type, client,
+                 results && results[0].hServer ? "set" : "0", results ? results[0].dwAccessRights : 0);
+            CoTaskMemFree(results);
+            CoTaskMemFree(errors);
+            if (mgt)
+                mgt->Release();
+        } else if (name == "validate" && p.size() > 3) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            std::wstring id = Wide(Rest(p, 3));
+            OPCITEMDEF def = {};
+            def.szAccessPath = const_cast<LPWSTR>(L"");
+            def.szItemID = &id[0];
+            def.vtRequestedDataType = VARTYPE(std::atoi(p[2].c_str()));
+            OPCITEMRESULT *results = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = mgt ? mgt->ValidateItems(1, &def, FALSE, &results, &errors) : E_NOINTERFACE;
+            Line("validate hr=0x%08lX error=0x%08lX type=%u handle=%s", hr, errors ? errors[0] : 0,
+                 results ? results[0].vtCanonicalDataType : 0, results && results[0].hServer ? "set" : "0");
+            CoTaskMemFree(results);
+            CoTaskMemFree(errors);
+            if (mgt)
+                mgt->Release();
+        } else if ((name == "activate" && p.size() > 3) || (name == "removeitem" && p.size() > 2)) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            std::vector<OPCHANDLE> handles;
+            size_t start = 0;
+            for (;;) {
+                size_t comma = p[2].find(',', start);
+                auto it = items.find(p[1] + "/" + p[2].substr(start, comma - start));
+                handles.push_back(it == items.end() ? 0 : it->second);
+                if (comma == std::string::npos)
+                    break;
+                start = comma + 1;
+            }
+            HRESULT *errors = nullptr;
+            HRESULT hr = E_NOINTERFACE;
+            if (mgt && name == "activate")
+                hr = mgt->SetActiveState(DWORD(handles.size()), handles.data(), std::atoi(p[3].c_str()), &errors);
+            else if (mgt)
+                hr = mgt->RemoveItems(DWORD(handles.size()), handles.data(), &errors);
+            std::string list;
+            for (size_t i = 0; errors && i < handles.size(); ++i) {
+                char code[16];
+                std::snprintf(code, sizeof(code), "%s0x%08lX", i ? "," : "", errors[i]);
+                list += code;
+            }
+            Line("%s hr=0x%08lX errors=%s", name.c_str(), hr, list.c_str());
+            CoTaskMemFree(errors);
+            if (mgt)
+                mgt->Release();
+        } else if (name == "items" && p.size() > 1) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            IEnumOPCItemAttributes *e = nullptr;
+            HRESULT hr = mgt ? mgt->CreateEnumerator(IID_IEnumOPCItemAttributes, reinterpret_cast<IUnknown **>(&e))
+                             : E_NOINTERFACE;
+            std::string list;
+            if (e) {
+                OPCITEMATTRIBUTES *a = nullptr;
+                ULONG fetched = 0;
+                while (e->Next(1, &a, &fetched) == S_OK && fetched == 1) {
+                    list += (list.empty() ? "" : ",") + Narrow(a->szItemID) + (a->bActive ? "/on" : "/off");
+                    CoTaskMemFree(a->szItemID);
+                    CoTaskMemFree(a->szAccessPath);
+                    VariantClear(&a->vEUInfo);
+                    CoTaskMemFree(a);
+                }
+                e->Release();
+            }
+            Line("items hr=0x%08lX ids=%s", hr, list.c_str());
+            if (mgt)
+                mgt->Release();
+        } else if ((name == "active" || name == "deadband") && p.size() > 2) {
+            auto it = groups.find(p[1]);
+            DWORD revised = 0;
+            BOOL active = std::atoi(p[2].c_str());
+            FLOAT deadband = FLOAT(std::atof(p[2].c_str()));
+            HRESULT hr = it == groups.end() ? E_INVALIDARG
+                         : name == "active"
+                             ? it->second.first->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr)
+                             : it->second.first->SetState(nullptr, &revised, nullptr, nullptr, &deadband, nullptr, nullptr);
+            Line("%s hr=0x%08lX", name.c_str(), hr);
+        } else if (name == "setname" && p.size() > 2) {
+            auto it = groups.find(p[1]);
+            HRESULT hr = it == groups.end() ? E_INVALIDARG : it->second.first->SetName(Wide(p[2]).c_str());
+            if (hr == S_OK && p[1] != p[2]) {
+                groups[p[2]] = it->second;
+                groups.erase(it);
+            }
+            Line("setname hr=0x%08lX", hr);
+        } else if (name == "clone" && p.size() > 2) {
+            auto it = groups.find(p[1]);
+            IOPCGroupStateMgt *clone = nullptr;
+            HRESULT hr = it == groups.end() ? E_INVALIDARG
+                                            : it->second.first->CloneGroup(Wide(p[2]).c_str(), IID_IOPCGroupStateMgt,
+                                                                           reinterpret_cast<IUnknown **>(&clone));
+            std::string actual = "-";
+            if (clone) {
+                DWORD rate, lcid;
+                BOOL active;
+                LPWSTR named = nullptr;
+                LONG bias;
+                FLOAT deadband;
+                OPCHANDLE client, own;
+                clone->GetState(&rate, &active, &named, &bias, &deadband, &lcid, &client, &own);
+                actual = Narrow(named);
+                CoTaskMemFree(named);
+                groups[actual] = {clone, own};
+                // The clone's items have the source's handles' counterparts: list them.
+                Line("clone hr=0x%08lX name=%s active=%d rate=%lu", hr, actual.c_str(), active, rate);
+            } else {
+                Line("clone hr=0x%08lX", hr);
+            }
+        } else if (name == "advise" && p.size() > 1) {
+            IConnectionPointContainer *container =
+                GroupAs<IConnectionPointContainer>(p[1], IID_IConnectionPointContainer);
+            IConnectionPoint *point = nullptr;
+            DWORD cookie = 0;
+            HRESULT hr = container ? container->FindConnectionPoint(IID_IOPCDataCallback, &point) : E_NOINTERFACE;
+            if (SUCCEEDED(hr))
+                hr = point->Advise(&dataSink, &cookie);
+            if (point)
+                point->Release();
+            if (container)
+                container->Release();
+            Line("advise hr=0x%08lX", hr);
+        } else {
+            return false;
+        }
+        return true;
+    }
 
     IOPCServer *Current() { return servers.empty() ? nullptr : servers.back(); }
 
@@ -276,6 +516,7 @@ struct Client {
             if (container)
                 container->Release();
             Line("shutdown hr=0x%08lX", hr);
+        } else if (RunItemStep(name, p)) {
         } else {
             Line("unknown step %s", step.c_str());
             return false;
