@@ -183,11 +183,13 @@ HRESULT COPCDrvItem::ParseAddress(VARTYPE requested)
     m_kind.kind = kind;
     m_kind.count = BYTE(kind == KIV_TEXT ? m_valueLength : 1);
     KivStatus status[2] = {0, 0};
-    kiv_paddr(status, &m_block, &m_kind, m_address.c_str());
+    // The "!" only marks a digital item; the address follows it.
+    kiv_paddr(status, &m_block, &m_kind, m_address.c_str() + (digital ? 1 : 0));
     if (status[0] != KIV_OK)
         return OPC_E_INVALIDITEMID;
-    if (requested == VT_EMPTY) {
-        // The block's own type decides. The I/O server is asked without
+    if (requested == VT_EMPTY && !digital) {
+        // The block's own type decides, unless the client marked a bit with
+        // "!" (a bit of a BYTE block would become an analog byte). The I/O server is asked without
         // any OPC lock held: the caller holds none here.
         if (IDriver *driver = g_ClassFactory.AcquireDriver()) {
             VARIANT names, values, errors;

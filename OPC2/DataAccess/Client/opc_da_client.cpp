@@ -217,6 +217,7 @@ struct Client {
     DataSink dataSink;
     std::map<std::string, OPCHANDLE> items;  // by "GROUP/NAME"
     std::map<std::string, DWORD> clients;    // the client handle given to each item
+    DWORD lastClient = 0;                    // each additem step gives the next
 
     template <class I> I *GroupAs(const std::string &group, REFIID iid)
     {
@@ -232,7 +233,7 @@ struct Client {
         if (name == "additem" && p.size() > 5) {
             IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
             std::wstring id = Wide(Rest(p, 5));
-            DWORD client = DWORD(clients.size() + 1);
+            DWORD client = ++lastClient;
             OPCITEMDEF def = {};
             def.szAccessPath = const_cast<LPWSTR>(L"");
             def.szItemID = &id[0];
@@ -355,7 +356,6 @@ struct Client {
                 actual = Narrow(named);
                 CoTaskMemFree(named);
                 groups[actual] = {clone, own};
-                // The clone's items have the source's handles' counterparts: list them.
                 Line("clone hr=0x%08lX name=%s active=%d rate=%lu", hr, actual.c_str(), active, rate);
             } else {
                 Line("clone hr=0x%08lX", hr);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <sstream>
 #include <string>
@@ -77,11 +78,141 @@ kivserver::ServerSession *ItemsTest::s_session;
 std::atomic<bool> ItemsTest::s_counting;
 std::thread ItemsTest::s_counter;
 
-TEST_F(ItemsTest, Explore)
+// The client's lines that start with prefix.
+std::vector<std::string> Starting(const std::vector<std::string> &lines, const std::string &prefix)
 {
-    std::vector<std::string> lines = Client("--mta create addgroup:G:100 additem:G:a:0:1:\"PLC1 DB10,0\" advise:G sleep:1000 release");
-    for (auto &l : lines)
-        printf("%s\n", l.c_str());
+    std::vector<std::string> found;
+    for (const std::string &line : lines)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(line);
+    return found;
+}
+
+// The value of client handle client in an OnDataChange line, or -1.
+long ValueOf(const std::string &line, int client)
+{
+    std::string key = (line.find("items=" + std::to_string(client) + "=") != std::string::npos ? "items=" : ",") +
+                      std::to_string(client) + "=";
+    size_t at = line.find(key);
+    return at == std::string::npos ? -1 : std::atol(line.c_str() + at + key.size());
+}
+
+TEST_F(ItemsTest, ItemIDsAreValidatedAndAddedWithPerEntryCodesAndCanonicalTypes)
+{
+    const std::string text256 = "\"PLC1 DB13,0|256\"";
+    struct {
+        int type;
+        const char *id;
+        const char *answer;  // error and canonical type
+    } cases[] = {
+        {0, "\"PLC1 DB10,0\"", "hr=0x00000000 error=0x00000000 type=4"},
+        {0, "\"  PLC1 DB10,2|NONE  \"", "hr=0x00000000 error=0x00000000 type=4"},
+        {0, "\"PLC1 DB10,2|NONE,0.0,200.0\"", "hr=0x00000000 error=0x00000000 type=4"},
+        {0, "\"PLC1 DB10,2|NONE,0.0,200.0,NONE\"", "hr=0x00000000 error=0x00000000 type=4"},
+        // Everything after the third comma is the options text.
+        {0, "\"PLC1 DB10,2|NONE,0.0,200.0,NONE,X\"", "hr=0x00000001 error=0xC0040008 type=0"},
+        {0, "\"PLC1 DB10,2|NOSUCHSIGNAL\"", "hr=0x00000001 error=0xC0040008 type=0"},
+        {8, "\"PLC1 DB13,0|256\"", "hr=0x00000000 error=0x00000000 type=8"},
+        {8, "\"PLC1 DB13,0|257\"", "hr=0x00000001 error=0xC0040008 type=0"},
+        {8, "\"PLC1 DB13,0\"", "hr=0x00000000 error=0x00000000 type=8"},
+        {0, "\"!PLC1 DB12,0:3\"", "hr=0x00000000 error=0x00000000 type=11"},
+        {0, "\"!PLC1 DB12,0:3|NONE\"", "hr=0x00000000 error=0x00000000 type=11"},
+        // A digital item's signal-conditioning text is emptied with its state texts.
+        {0, "\"!PLC1 DB12,0:3|LIN,ON,OFF\"", "hr=0x00000000 error=0x00000000 type=11"},
+        {11, "\"PLC1 DB12,0:3\"", "hr=0x00000000 error=0x00000000 type=11"},
+        {8200, "\"PLC1 DB10,0\"", "hr=0x00000001 error=0xC0040004 type=0"},  // VT_ARRAY | VT_I2
+        {2, "\"PLC1 DB10,0\"", "hr=0x00000000 error=0x00000000 type=4"},
+        {0, "\"PLC1 DBX\"", "hr=0x00000001 error=0xC0040008 type=0"},
+        {0, "\"NOPLC DB10,0\"", "hr=0x00000001 error=0xC0040008 type=0"},
+        {0, "\"   \"", "hr=0x00000001 error=0xC0040008 type=0"},
+    };
+    std::string steps = "--mta create addgroup:G:100 ";
+    for (auto &c : cases)
+        steps += "validate:G:" + std::to_string(c.type) + ":" + c.id + " ";
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i)
+        steps += "additem:G:i" + std::to_string(i) + ":" + std::to_string(cases[i].type) + ":0:" + cases[i].id + " ";
+    steps += "items:G release";
+    std::vector<std::string> lines = Client(steps);
+    std::vector<std::string> validated = Starting(lines, "validate "), added = Starting(lines, "additem ");
+    ASSERT_EQ(sizeof(cases) / sizeof(cases[0]), validated.size());
+    ASSERT_EQ(validated.size(), added.size());
+    std::string ids;
+    for (size_t i = 0; i < validated.size(); ++i) {
+        EXPECT_EQ(std::string("validate ") + cases[i].answer + " handle=0", validated[i]) << cases[i].id;
+        bool good = std::string(cases[i].answer).find("error=0x00000000") != std::string::npos;
+        EXPECT_EQ(std::string("additem ") + cases[i].answer + " client=" + std::to_string(i + 1) +
+                      (good ? " handle=set rights=3" : " handle=0 rights=0"),
+                  added[i])
+            << cases[i].id;
+        if (good) {
+            std::string id = cases[i].id;
+            id = id.substr(1, id.size() - 2);
+            id = id.substr(id.find_first_not_of(' '));
+            id = id.substr(0, id.find_last_not_of(' ') + 1);
+            ids += (ids.empty() ? "" : ",") + id + "/off";
+        }
+    }
+    EXPECT_EQ("items hr=0x00000000 ids=" + ids, Starting(lines, "items ").at(0)) << "only the good entries were added";
+}
+
+// Active items deliver their changes with the counted values, good quality
+// and time stamps; deactivation clears what is pending, activation sends
+// every active item once.
+TEST_F(ItemsTest, ActiveItemsDeliverTheirChangesFromEitherApartment)
+{
+    ASSERT_TRUE(s_session->Put(10, 2, {0x00, 0x2A}));  // a constant 42 beside the counter
+    for (const char *apartment : {"--mta", "--sta"}) {
+        SCOPED_TRACE(apartment);
+        std::vector<std::string> lines = Client(
+            std::string(apartment) +
+            " create addgroup:G:100 advise:G additem:G:count:0:0:\"PLC1 DB10,0\" additem:G:still:0:0:\"PLC1 DB10,2\""
+            " additem:G:idle:0:0:\"PLC1 DB10,4\" activate:G:count,still:1 sleep:1500 active:G:0 sleep:600 active:G:1 sleep:150"
+            " activate:G:count,still:0 sleep:600 release");
+        std::vector<std::string> changes = Starting(lines, "OnDataChange");
+        ASSERT_GE(changes.size(), 5u) << "about one change per period";
+        // The first tells both active items; the idle one never comes.
+        EXPECT_EQ(42, ValueOf(changes[0], 2)) << changes[0];
+        long last = 0;
+        size_t i = 0;
+        for (; i < lines.size() && lines[i].compare(0, 6, "active") != 0; ++i) {
+            if (lines[i].compare(0, 12, "OnDataChange") != 0)
+                continue;
+            EXPECT_NE(std::string::npos, lines[i].find("trans=0 group=1 mq=0x00000000 me=0x00000000")) << lines[i];
+            EXPECT_EQ(-1, ValueOf(lines[i], 3)) << "the inactive item is not sent";
+            long value = ValueOf(lines[i], 1);
+            EXPECT_GT(value, last) << lines[i];
+            last = value > 0 ? value : last;
+            EXPECT_NE(std::string::npos, lines[i].find("/0xC0/t/0x00000000")) << lines[i];
+        }
+        // Deactivated: nothing until activation, which sends both active items.
+        ASSERT_LT(i + 2, lines.size());
+        EXPECT_EQ("active hr=0x00000000", lines[i]);
+        EXPECT_EQ("sleep", lines[i + 1]);
+        EXPECT_EQ("active hr=0x00000000", lines[i + 2]);
+        std::vector<std::string> after(lines.begin() + long(i) + 3, lines.end());
+        std::vector<std::string> resumed = Starting(after, "OnDataChange");
+        ASSERT_FALSE(resumed.empty());
+        EXPECT_NE(std::string::npos, resumed[0].find("count=2 ")) << resumed[0];
+        EXPECT_EQ(42, ValueOf(resumed[0], 2)) << resumed[0];
+        // With its items inactive the group sends nothing more.
+        auto off = std::find(after.begin(), after.end(), "activate hr=0x00000000 errors=0x00000000,0x00000000");
+        ASSERT_NE(after.end(), off);
+        EXPECT_TRUE(Starting(std::vector<std::string>(off, after.end()), "OnDataChange").empty());
+    }
+}
+
+// An item activated while the I/O server does not poll starts it.
+TEST_F(ItemsTest, ActivatingAnItemStartsTheIOServersPolling)
+{
+    ASSERT_EQ(S_OK, s_session->driver->Stop());
+    VARIANT_BOOL running = VARIANT_TRUE;
+    s_session->driver->get_Running(&running);
+    ASSERT_EQ(VARIANT_FALSE, running);
+    std::vector<std::string> lines =
+        Client("--mta create addgroup:G:100 additem:G:a:0:0:\"PLC1 DB10,0\" activate:G:a:1 release");
+    EXPECT_EQ("activate hr=0x00000000 errors=0x00000000", Starting(lines, "activate").at(0));
+    s_session->driver->get_Running(&running);
+    EXPECT_EQ(VARIANT_TRUE, running);
 }
 
 }  // namespace
