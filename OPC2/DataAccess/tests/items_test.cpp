@@ -14,46 +14,15 @@
 #include <vector>
 
 #include "ProcessRunner.h"
-#include "server_session.h"
+#include "items_fixture.h"
+
+ItemsEnvironment *ItemsEnvironment::instance =
+    static_cast<ItemsEnvironment *>(::testing::AddGlobalTestEnvironment(new ItemsEnvironment));
 
 namespace {
 
-using kivserver::BlockDefinition;
-
-const std::vector<BlockDefinition> kBlocks = {
-    {"CountBlk", 1, "DB10,0", 20, 0.0f},   // INT words; the first one counts
-    {"BitBlk", 9, "DB12,0", 4, 0.0f},      // BYTE
-    {"StrBlk", 12, "DB13,0", 262, 0.0f},   // STRING
-};
-
-class ItemsTest : public ::testing::Test {
+class ItemsTest : public ItemsFixture {
 protected:
-    static void SetUpTestSuite()
-    {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        s_session = new kivserver::ServerSession;
-        ASSERT_TRUE(s_session->Prepare()) << s_session->failure;
-        ASSERT_TRUE(s_session->Configure(kBlocks)) << s_session->failure << "\n" << s_session->Log();
-        ASSERT_EQ(0u, RunProgram("regsvr32.exe /s \"" + BinFolder() + "OpcProxy.dll\""));
-        ASSERT_EQ(0u, RunProgram("regsvr32.exe /s \"" + BinFolder() + "Brisko.dll\""));
-        s_counting = true;
-        s_counter = std::thread([] {
-            for (WORD n = 1; s_counting; ++n) {
-                s_session->Put(10, 0, {BYTE(n >> 8), BYTE(n)});
-                Sleep(100);
-            }
-        });
-    }
-    static void TearDownTestSuite()
-    {
-        s_counting = false;
-        if (s_counter.joinable())
-            s_counter.join();
-        RunProgram("regsvr32.exe /s /u \"" + BinFolder() + "Brisko.dll\"");
-        delete s_session;
-        s_session = nullptr;
-        CoUninitialize();
-    }
     std::vector<std::string> Client(const std::string &arguments)
     {
         std::string output;
@@ -70,13 +39,7 @@ protected:
         }
         return lines;
     }
-    static kivserver::ServerSession *s_session;
-    static std::atomic<bool> s_counting;
-    static std::thread s_counter;
 };
-kivserver::ServerSession *ItemsTest::s_session;
-std::atomic<bool> ItemsTest::s_counting;
-std::thread ItemsTest::s_counter;
 
 // The client's lines that start with prefix.
 std::vector<std::string> Starting(const std::vector<std::string> &lines, const std::string &prefix)
@@ -160,7 +123,7 @@ TEST_F(ItemsTest, ItemIDsAreValidatedAndAddedWithPerEntryCodesAndCanonicalTypes)
 // every active item once.
 TEST_F(ItemsTest, ActiveItemsDeliverTheirChangesFromEitherApartment)
 {
-    ASSERT_TRUE(s_session->Put(10, 2, {0x00, 0x2A}));  // a constant 42 beside the counter
+    ASSERT_TRUE(Session()->Put(10, 2, {0x00, 0x2A}));  // a constant 42 beside the counter
     for (const char *apartment : {"--mta", "--sta"}) {
         SCOPED_TRACE(apartment);
         std::vector<std::string> lines = Client(
@@ -204,14 +167,14 @@ TEST_F(ItemsTest, ActiveItemsDeliverTheirChangesFromEitherApartment)
 // An item activated while the I/O server does not poll starts it.
 TEST_F(ItemsTest, ActivatingAnItemStartsTheIOServersPolling)
 {
-    ASSERT_EQ(S_OK, s_session->driver->Stop());
+    ASSERT_EQ(S_OK, Session()->driver->Stop());
     VARIANT_BOOL running = VARIANT_TRUE;
-    s_session->driver->get_Running(&running);
+    Session()->driver->get_Running(&running);
     ASSERT_EQ(VARIANT_FALSE, running);
     std::vector<std::string> lines =
         Client("--mta create addgroup:G:100 additem:G:a:0:0:\"PLC1 DB10,0\" activate:G:a:1 release");
     EXPECT_EQ("activate hr=0x00000000 errors=0x00000000", Starting(lines, "activate").at(0));
-    s_session->driver->get_Running(&running);
+    Session()->driver->get_Running(&running);
     EXPECT_EQ(VARIANT_TRUE, running);
 }
 

@@ -1,0 +1,345 @@
+// Brisko's group and item objects in this process, on the I/O server that
+// the items test set up: the change test and deadband, item management's
+// edge cases, and the group's calls from several threads while the poll
+// thread runs, with every object freed at the end.
+#include <windows.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Brisko.h"
+#include "ClassFactory.h"
+#include "EventLogRecorder.h"
+#include "OPCDrvGroup.h"
+#include "OPCDrvItem.h"
+#include "OPCDrvServer.h"
+#include "Object.h"
+#include "OpcKit.h"
+#include "items_fixture.h"
+
+namespace {
+
+VARIANT R4(float value)
+{
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_R4;
+    V_R4(&v) = value;
+    return v;
+}
+
+// The change test on one item of a group of no server: the cached value
+// against a new one, by deadband and span, in single precision.
+TEST(ItemChange, DeadbandQualityAndTypeDecideWhatIsAChange)
+{
+    struct {
+        float deadband, low, high, cached, fresh;
+        WORD oldQuality, newQuality;
+        bool changed;
+        const char *why;
+    } cases[] = {
+        {10, 0, 200, 0, 20, 0xC0, 0xC0, true, "exactly 10 % of 0..200"},
+        {10, 0, 200, 0, 19.9f, 0xC0, 0xC0, false, "below 10 %"},
+        {10, 0, 200, 20, 0, 0xC0, 0xC0, true, "downwards"},
+        {10, 200, 0, 0, 20, 0xC0, 0xC0, true, "a span written high to low keeps its width"},
+        {10, 200, 0, 0, 19.9f, 0xC0, 0xC0, false, "and its threshold"},
+        {10, 5, 5, 1, 1, 0xC0, 0xC0, false, "no span: the same value is no change"},
+        {10, 5, 5, 1, 1.5f, 0xC0, 0xC0, true, "no span: a different value is"},
+        {0, 0, 200, 1, 1.0001f, 0xC0, 0xC0, true, "no deadband: any difference"},
+        {0, 0, 200, 1, 1, 0xC0, 0xC0, false, "no deadband: the same value"},
+        {10, 0, 200, 1, 1, 0xC0, 0x40, true, "quality alone"},
+    };
+    COPCDrvGroup *group = new COPCDrvGroup(nullptr);
+    group->AddRef();
+    for (auto &c : cases) {
+        COPCDrvItem *item = new COPCDrvItem(group);
+        item->AddRef();
+        group->m_fDeadband = c.deadband;
+        item->m_kind.low = c.low;
+        item->m_kind.span = c.high - c.low;
+        VARIANT cached = R4(c.cached), fresh = R4(c.fresh);
+        VariantCopy(&item->m_value, &cached);
+        item->m_bCacheValid = true;
+        item->m_wQuality = c.newQuality;  // what the read just wrote
+        EXPECT_EQ(c.changed, item->HasChanged(fresh, c.oldQuality, 0)) << c.why;
+        item->Release();
+    }
+    // An invalid cache, another type, a status change, texts and flags.
+    COPCDrvItem *item = new COPCDrvItem(group);
+    item->AddRef();
+    group->m_fDeadband = 0;
+    VARIANT one = R4(1);
+    EXPECT_TRUE(item->HasChanged(one, item->m_wQuality, 0)) << "nothing cached yet";
+    VariantCopy(&item->m_value, &one);
+    item->m_bCacheValid = true;
+    VARIANT i2;
+    VariantInit(&i2);
+    V_VT(&i2) = VT_I2;
+    V_I2(&i2) = 1;
+    EXPECT_TRUE(item->HasChanged(i2, item->m_wQuality, 0)) << "another type";
+    EXPECT_TRUE(item->HasChanged(one, item->m_wQuality, 0x1FE)) << "the status changed";
+    VARIANT a, b;
+    VariantInit(&a);
+    VariantInit(&b);
+    V_VT(&a) = VT_BSTR;
+    V_BSTR(&a) = SysAllocString(L"AB");
+    V_VT(&b) = VT_BSTR;
+    V_BSTR(&b) = SysAllocString(L"AC");
+    VariantCopy(&item->m_value, &a);
+    EXPECT_FALSE(item->HasChanged(a, item->m_wQuality, 0));
+    EXPECT_TRUE(item->HasChanged(b, item->m_wQuality, 0));
+    VariantClear(&a);
+    VariantClear(&b);
+    item->Release();
+    EXPECT_EQ(0u, group->Release());
+}
+
+class GroupInProcess : public ItemsFixture {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        ASSERT_EQ(S_OK, ProcessAttach());
+        m_live = LiveObjectCount();
+        ASSERT_EQ(S_OK, g_ClassFactory.CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void **>(&server)));
+    }
+    void TearDown() override
+    {
+        if (server) {
+            EXPECT_EQ(0u, server->Release());
+        }
+        EXPECT_EQ(m_live, LiveObjectCount()) << "every server, group, item and point freed";
+        ProcessDetach(true);
+        CoUninitialize();
+    }
+    IOPCItemMgt *AddGroup(const wchar_t *name, BOOL active, OPCHANDLE *handle = nullptr)
+    {
+        OPCHANDLE own = 0;
+        DWORD revised = 0;
+        IOPCItemMgt *items = nullptr;
+        EXPECT_EQ(S_OK, server->AddGroup(name, active, 25, 1, nullptr, nullptr, 2048, &own, &revised,
+                                         IID_IOPCItemMgt, reinterpret_cast<IUnknown **>(&items)));
+        if (handle)
+            *handle = own;
+        return items;
+    }
+    // Adds the items; their server handles (0 for a failed entry).
+    std::vector<OPCHANDLE> Add(IOPCItemMgt *items, std::vector<const wchar_t *> ids, VARTYPE type = VT_EMPTY,
+                               BOOL active = TRUE)
+    {
+        std::vector<OPCITEMDEF> defs(ids.size());
+        for (size_t i = 0; i < ids.size(); ++i) {
+            defs[i] = OPCITEMDEF();
+            defs[i].szAccessPath = const_cast<LPWSTR>(L"");
+            defs[i].szItemID = const_cast<LPWSTR>(ids[i]);
+            defs[i].bActive = active;
+            defs[i].hClient = OPCHANDLE(i + 1);
+            defs[i].vtRequestedDataType = type;
+        }
+        OPCITEMRESULT *results = nullptr;
+        HRESULT *errors = nullptr;
+        std::vector<OPCHANDLE> handles;
+        if (SUCCEEDED(items->AddItems(DWORD(ids.size()), defs.data(), &results, &errors)))
+            for (size_t i = 0; i < ids.size(); ++i)
+                handles.push_back(results[i].hServer);
+        CoTaskMemFree(results);
+        CoTaskMemFree(errors);
+        return handles;
+    }
+    IOPCServer *server = nullptr;
+    unsigned m_live = 0;
+    CEventLogRecorder m_events;
+};
+
+TEST_F(GroupInProcess, ItemManagementAnswersItsEdgeCases)
+{
+    OPCHANDLE otherHandle = 0;
+    IOPCItemMgt *items = AddGroup(L"Items", TRUE);
+    IOPCItemMgt *other = AddGroup(L"Other", TRUE, &otherHandle);
+    ASSERT_TRUE(items && other);
+    std::vector<OPCHANDLE> mine = Add(items, {L"PLC1 DB10,0", L"PLC1 DB10,2"});
+    std::vector<OPCHANDLE> theirs = Add(other, {L"PLC1 DB10,4"});
+    ASSERT_EQ(2u, mine.size());
+    ASSERT_TRUE(mine[0] && mine[1] && theirs.at(0));
+
+    HRESULT *errors = nullptr;
+    OPCHANDLE clients[3] = {7, 8, 9};
+    VARTYPE types[3] = {VT_BOOL, VT_I4, VT_R4};
+    struct {
+        const char *call;
+        HRESULT result;
+        HRESULT (*run)(IOPCItemMgt *, DWORD, OPCHANDLE *, OPCHANDLE *, VARTYPE *, HRESULT **);
+        DWORD count;
+    } table[] = {
+        {"SetClientHandles count 0", E_FAIL,
+         [](IOPCItemMgt *m, DWORD n, OPCHANDLE *h, OPCHANDLE *c, VARTYPE *, HRESULT **e) { return m->SetClientHandles(n, h, c, e); }, 0},
+        {"SetDatatypes count 0", E_FAIL,
+         [](IOPCItemMgt *m, DWORD n, OPCHANDLE *h, OPCHANDLE *, VARTYPE *t, HRESULT **e) { return m->SetDatatypes(n, h, t, e); }, 0},
+        {"SetActiveState count 0", E_INVALIDARG,
+         [](IOPCItemMgt *m, DWORD n, OPCHANDLE *h, OPCHANDLE *, VARTYPE *, HRESULT **e) { return m->SetActiveState(n, h, TRUE, e); }, 0},
+        {"RemoveItems count 0", E_INVALIDARG,
+         [](IOPCItemMgt *m, DWORD n, OPCHANDLE *h, OPCHANDLE *, VARTYPE *, HRESULT **e) { return m->RemoveItems(n, h, e); }, 0},
+        {"SetClientHandles null errors", E_INVALIDARG,
+         [](IOPCItemMgt *m, DWORD n, OPCHANDLE *h, OPCHANDLE *c, VARTYPE *, HRESULT **) { return m->SetClientHandles(n, h, c, nullptr); }, 1},
+    };
+    OPCHANDLE handles[3] = {mine[0], mine[1], theirs[0]};
+    for (auto &row : table) {
+        EXPECT_EQ(row.result, row.run(items, row.count, handles, clients, types, &errors)) << row.call;
+        EXPECT_EQ(nullptr, errors) << row.call;
+    }
+    // Per entry: an item of another group is no item of this one; an analog
+    // item refuses VT_BOOL.
+    ASSERT_EQ(S_FALSE, items->SetDatatypes(3, handles, types, &errors));
+    EXPECT_EQ(OPC_E_BADTYPE, errors[0]);
+    EXPECT_EQ(S_OK, errors[1]);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[2]);
+    CoTaskMemFree(errors);
+    ASSERT_EQ(S_FALSE, items->SetClientHandles(3, handles, clients, &errors));
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[2]);
+    CoTaskMemFree(errors);
+
+    IUnknown *e = nullptr;
+    EXPECT_EQ(E_INVALIDARG, items->CreateEnumerator(IID_IEnumString, &e));
+    ASSERT_EQ(S_OK, items->CreateEnumerator(IID_IEnumOPCItemAttributes, &e));
+    OPCITEMATTRIBUTES *a = nullptr;
+    ULONG fetched = 0;
+    ASSERT_EQ(S_FALSE, static_cast<IEnumOPCItemAttributes *>(e)->Next(5, &a, &fetched));
+    ASSERT_EQ(2u, fetched);
+    EXPECT_EQ(7u, a[0].hClient);
+    EXPECT_EQ(VT_I4, a[1].vtRequestedDataType);
+    for (ULONG i = 0; i < fetched; ++i)
+        FreeItemAttributes(&a[i], g_pIMalloc);
+    CoTaskMemFree(a);
+    e->Release();
+
+    // Removing twice: the second time the handle names nothing.
+    ASSERT_EQ(S_OK, items->RemoveItems(2, handles, &errors));
+    CoTaskMemFree(errors);
+    ASSERT_EQ(S_FALSE, items->RemoveItems(3, handles, &errors));
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[0]);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[2]) << "another group's item is not removed here";
+    CoTaskMemFree(errors);
+    EXPECT_EQ(S_FALSE, items->CreateEnumerator(IID_IEnumOPCItemAttributes, &e));
+    EXPECT_EQ(nullptr, e);
+
+    // A clone is inactive, with the items and rate of its source.
+    IOPCGroupStateMgt *state = nullptr, *clone = nullptr;
+    other->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void **>(&state));
+    EXPECT_EQ(OPC_E_DUPLICATENAME, state->CloneGroup(L"Items", IID_IOPCGroupStateMgt, reinterpret_cast<IUnknown **>(&clone)));
+    ASSERT_EQ(S_OK, state->CloneGroup(L"", IID_IOPCGroupStateMgt, reinterpret_cast<IUnknown **>(&clone)));
+    DWORD rate, lcid;
+    BOOL active;
+    LPWSTR name = nullptr;
+    LONG bias;
+    FLOAT deadband;
+    OPCHANDLE client, own;
+    ASSERT_EQ(S_OK, clone->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &own));
+    EXPECT_EQ(FALSE, active);
+    EXPECT_EQ(25u, rate);
+    EXPECT_STREQ(L"Group2", name);
+    CoTaskMemFree(name);
+    IOPCItemMgt *cloneItems = nullptr;
+    clone->QueryInterface(IID_IOPCItemMgt, reinterpret_cast<void **>(&cloneItems));
+    ASSERT_EQ(S_OK, cloneItems->CreateEnumerator(IID_IEnumOPCItemAttributes, &e));
+    ASSERT_EQ(S_OK, static_cast<IEnumOPCItemAttributes *>(e)->Next(1, &a, &fetched));
+    EXPECT_STREQ(L"PLC1 DB10,4", a->szItemID);
+    EXPECT_NE(theirs[0], a->hServer) << "the clone has items of its own";
+    FreeItemAttributes(a, g_pIMalloc);
+    CoTaskMemFree(a);
+    e->Release();
+    cloneItems->Release();
+    EXPECT_EQ(S_OK, server->RemoveGroup(own, TRUE));
+    clone->Release();
+    state->Release();
+    items->Release();
+    other->Release();
+}
+
+// A value that the requested type cannot hold: quality 0, status 0x1FE.
+TEST_F(GroupInProcess, AFailedConversionGivesQualityZeroAndItsStatus)
+{
+    ASSERT_TRUE(Session()->Put(10, 6, {0x01, 0x2C}));  // 300
+    Sleep(300);
+    IOPCItemMgt *items = AddGroup(L"Conv", FALSE);
+    std::vector<OPCHANDLE> handles = Add(items, {L"PLC1 DB10,6"}, VT_UI1, FALSE);
+    ASSERT_TRUE(handles.at(0));
+    COPCDrvItem *item = LiveObjectAs<COPCDrvItem>(handles[0]);
+    ASSERT_NE(nullptr, item);
+    item->ReadDevice();
+    EXPECT_EQ(0, item->m_wQuality);
+    EXPECT_EQ(0x1FE, item->m_wStatus);
+    items->Release();
+}
+
+// Clones, item changes and state changes from several threads while the poll
+// thread passes, then the forced removal of a group the client still holds.
+TEST_F(GroupInProcess, ParallelCallsWhilePollingNeitherHangNorLeak)
+{
+    OPCHANDLE handle = 0;
+    IOPCItemMgt *items = AddGroup(L"Busy", TRUE, &handle);
+    ASSERT_EQ(3u, Add(items, {L"PLC1 DB10,0", L"PLC1 DB10,2", L"PLC1 DB10,4"}).size());
+    IOPCGroupStateMgt *state = nullptr;
+    items->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void **>(&state));
+    std::atomic<bool> stop{false};
+    std::atomic<int> clones{0}, adds{0}, states{0};
+    auto mta = [](auto body) {
+        return std::thread([body] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            body();
+            CoUninitialize();
+        });
+    };
+    std::vector<std::thread> threads;
+    threads.push_back(mta([&] {
+        while (!stop) {
+            IOPCGroupStateMgt *clone = nullptr;
+            if (state->CloneGroup(L"", IID_IOPCGroupStateMgt, reinterpret_cast<IUnknown **>(&clone)) == S_OK) {
+                DWORD rate, lcid;
+                BOOL active;
+                LPWSTR name = nullptr;
+                LONG bias;
+                FLOAT deadband;
+                OPCHANDLE client, own = 0;
+                clone->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &own);
+                CoTaskMemFree(name);
+                server->RemoveGroup(own, TRUE);
+                clone->Release();
+                ++clones;
+            }
+        }
+    }));
+    threads.push_back(mta([&] {
+        while (!stop) {
+            std::vector<OPCHANDLE> added = Add(items, {L"PLC1 DB10,6", L"PLC1 DB10,8"});
+            HRESULT *errors = nullptr;
+            if (added.size() == 2 && SUCCEEDED(items->RemoveItems(2, added.data(), &errors)))
+                ++adds;
+            CoTaskMemFree(errors);
+        }
+    }));
+    threads.push_back(mta([&] {
+        for (BOOL active = FALSE; !stop; active = !active) {
+            DWORD revised = 0, rate = 25;
+            state->SetState(&rate, &revised, &active, nullptr, nullptr, nullptr, nullptr);
+            ++states;
+        }
+    }));
+    Sleep(2000);
+    EXPECT_EQ(S_OK, server->RemoveGroup(handle, TRUE)) << "forced while held and busy";
+    Sleep(200);
+    stop = true;
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_GT(clones.load(), 0);
+    EXPECT_GT(adds.load(), 0);
+    EXPECT_GT(states.load(), 0);
+    state->Release();
+    EXPECT_EQ(0u, items->Release()) << "the last reference frees the removed group";
+}
+
+}  // namespace
