@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "ImpIOPCGroupIO.h"
 #include "ImpIOPCItemMgt.h"
 #include "ImpIOPCServer.h"
 #include "OPCDrvAsyncTrans.h"
@@ -25,6 +26,8 @@ COPCDrvGroup::~COPCDrvGroup()
 {
     delete m_pImpIOPCGroupStateMgt;
     delete m_pImpIOPCItemMgt;
+    delete m_pImpIOPCSyncIO;
+    delete m_pImpIOPCAsyncIO2;
     delete m_pImpIConnPointContainer;
     if (m_pDataCallbackPoint) {
         m_pDataCallbackPoint->DisconnectSink();
@@ -37,6 +40,17 @@ COPCDrvGroup::~COPCDrvGroup()
     }
     RemoveAllItems();
     DeleteCriticalSection(&m_cs);
+}
+
+// A tear-off, made on its first request.
+template <class T> T *COPCDrvGroup::TearOff(T *&slot)
+{
+    EnterCriticalSection(&m_cs);
+    if (!slot)
+        slot = new (std::nothrow) T(static_cast<IUnknown *>(this), this);
+    T *result = slot;
+    LeaveCriticalSection(&m_cs);
+    return result;
 }
 
 STDMETHODIMP COPCDrvGroup::QueryInterface(REFIID riid, void **ppv)
@@ -55,11 +69,15 @@ STDMETHODIMP COPCDrvGroup::QueryInterface(REFIID riid, void **ppv)
         if (!*ppv)
             return E_OUTOFMEMORY;
     } else if (riid == IID_IOPCItemMgt) {
-        EnterCriticalSection(&m_cs);
-        if (!m_pImpIOPCItemMgt)
-            m_pImpIOPCItemMgt = new (std::nothrow) CImpIOPCItemMgt(static_cast<IUnknown *>(this), this);
-        *ppv = static_cast<IOPCItemMgt *>(m_pImpIOPCItemMgt);
-        LeaveCriticalSection(&m_cs);
+        *ppv = TearOff(m_pImpIOPCItemMgt);
+        if (!*ppv)
+            return E_OUTOFMEMORY;
+    } else if (riid == IID_IOPCSyncIO) {
+        *ppv = TearOff(m_pImpIOPCSyncIO);
+        if (!*ppv)
+            return E_OUTOFMEMORY;
+    } else if (riid == IID_IOPCAsyncIO2) {
+        *ppv = TearOff(m_pImpIOPCAsyncIO2);
         if (!*ppv)
             return E_OUTOFMEMORY;
     } else if (riid == IID_IConnectionPointContainer) {
@@ -135,6 +153,10 @@ bool COPCDrvGroup::GroupProcess()
         DataChangeProcess();
     } catch (...) {
     }
+    try {
+        AsyncProcess();
+    } catch (...) {
+    }
     LeaveCriticalSection(&m_cs);
     return activeDue;
 }
@@ -198,6 +220,87 @@ void COPCDrvGroup::OnDataChange()
             sink->Release();
         }
     }
+    for (VARIANT &v : values)
+        VariantClear(&v);
+}
+
+void COPCDrvGroup::AsyncProcess()
+{
+    if (!m_pDataCallbackPoint)
+        return;
+    IUnknown *sink = m_pDataCallbackPoint->AcquireSink();
+    if (!sink)
+        return;
+    // Reads and refreshes, then writes, then cancels, each in list order.
+    for (DWORD kind : {4u, 8u, 16u}) {
+        std::vector<COPCDrvAsyncTrans *> list = m_trans[ListIndex(kind)];
+        for (COPCDrvAsyncTrans *trans : list) {
+            try {
+                CompleteTransaction(trans, static_cast<IOPCDataCallback *>(sink));
+            } catch (...) {
+            }
+            RemoveTransaction(kind, trans, true);
+        }
+    }
+    sink->Release();
+}
+
+void COPCDrvGroup::CompleteTransaction(COPCDrvAsyncTrans *trans, IOPCDataCallback *sink)
+{
+    DWORD count = DWORD(trans->m_handles.size());
+    if (trans->m_dwType == TRANS_CANCEL) {
+        sink->OnCancelComplete(trans->m_dwTransactionId, m_hClient);
+        return;
+    }
+    std::vector<OPCHANDLE> clients(count, 0);
+    std::vector<HRESULT> errors(count, S_OK);
+    HRESULT masterQuality = S_OK, masterError = S_OK;
+    if (trans->m_dwType == TRANS_WRITE2) {
+        for (DWORD i = 0; i < count; ++i) {
+            COPCDrvItem *item = FindItem(trans->m_handles[i]);
+            if (!item) {
+                errors[i] = OPC_E_UNKNOWNITEMID;
+            } else {
+                clients[i] = item->ClientHandle();
+                errors[i] = i < trans->m_values.size() ? item->WriteValue(&trans->m_values[i]) : E_FAIL;
+            }
+            if (errors[i] != S_OK)
+                masterError = S_FALSE;
+        }
+        sink->OnWriteComplete(trans->m_dwTransactionId, m_hClient, masterError, count, clients.data(),
+                              errors.data());
+        return;
+    }
+    std::vector<VARIANT> values(count);
+    std::vector<WORD> qualities(count, 0);
+    std::vector<FILETIME> times(count, FILETIME{0, 0});
+    for (DWORD i = 0; i < count; ++i) {
+        VariantInit(&values[i]);
+        // An item removed since the request was queued: the same code as a
+        // synchronous read of an unknown handle.
+        COPCDrvItem *item = FindItem(trans->m_handles[i]);
+        if (!item) {
+            errors[i] = OPC_E_UNKNOWNITEMID;
+            masterQuality = masterError = S_FALSE;
+            continue;
+        }
+        clients[i] = item->ClientHandle();
+        errors[i] = item->GetValue(trans->m_dwSource, &values[i], &qualities[i], &times[i]);
+        if (trans->m_dwSource == SOURCE_CACHE && !m_bActive) {
+            qualities[i] = OPC_QUALITY_OUT_OF_SERVICE;
+            masterQuality = S_FALSE;
+        }
+        if ((qualities[i] & OPC_QUALITY_MASK) == 0)
+            masterQuality = S_FALSE;
+        if (errors[i] != S_OK)
+            masterError = S_FALSE;
+    }
+    if (trans->m_dwType == TRANS_READ2)
+        sink->OnReadComplete(trans->m_dwTransactionId, m_hClient, masterQuality, masterError, count, clients.data(),
+                             values.data(), qualities.data(), times.data(), errors.data());
+    else
+        sink->OnDataChange(trans->m_dwTransactionId, m_hClient, masterQuality, masterError, count, clients.data(),
+                           values.data(), qualities.data(), times.data(), errors.data());
     for (VARIANT &v : values)
         VariantClear(&v);
 }

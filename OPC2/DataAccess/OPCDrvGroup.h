@@ -18,6 +18,8 @@ class COPCDrvGroup;
 class COPCDrvItem;
 class COPCDrvAsyncTrans;
 class CImpIOPCItemMgt;
+class CImpIOPCSyncIO;
+class CImpIOPCAsyncIO2;
 
 class CImpIOPCGroupStateMgt : public CTearOff<IOPCGroupStateMgt> {
 public:
@@ -105,6 +107,9 @@ public:
     void UpdateDataCache();
     void DataChangeProcess();
     void OnDataChange();
+    void AsyncProcess();
+    // One OPC 2.0 transaction answered through sink.
+    void CompleteTransaction(COPCDrvAsyncTrans *trans, IOPCDataCallback *sink);
 
     std::string Name();
     void SetNameText(const std::string &name);
@@ -128,12 +133,15 @@ public:
     std::vector<COPCDrvAsyncTrans *> m_trans[5];  // lists 1, 2, 4, 8, 16
 
 private:
+    template <class T> T *TearOff(T *&slot);
     static int ListIndex(DWORD kind);
     static int FlagIndex(WORD flag) { return flag == 1 ? 0 : flag == 2 ? 1 : 2; }
 
     LONG m_cRef = 0;
     CImpIOPCGroupStateMgt *m_pImpIOPCGroupStateMgt = nullptr;
     CImpIOPCItemMgt *m_pImpIOPCItemMgt = nullptr;
+    CImpIOPCSyncIO *m_pImpIOPCSyncIO = nullptr;
+    CImpIOPCAsyncIO2 *m_pImpIOPCAsyncIO2 = nullptr;
     CImpIConnectionPointContainer *m_pImpIConnPointContainer = nullptr;
     CImpIConnectionPoint *m_pDataCallbackPoint = nullptr;
 };

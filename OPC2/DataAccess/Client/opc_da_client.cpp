@@ -31,7 +31,13 @@
 //   setname:GROUP:NAME      IOPCGroupStateMgt::SetName
 //   clone:GROUP:NAME        IOPCGroupStateMgt::CloneGroup (NAME may be empty)
 //   advise:GROUP            advises an IOPCDataCallback sink on the group;
-//                           each OnDataChange prints a line
+//                           each callback prints a line
+//   read:GROUP:1|2:NAMES    IOPCSyncIO::Read from the cache (1) or device (2)
+//   write:GROUP:NAME:VT:VALUE  IOPCSyncIO::Write of VALUE as type VT
+//   aread:GROUP:NAMES:TID   IOPCAsyncIO2::Read with transaction id TID
+//   awrite:GROUP:NAME:VT:VALUE:TID  IOPCAsyncIO2::Write
+//   refresh:GROUP:1|2:TID   IOPCAsyncIO2::Refresh2
+//   enable:GROUP:0|1        IOPCAsyncIO2::SetEnable, then GetEnable
 #include <windows.h>
 #include <ocidl.h>
 #include <tlhelp32.h>
@@ -145,6 +151,40 @@ public:
                               DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
                               HRESULT *errors) override
     {
+        std::string items = Items(count, clients, values, qualities, times, errors);
+        Line("OnDataChange trans=%lu group=%lu mq=0x%08lX me=0x%08lX count=%lu items=%s", transaction, group,
+             masterQuality, masterError, count, items.c_str());
+        return S_OK;
+    }
+    STDMETHODIMP OnReadComplete(DWORD transaction, OPCHANDLE group, HRESULT masterQuality, HRESULT masterError,
+                                DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
+                                HRESULT *errors) override
+    {
+        Line("OnReadComplete trans=%lu group=%lu mq=0x%08lX me=0x%08lX count=%lu items=%s", transaction, group,
+             masterQuality, masterError, count, Items(count, clients, values, qualities, times, errors).c_str());
+        return S_OK;
+    }
+    STDMETHODIMP OnWriteComplete(DWORD transaction, OPCHANDLE group, HRESULT masterError, DWORD count,
+                                 OPCHANDLE *clients, HRESULT *errors) override
+    {
+        std::string items;
+        for (DWORD i = 0; i < count; ++i) {
+            char item[32];
+            std::snprintf(item, sizeof(item), "%s%lu=0x%08lX", i ? "," : "", clients[i], errors[i]);
+            items += item;
+        }
+        Line("OnWriteComplete trans=%lu group=%lu me=0x%08lX count=%lu items=%s", transaction, group, masterError,
+             count, items.c_str());
+        return S_OK;
+    }
+    STDMETHODIMP OnCancelComplete(DWORD transaction, OPCHANDLE group) override
+    {
+        Line("OnCancelComplete trans=%lu group=%lu", transaction, group);
+        return S_OK;
+    }
+    static std::string Items(DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
+                             HRESULT *errors)
+    {
         std::string items;
         for (DWORD i = 0; i < count; ++i) {
             items += (i ? "," : "") + std::to_string(clients[i]) + "=" + VariantText(values[i]);
@@ -153,17 +193,8 @@ public:
                           (times[i].dwLowDateTime || times[i].dwHighDateTime) ? "t" : "0", errors[i]);
             items += tail;
         }
-        Line("OnDataChange trans=%lu group=%lu mq=0x%08lX me=0x%08lX count=%lu items=%s", transaction, group,
-             masterQuality, masterError, count, items.c_str());
-        return S_OK;
+        return items;
     }
-    STDMETHODIMP OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE *, VARIANT *, WORD *,
-                                FILETIME *, HRESULT *) override
-    {
-        return S_OK;
-    }
-    STDMETHODIMP OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override { return S_OK; }
-    STDMETHODIMP OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
 private:
     LONG m_refs = 1;
@@ -226,6 +257,41 @@ struct Client {
         if (it != groups.end())
             it->second.first->QueryInterface(iid, reinterpret_cast<void **>(&result));
         return result;
+    }
+
+    // The handles of a comma-separated list of item names (0 for unknown names).
+    std::vector<OPCHANDLE> Handles(const std::string &group, const std::string &names)
+    {
+        std::vector<OPCHANDLE> handles;
+        size_t start = 0;
+        for (;;) {
+            size_t comma = names.find(',', start);
+            auto it = items.find(group + "/" + names.substr(start, comma - start));
+            handles.push_back(it == items.end() ? 0 : it->second);
+            if (comma == std::string::npos)
+                return handles;
+            start = comma + 1;
+        }
+    }
+    static std::string Codes(const HRESULT *codes, size_t count)
+    {
+        std::string list;
+        for (size_t i = 0; codes && i < count; ++i) {
+            char code[16];
+            std::snprintf(code, sizeof(code), "%s0x%08lX", i ? "," : "", codes[i]);
+            list += code;
+        }
+        return list;
+    }
+    static VARIANT Value(VARTYPE type, const std::string &text)
+    {
+        VARIANT value;
+        VariantInit(&value);
+        V_VT(&value) = VT_BSTR;
+        V_BSTR(&value) = SysAllocString(Wide(text).c_str());
+        if (type != VT_BSTR)
+            VariantChangeType(&value, &value, 0, type);
+        return value;
     }
 
     bool RunItemStep(const std::string &name, const std::vector<std::string> &p)
@@ -360,6 +426,77 @@ struct Client {
             } else {
                 Line("clone hr=0x%08lX", hr);
             }
+        } else if (name == "read" && p.size() > 3) {
+            IOPCSyncIO *io = GroupAs<IOPCSyncIO>(p[1], IID_IOPCSyncIO);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[3]);
+            OPCITEMSTATE *states = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = io ? io->Read(OPCDATASOURCE(std::atoi(p[2].c_str())), DWORD(handles.size()), handles.data(),
+                                       &states, &errors)
+                            : E_NOINTERFACE;
+            std::string list;
+            for (size_t i = 0; states && i < handles.size(); ++i) {
+                char tail[48];
+                std::snprintf(tail, sizeof(tail), "/0x%02X/%s/0x%08lX", states[i].wQuality,
+                              (states[i].ftTimeStamp.dwLowDateTime || states[i].ftTimeStamp.dwHighDateTime) ? "t" : "0",
+                              errors[i]);
+                list += (i ? "," : "") + std::to_string(states[i].hClient) + "=" + VariantText(states[i].vDataValue) + tail;
+                VariantClear(&states[i].vDataValue);
+            }
+            Line("read hr=0x%08lX items=%s", hr, list.c_str());
+            CoTaskMemFree(states);
+            CoTaskMemFree(errors);
+            if (io)
+                io->Release();
+        } else if ((name == "write" && p.size() > 4) || (name == "awrite" && p.size() > 5)) {
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[2]);
+            VARIANT value = Value(VARTYPE(std::atoi(p[3].c_str())), name == "write" ? Rest(p, 4) : p[4]);
+            HRESULT *errors = nullptr;
+            HRESULT hr = E_NOINTERFACE;
+            DWORD cancel = 0;
+            if (name == "write") {
+                IOPCSyncIO *io = GroupAs<IOPCSyncIO>(p[1], IID_IOPCSyncIO);
+                if (io) {
+                    hr = io->Write(1, handles.data(), &value, &errors);
+                    io->Release();
+                }
+            } else if (IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2)) {
+                hr = io->Write(1, handles.data(), &value, DWORD(std::atoi(p[5].c_str())), &cancel, &errors);
+                io->Release();
+            }
+            Line("%s hr=0x%08lX error=0x%08lX%s", name.c_str(), hr, errors ? errors[0] : 0,
+                 name == "awrite" ? (cancel ? " cancel=set" : " cancel=0") : "");
+            VariantClear(&value);
+            CoTaskMemFree(errors);
+        } else if (name == "aread" && p.size() > 3) {
+            IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[2]);
+            HRESULT *errors = nullptr;
+            DWORD cancel = 0;
+            HRESULT hr = io ? io->Read(DWORD(handles.size()), handles.data(), DWORD(std::atoi(p[3].c_str())), &cancel,
+                                       &errors)
+                            : E_NOINTERFACE;
+            Line("aread hr=0x%08lX cancel=%s errors=%s", hr, cancel ? "set" : "0",
+                 Codes(errors, handles.size()).c_str());
+            CoTaskMemFree(errors);
+            if (io)
+                io->Release();
+        } else if (name == "refresh" && p.size() > 3) {
+            IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2);
+            DWORD cancel = 0;
+            HRESULT hr = io ? io->Refresh2(OPCDATASOURCE(std::atoi(p[2].c_str())), DWORD(std::atoi(p[3].c_str())), &cancel)
+                            : E_NOINTERFACE;
+            Line("refresh hr=0x%08lX cancel=%s", hr, cancel ? "set" : "0");
+            if (io)
+                io->Release();
+        } else if (name == "enable" && p.size() > 2) {
+            IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2);
+            BOOL enabled = -1;
+            HRESULT hr = io ? io->SetEnable(std::atoi(p[2].c_str())) : E_NOINTERFACE;
+            HRESULT got = io ? io->GetEnable(&enabled) : E_NOINTERFACE;
+            Line("enable hr=0x%08lX get=0x%08lX enabled=%d", hr, got, enabled);
+            if (io)
+                io->Release();
         } else if (name == "advise" && p.size() > 1) {
             IConnectionPointContainer *container =
                 GroupAs<IConnectionPointContainer>(p[1], IID_IConnectionPointContainer);

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -340,6 +342,161 @@ TEST_F(GroupInProcess, ParallelCallsWhilePollingNeitherHangNorLeak)
     EXPECT_GT(states.load(), 0);
     state->Release();
     EXPECT_EQ(0u, items->Release()) << "the last reference frees the removed group";
+}
+
+}  // namespace
+
+namespace {
+
+class RecordingCallback : public IOPCDataCallback {
+public:
+    std::vector<std::string> calls;
+    CRITICAL_SECTION cs;
+    RecordingCallback() { InitializeCriticalSection(&cs); }
+    ~RecordingCallback() { DeleteCriticalSection(&cs); }
+    void Note(const std::string &call)
+    {
+        EnterCriticalSection(&cs);
+        calls.push_back(call);
+        LeaveCriticalSection(&cs);
+    }
+    std::vector<std::string> Calls()
+    {
+        EnterCriticalSection(&cs);
+        std::vector<std::string> copy = calls;
+        LeaveCriticalSection(&cs);
+        return copy;
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    {
+        *ppv = (riid == IID_IUnknown || riid == IID_IOPCDataCallback) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP OnDataChange(DWORD t, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE *, VARIANT *, WORD *,
+                              FILETIME *, HRESULT *) override
+    {
+        if (t)
+            Note("change " + std::to_string(t));
+        return S_OK;
+    }
+    STDMETHODIMP OnReadComplete(DWORD t, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE *, VARIANT *, WORD *,
+                                FILETIME *, HRESULT *) override
+    {
+        Note("read " + std::to_string(t));
+        return S_OK;
+    }
+    STDMETHODIMP OnWriteComplete(DWORD t, OPCHANDLE, HRESULT, DWORD, OPCHANDLE *, HRESULT *) override
+    {
+        Note("write " + std::to_string(t));
+        return S_OK;
+    }
+    STDMETHODIMP OnCancelComplete(DWORD t, OPCHANDLE) override
+    {
+        Note("cancel " + std::to_string(t));
+        return S_OK;
+    }
+};
+
+// The asynchronous calls' argument and edge cases as one table, then a
+// cancelled read that ends with OnCancelComplete and never with
+// OnReadComplete (the pass held off while read and cancel are queued).
+TEST_F(GroupInProcess, AsyncCallsCheckTheirArgumentsAndCancelBeforeThePass)
+{
+    OPCHANDLE groupHandle = 0;
+    IOPCItemMgt *items = AddGroup(L"Async", TRUE, &groupHandle);
+    std::vector<OPCHANDLE> handles = Add(items, {L"PLC1 DB10,0", L"PLC1 DB10,2"});
+    ASSERT_EQ(2u, handles.size());
+    IOPCAsyncIO2 *io = nullptr;
+    IOPCSyncIO *sync = nullptr;
+    ASSERT_EQ(S_OK, items->QueryInterface(IID_IOPCAsyncIO2, reinterpret_cast<void **>(&io)));
+    ASSERT_EQ(S_OK, items->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync)));
+    OPCHANDLE good[2] = {handles[0], handles[1]}, mixed[2] = {handles[0], 0x7777}, bad[1] = {0x7777};
+    DWORD cancel = 0;
+    HRESULT *errors = nullptr;
+    BOOL enabled = FALSE;
+    // Without a sink.
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, io->Read(2, good, 5, &cancel, &errors));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, io->Refresh2(OPC_DS_CACHE, 5, &cancel));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, io->GetEnable(&enabled));
+    RecordingCallback sink;
+    IConnectionPointContainer *container = nullptr;
+    IConnectionPoint *point = nullptr;
+    DWORD cookie = 0;
+    items->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container));
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCDataCallback, &point));
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    EXPECT_EQ(S_OK, io->GetEnable(&enabled));
+    EXPECT_TRUE(enabled);
+
+    VARIANT values[2];
+    VariantInit(&values[0]);
+    VariantInit(&values[1]);
+    struct {
+        const char *call;
+        HRESULT result;
+        bool cancelSet;
+        std::function<HRESULT(DWORD *, HRESULT **)> run;
+    } table[] = {
+        {"null handles", E_INVALIDARG, false, [&](DWORD *c, HRESULT **e) { return io->Read(2, nullptr, 5, c, e); }},
+        {"null cancel id", E_INVALIDARG, false, [&](DWORD *, HRESULT **e) { return io->Read(2, good, 5, nullptr, e); }},
+        {"null errors", E_INVALIDARG, false, [&](DWORD *c, HRESULT **) { return io->Read(2, good, 5, c, nullptr); }},
+        {"count 0", E_INVALIDARG, false, [&](DWORD *c, HRESULT **e) { return io->Read(0, good, 5, c, e); }},
+        {"transaction id 0", E_INVALIDARG, false, [&](DWORD *c, HRESULT **e) { return io->Read(2, good, 0, c, e); }},
+        {"write without values", E_INVALIDARG, false,
+         [&](DWORD *c, HRESULT **e) { return io->Write(2, good, nullptr, 5, c, e); }},
+        {"only bad handles", OPC_E_INVALIDHANDLE, false, [&](DWORD *c, HRESULT **e) { return io->Read(1, bad, 5, c, e); }},
+        {"good and bad", S_FALSE, true, [&](DWORD *c, HRESULT **e) { return io->Read(2, mixed, 5, c, e); }},
+        {"good", S_OK, true, [&](DWORD *c, HRESULT **e) { return io->Read(2, good, 6, c, e); }},
+        {"refresh", S_OK, true, [&](DWORD *c, HRESULT **) { return io->Refresh2(OPC_DS_DEVICE, 7, c); }},
+        {"refresh id 0", E_INVALIDARG, false, [&](DWORD *c, HRESULT **) { return io->Refresh2(OPC_DS_DEVICE, 0, c); }},
+        {"sync read count 0", E_FAIL, false,
+         [&](DWORD *, HRESULT **e) { OPCITEMSTATE *s = nullptr; return sync->Read(OPC_DS_CACHE, 0, good, &s, e); }},
+        {"sync write count 0", E_INVALIDARG, false, [&](DWORD *, HRESULT **e) { return sync->Write(0, good, values, e); }},
+    };
+    COPCDrvGroup *group = LiveObjectAs<COPCDrvGroup>(groupHandle);
+    ASSERT_NE(nullptr, group);
+    std::vector<DWORD> ids;
+    EnterCriticalSection(&group->m_cs);  // no pass until the table is through
+    for (auto &row : table) {
+        DWORD c = 0xDEAD;
+        HRESULT *e = nullptr;
+        EXPECT_EQ(row.result, row.run(&c, &e)) << row.call;
+        EXPECT_EQ(row.cancelSet, c != 0 && c != 0xDEAD) << row.call;
+        if (row.cancelSet)
+            ids.push_back(c);
+        CoTaskMemFree(e);
+    }
+    for (size_t i = 1; i < ids.size(); ++i)
+        EXPECT_NE(ids[i - 1], ids[i]) << "cancel ids are unique";
+    // Cancel the good read (transaction 6); an unknown cancel id fails.
+    EXPECT_EQ(S_OK, io->Cancel2(ids[1]));
+    EXPECT_EQ(E_FAIL, io->Cancel2(ids[1]));
+    EXPECT_EQ(E_FAIL, io->Cancel2(0x12345));
+    LeaveCriticalSection(&group->m_cs);
+    Sleep(400);
+    std::vector<std::string> calls = sink.Calls();
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "read 5"));
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "change 7")) << "the refresh";
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "cancel 6"));
+    EXPECT_EQ(calls.end(), std::find(calls.begin(), calls.end(), "read 6")) << "a cancelled read is never made";
+    EXPECT_EQ(S_OK, io->SetEnable(FALSE));
+    EXPECT_EQ(S_OK, io->GetEnable(&enabled));
+    EXPECT_FALSE(enabled);
+
+    // A transaction still pending when the group goes is freed with it.
+    EnterCriticalSection(&group->m_cs);
+    EXPECT_EQ(S_OK, io->Read(2, good, 9, &cancel, &errors));
+    CoTaskMemFree(errors);
+    EXPECT_EQ(S_OK, server->RemoveGroup(groupHandle, TRUE));
+    LeaveCriticalSection(&group->m_cs);
+    point->Unadvise(cookie);
+    point->Release();
+    container->Release();
+    io->Release();
+    sync->Release();
+    EXPECT_EQ(0u, items->Release());
 }
 
 }  // namespace

@@ -179,3 +179,62 @@ TEST_F(ItemsTest, ActivatingAnItemStartsTheIOServersPolling)
 }
 
 }  // namespace
+namespace {
+
+// Synchronous reads from the cache and the device, writes of each type that
+// reach the controller's memory in its byte order, and the OPC 2.0 read,
+// write and refresh completing with the client's transaction ids; after
+// SetEnable(FALSE) no data change arrives.
+TEST_F(ItemsTest, ReadsAndWritesSynchronouslyAndAsynchronouslyFromEitherApartment)
+{
+    for (const char *apartment : {"--mta", "--sta"}) {
+        SCOPED_TRACE(apartment);
+        ASSERT_TRUE(Session()->Put(10, 8, {0, 0}));
+        ASSERT_TRUE(Session()->Put(12, 1, {0}));
+        std::vector<std::string> lines = Client(
+            std::string(apartment) +
+            " create addgroup:G:100 additem:G:count:0:1:\"PLC1 DB10,0\" additem:G:int:2:1:\"PLC1 DB10,8\""
+            " additem:G:text:8:1:\"PLC1 DB13,0\" additem:G:bit:0:1:\"!PLC1 DB12,1:3\" advise:G sleep:1000"
+            " read:G:1:count,none read:G:2:count"
+            " write:G:int:2:1234 write:G:text:8:ABCDEFGHIJKLMNOPQRST write:G:bit:11:-1 write:G:none:2:5 sleep:400"
+            " read:G:2:int,text,bit aread:G:count,none:77 aread:G:none:78 awrite:G:int:2:-7:79 refresh:G:2:80"
+            " sleep:400 enable:G:0 sleep:600 active:G:0 read:G:1:count release");
+        std::vector<std::string> reads = Starting(lines, "read ");
+        ASSERT_EQ(4u, reads.size());
+        EXPECT_NE(std::string::npos, reads[0].find("hr=0x00000001 items=1=")) << reads[0];
+        EXPECT_NE(std::string::npos, reads[0].find("/0xC0/t/0x00000000,0=empty/0x00/0/0xC0040007")) << reads[0];
+        EXPECT_NE(std::string::npos, reads[1].find("hr=0x00000000 items=1=")) << reads[1];
+        EXPECT_EQ("read hr=0x00000000 items=2=1234/0xC0/t/0x00000000,3=ABCDEFGHIJKLMNOPQRST/0xC0/t/0x00000000,"
+                  "4=1/0xC0/t/0x00000000",
+                  reads[2]);
+        EXPECT_NE(std::string::npos, reads[3].find("/0x1C/t/0x00000000")) << "an inactive group's cache" << reads[3];
+        EXPECT_EQ(std::vector<std::string>({"write hr=0x00000000 error=0x00000000", "write hr=0x00000000 error=0x00000000",
+                                            "write hr=0x00000000 error=0x00000000", "write hr=0x00000001 error=0xC0040001"}),
+                  Starting(lines, "write "));
+        EXPECT_EQ(std::vector<std::string>({"aread hr=0x00000001 cancel=set errors=0x00000000,0xC0040001",
+                                            "aread hr=0xC0040001 cancel=0 errors=0xC0040001"}),
+                  Starting(lines, "aread "));
+        EXPECT_EQ("awrite hr=0x00000000 error=0x00000000 cancel=set", Starting(lines, "awrite ").at(0));
+        EXPECT_EQ("refresh hr=0x00000000 cancel=set", Starting(lines, "refresh ").at(0));
+        std::vector<std::string> completed = Starting(lines, "OnReadComplete");
+        ASSERT_EQ(1u, completed.size());
+        EXPECT_NE(std::string::npos, completed[0].find("trans=77 group=1 mq=0x00000001 me=0x00000001 count=2 items=1="));
+        EXPECT_NE(std::string::npos, completed[0].find(",0=empty/0x00/0/0xC0040007")) << completed[0];
+        EXPECT_EQ(std::vector<std::string>({"OnWriteComplete trans=79 group=1 me=0x00000000 count=1 items=2=0x00000000"}),
+                  Starting(lines, "OnWriteComplete"));
+        std::vector<std::string> refreshed = Starting(lines, "OnDataChange trans=80 ");
+        ASSERT_EQ(1u, refreshed.size());
+        EXPECT_NE(std::string::npos, refreshed[0].find("count=4 ")) << refreshed[0];
+        // Disabled: nothing after the enable step, though the counter goes on.
+        auto off = std::find(lines.begin(), lines.end(), "enable hr=0x00000000 get=0x00000000 enabled=0");
+        ASSERT_NE(lines.end(), off);
+        EXPECT_TRUE(Starting(std::vector<std::string>(off, lines.end()), "OnDataChange").empty());
+        // The controller's memory, big-endian; the text's 20 characters.
+        EXPECT_EQ(std::vector<BYTE>({0xFF, 0xF9}), Session()->Get(10, 8, 2));
+        EXPECT_EQ(0x08, Session()->Get(12, 1, 1)[0]);
+        std::vector<BYTE> text = Session()->Get(13, 0, 22);
+        EXPECT_NE(std::string::npos, std::string(text.begin(), text.end()).find("ABCDEFGHIJKLMNOPQRST"));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+#include "ImpIOPCGroupIO.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "OPCDrvAsyncTrans.h"
+#include "OPCDrvGroup.h"
+#include "OPCDrvItem.h"
+#include "OpcKit.h"
+
+namespace {
+
+template <class T> T *AllocZeroed(DWORD count)
+{
+    T *memory = static_cast<T *>(KitAlloc(g_pIMalloc, SIZE_T(count) * sizeof(T)));
+    if (memory)
+        std::memset(memory, 0, SIZE_T(count) * sizeof(T));
+    return memory;
+}
+
+bool SinkConnected(COPCDrvGroup *g) { return g->DataCallbackPoint() && g->DataCallbackPoint()->IsConnected(); }
+
+}  // namespace
+
+// IOPCSyncIO
+
+STDMETHODIMP CImpIOPCSyncIO::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE *handles, OPCITEMSTATE **states,
+                                  HRESULT **errors)
+{
+    if (states)
+        *states = nullptr;
+    if (errors)
+        *errors = nullptr;
+    if (!errors || !states || !handles)
+        return E_INVALIDARG;
+    if (count == 0)
+        return E_FAIL;
+    COPCDrvGroup *g = m_pGroup;
+    return g->WhileInServer([&]() -> HRESULT {
+        HRESULT *e = AllocZeroed<HRESULT>(count);
+        OPCITEMSTATE *s = AllocZeroed<OPCITEMSTATE>(count);
+        if (!e || !s) {
+            KitFree(g_pIMalloc, e);
+            KitFree(g_pIMalloc, s);
+            return E_OUTOFMEMORY;
+        }
+        HRESULT result = S_OK;
+        for (DWORD i = 0; i < count; ++i) {
+            VariantInit(&s[i].vDataValue);
+            COPCDrvItem *item = g->FindItem(handles[i]);
+            if (!item) {
+                e[i] = OPC_E_UNKNOWNITEMID;
+            } else {
+                e[i] = item->GetValue(DWORD(source), &s[i].vDataValue, &s[i].wQuality, &s[i].ftTimeStamp);
+                s[i].hClient = item->ClientHandle();
+                if (source == OPC_DS_CACHE && !g->m_bActive)
+                    s[i].wQuality = OPC_QUALITY_OUT_OF_SERVICE;
+            }
+            if (e[i] != S_OK)
+                result = S_FALSE;
+        }
+        *states = s;
+        *errors = e;
+        return result;
+    });
+}
+
+STDMETHODIMP CImpIOPCSyncIO::Write(DWORD count, OPCHANDLE *handles, VARIANT *values, HRESULT **errors)
+{
+    if (errors)
+        *errors = nullptr;
+    if (!handles || !values || !errors)
+        return E_INVALIDARG;
+    COPCDrvGroup *g = m_pGroup;
+    if (g->IsRemoved())
+        return E_FAIL;
+    if (count == 0)
+        return E_INVALIDARG;
+    return g->WhileInServer([&]() -> HRESULT {
+        HRESULT *e = AllocZeroed<HRESULT>(count);
+        if (!e)
+            return E_OUTOFMEMORY;
+        HRESULT result = S_OK;
+        for (DWORD i = 0; i < count; ++i) {
+            COPCDrvItem *item = g->FindItem(handles[i]);
+            // A live item's failed write is its own failure; only a handle
+            // that names no item is an invalid handle.
+            e[i] = item ? item->WriteValue(&values[i]) : OPC_E_INVALIDHANDLE;
+            if (e[i] != S_OK)
+                result = S_FALSE;
+        }
+        *errors = e;
+        return result;
+    });
+}
+
+// IOPCAsyncIO2
+
+HRESULT CImpIOPCAsyncIO2::Queue(DWORD type, DWORD count, OPCHANDLE *handles, VARIANT *values, DWORD transactionId,
+                                DWORD *cancelId, HRESULT **errors)
+{
+    if (cancelId)
+        *cancelId = 0;
+    if (errors)
+        *errors = nullptr;
+    if (!handles || (type == TRANS_WRITE2 && !values) || !cancelId || !errors)
+        return E_INVALIDARG;
+    COPCDrvGroup *g = m_pGroup;
+    if (g->IsRemoved())
+        return E_FAIL;
+    if (count == 0 || transactionId == 0)
+        return E_INVALIDARG;
+    if (!SinkConnected(g))
+        return CONNECT_E_NOCONNECTION;
+    return g->WhileInServer([&]() -> HRESULT {
+        HRESULT *e = AllocZeroed<HRESULT>(count);
+        if (!e)
+            return E_OUTOFMEMORY;
+        DWORD bad = 0;
+        for (DWORD i = 0; i < count; ++i)
+            if ((e[i] = g->FindItem(handles[i]) ? S_OK : OPC_E_INVALIDHANDLE) != S_OK)
+                ++bad;
+        if (bad == count) {
+            *errors = e;
+            return OPC_E_INVALIDHANDLE;
+        }
+        COPCDrvAsyncTrans *trans = new (std::nothrow) COPCDrvAsyncTrans(g);
+        if (!trans) {
+            KitFree(g_pIMalloc, e);
+            return E_OUTOFMEMORY;
+        }
+        HRESULT hr = trans->SetUp(0, type, type == TRANS_READ2 ? SOURCE_DEVICE : SOURCE_CACHE, count, handles, values,
+                                  &transactionId);
+        if (SUCCEEDED(hr))
+            hr = g->AddTransaction(type == TRANS_READ2 ? 4 : 8, trans);
+        if (FAILED(hr)) {
+            trans->Release();
+            KitFree(g_pIMalloc, e);
+            return hr == E_OUTOFMEMORY ? hr : E_FAIL;
+        }
+        *cancelId = trans->m_dwCancelId;
+        *errors = e;
+        return bad ? S_FALSE : S_OK;
+    });
+}
+
+STDMETHODIMP CImpIOPCAsyncIO2::Read(DWORD count, OPCHANDLE *handles, DWORD transactionId, DWORD *cancelId,
+                                    HRESULT **errors)
+{
+    return Queue(TRANS_READ2, count, handles, nullptr, transactionId, cancelId, errors);
+}
+
+STDMETHODIMP CImpIOPCAsyncIO2::Write(DWORD count, OPCHANDLE *handles, VARIANT *values, DWORD transactionId,
+                                     DWORD *cancelId, HRESULT **errors)
+{
+    return Queue(TRANS_WRITE2, count, handles, values, transactionId, cancelId, errors);
+}
+
+STDMETHODIMP CImpIOPCAsyncIO2::Refresh2(OPCDATASOURCE source, DWORD transactionId, DWORD *cancelId)
+{
+    if (cancelId)
+        *cancelId = 0;
+    if (!cancelId)
+        return E_INVALIDARG;
+    COPCDrvGroup *g = m_pGroup;
+    if (g->IsRemoved())
+        return E_FAIL;
+    if (transactionId == 0)
+        return E_INVALIDARG;
+    if (!SinkConnected(g))
+        return CONNECT_E_NOCONNECTION;
+    return g->WhileInServer([&]() -> HRESULT {
+        if (!g->m_bActive)
+            return E_FAIL;
+        std::vector<OPCHANDLE> handles;
+        for (COPCDrvItem *item : g->m_items)
+            if (item->IsActive())
+                handles.push_back(item->ServerHandle());
+        if (handles.empty())
+            return E_FAIL;
+        COPCDrvAsyncTrans *trans = new (std::nothrow) COPCDrvAsyncTrans(g);
+        if (!trans)
+            return E_OUTOFMEMORY;
+        HRESULT hr = trans->SetUp(0, TRANS_REFRESH2, DWORD(source), DWORD(handles.size()), handles.data(), nullptr,
+                                  &transactionId);
+        if (SUCCEEDED(hr))
+            hr = g->AddTransaction(4, trans);
+        if (FAILED(hr)) {
+            trans->Release();
+            return E_FAIL;
+        }
+        *cancelId = trans->m_dwCancelId;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CImpIOPCAsyncIO2::Cancel2(DWORD cancelId)
+{
+    COPCDrvGroup *g = m_pGroup;
+    return g->WhileInServer([&]() -> HRESULT {
+        COPCDrvAsyncTrans *trans = nullptr;
+        DWORD kind = 0;
+        if (FAILED(g->FindByCancelId(cancelId, 4 | 8, &trans, &kind)))
+            return E_FAIL;
+        return g->CancelTransaction(kind, trans);
+    });
+}
+
+STDMETHODIMP CImpIOPCAsyncIO2::SetEnable(BOOL enable)
+{
+    COPCDrvGroup *g = m_pGroup;
+    if (g->IsRemoved())
+        return E_FAIL;
+    if (!SinkConnected(g))
+        return CONNECT_E_NOCONNECTION;
+    g->DataCallbackPoint()->SetEnable(enable);
+    return S_OK;
+}
+
+STDMETHODIMP CImpIOPCAsyncIO2::GetEnable(BOOL *enable)
+{
+    COPCDrvGroup *g = m_pGroup;
+    if (g->IsRemoved() || !enable)
+        return E_FAIL;
+    if (!SinkConnected(g))
+        return CONNECT_E_NOCONNECTION;
+    *enable = g->DataCallbackPoint()->GetEnable();
+    return S_OK;
+}
