@@ -11,14 +11,6 @@
 
 namespace {
 
-template <class T> T *AllocZeroed(DWORD count)
-{
-    T *memory = static_cast<T *>(KitAlloc(g_pIMalloc, SIZE_T(count) * sizeof(T)));
-    if (memory)
-        std::memset(memory, 0, SIZE_T(count) * sizeof(T));
-    return memory;
-}
-
 bool SinkConnected(COPCDrvGroup *g) { return g->DataCallbackPoint() && g->DataCallbackPoint()->IsConnected(); }
 
 }  // namespace
@@ -38,8 +30,8 @@ STDMETHODIMP CImpIOPCSyncIO::Read(OPCDATASOURCE source, DWORD count, OPCHANDLE *
         return E_FAIL;
     COPCDrvGroup *g = m_pGroup;
     return g->WhileInServer([&]() -> HRESULT {
-        HRESULT *e = AllocZeroed<HRESULT>(count);
-        OPCITEMSTATE *s = AllocZeroed<OPCITEMSTATE>(count);
+        HRESULT *e = KitAllocZeroed<HRESULT>(g_pIMalloc, count);
+        OPCITEMSTATE *s = KitAllocZeroed<OPCITEMSTATE>(g_pIMalloc, count);
         if (!e || !s) {
             KitFree(g_pIMalloc, e);
             KitFree(g_pIMalloc, s);
@@ -78,7 +70,7 @@ STDMETHODIMP CImpIOPCSyncIO::Write(DWORD count, OPCHANDLE *handles, VARIANT *val
     if (count == 0)
         return E_INVALIDARG;
     return g->WhileInServer([&]() -> HRESULT {
-        HRESULT *e = AllocZeroed<HRESULT>(count);
+        HRESULT *e = KitAllocZeroed<HRESULT>(g_pIMalloc, count);
         if (!e)
             return E_OUTOFMEMORY;
         HRESULT result = S_OK;
@@ -114,7 +106,7 @@ HRESULT CImpIOPCAsyncIO2::Queue(DWORD type, DWORD count, OPCHANDLE *handles, VAR
     if (!SinkConnected(g))
         return CONNECT_E_NOCONNECTION;
     return g->WhileInServer([&]() -> HRESULT {
-        HRESULT *e = AllocZeroed<HRESULT>(count);
+        HRESULT *e = KitAllocZeroed<HRESULT>(g_pIMalloc, count);
         if (!e)
             return E_OUTOFMEMORY;
         DWORD bad = 0;

@@ -9,24 +9,12 @@
 #include "OPCDrvItem.h"
 #include "OpcKit.h"
 
-namespace {
-
-template <class T> T *AllocZeroed(DWORD count)
-{
-    T *memory = static_cast<T *>(KitAlloc(g_pIMalloc, SIZE_T(count) * sizeof(T)));
-    if (memory)
-        std::memset(memory, 0, SIZE_T(count) * sizeof(T));
-    return memory;
-}
-
-}  // namespace
-
 template <class Body>
 HRESULT CImpIOPCItemMgt::ForEachItem(DWORD count, const OPCHANDLE *handles, HRESULT **errors, Body body)
 {
     COPCDrvGroup *g = m_pGroup;
     return g->WhileInServer([&]() -> HRESULT {
-        *errors = AllocZeroed<HRESULT>(count);
+        *errors = KitAllocZeroed<HRESULT>(g_pIMalloc, count);
         if (!*errors)
             return E_OUTOFMEMORY;
         HRESULT result = S_OK;
@@ -52,8 +40,8 @@ HRESULT CImpIOPCItemMgt::SetUpItems(DWORD count, OPCITEMDEF *items, OPCITEMRESUL
     COPCDrvGroup *g = m_pGroup;
     if (g->IsRemoved())
         return E_FAIL;
-    OPCITEMRESULT *r = AllocZeroed<OPCITEMRESULT>(count);
-    HRESULT *e = AllocZeroed<HRESULT>(count);
+    OPCITEMRESULT *r = KitAllocZeroed<OPCITEMRESULT>(g_pIMalloc, count);
+    HRESULT *e = KitAllocZeroed<HRESULT>(g_pIMalloc, count);
     if (!r || !e) {
         KitFree(g_pIMalloc, r);
         KitFree(g_pIMalloc, e);
@@ -117,7 +105,7 @@ STDMETHODIMP CImpIOPCItemMgt::RemoveItems(DWORD count, OPCHANDLE *handles, HRESU
     COPCDrvGroup *g = m_pGroup;
     if (g->IsRemoved())
         return E_FAIL;
-    HRESULT *e = AllocZeroed<HRESULT>(count);
+    HRESULT *e = KitAllocZeroed<HRESULT>(g_pIMalloc, count);
     if (!e)
         return E_OUTOFMEMORY;
     HRESULT result = S_OK;

@@ -534,7 +534,8 @@ HRESULT COPCDrvGroup::RemoveTransaction(DWORD kind, COPCDrvAsyncTrans *trans, bo
     return S_OK;
 }
 
-HRESULT COPCDrvGroup::FindByTransactionId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind)
+HRESULT COPCDrvGroup::FindTransaction(DWORD COPCDrvAsyncTrans::*field, DWORD id, DWORD kinds,
+                                      COPCDrvAsyncTrans **trans, DWORD *kind)
 {
     HRESULT hr = E_FAIL;
     EnterCriticalSection(&m_cs);
@@ -542,27 +543,7 @@ HRESULT COPCDrvGroup::FindByTransactionId(DWORD id, DWORD kinds, COPCDrvAsyncTra
         if (!(kinds & k) || hr == S_OK)
             continue;
         for (COPCDrvAsyncTrans *t : m_trans[ListIndex(k)])
-            if (t->m_dwTransactionId == id) {
-                *trans = t;
-                if (kind)
-                    *kind = k;
-                hr = S_OK;
-                break;
-            }
-    }
-    LeaveCriticalSection(&m_cs);
-    return hr;
-}
-
-HRESULT COPCDrvGroup::FindByCancelId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind)
-{
-    HRESULT hr = E_FAIL;
-    EnterCriticalSection(&m_cs);
-    for (DWORD k : {1u, 2u, 4u, 8u}) {
-        if (!(kinds & k) || hr == S_OK)
-            continue;
-        for (COPCDrvAsyncTrans *t : m_trans[ListIndex(k)])
-            if (t->m_dwCancelId == id) {
+            if (t->*field == id) {
                 *trans = t;
                 if (kind)
                     *kind = k;

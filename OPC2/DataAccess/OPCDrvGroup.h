@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ConnectionPoint.h"
+#include "OPCDrvAsyncTrans.h"
 #include "Object.h"
 #include "OpcDataAccess.h"
 #include "TearOff.h"
@@ -78,8 +79,16 @@ public:
     // Transactions, by list kind 1, 2, 4, 8, 16.
     HRESULT AddTransaction(DWORD kind, COPCDrvAsyncTrans *trans);
     HRESULT RemoveTransaction(DWORD kind, COPCDrvAsyncTrans *trans, bool release);
-    HRESULT FindByTransactionId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind = nullptr);
-    HRESULT FindByCancelId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind = nullptr);
+    // Lists 1, 2, 4, 8 named by kinds, in that order: the first transaction
+    // whose transaction id or cancel id is id; E_FAIL when none.
+    HRESULT FindByTransactionId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind = nullptr)
+    {
+        return FindTransaction(&COPCDrvAsyncTrans::m_dwTransactionId, id, kinds, trans, kind);
+    }
+    HRESULT FindByCancelId(DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans, DWORD *kind = nullptr)
+    {
+        return FindTransaction(&COPCDrvAsyncTrans::m_dwCancelId, id, kinds, trans, kind);
+    }
     HRESULT CancelTransaction(DWORD kind, COPCDrvAsyncTrans *trans);
     ULONG TransactionCount(DWORD kind);
 
@@ -134,6 +143,8 @@ public:
 
 private:
     template <class T> T *TearOff(T *&slot);
+    HRESULT FindTransaction(DWORD COPCDrvAsyncTrans::*field, DWORD id, DWORD kinds, COPCDrvAsyncTrans **trans,
+                            DWORD *kind);
     static int ListIndex(DWORD kind);
     static int FlagIndex(WORD flag) { return flag == 1 ? 0 : flag == 2 ? 1 : 2; }
 

@@ -96,12 +96,13 @@ void Line(const char *format, ...)
     std::fflush(stdout);
 }
 
-// The client's IOPCShutdown sink: prints what the server tells it.
-class ShutdownSink : public IOPCShutdown {
+// A sink object of this client: it lives as long as the client, so its
+// count only tells how many references the server holds.
+template <class I, const IID *Iid> class Sink : public I {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
     {
-        *ppv = (riid == IID_IUnknown || riid == IID_IOPCShutdown) ? this : nullptr;
+        *ppv = (riid == IID_IUnknown || riid == *Iid) ? this : nullptr;
         if (!*ppv)
             return E_NOINTERFACE;
         AddRef();
@@ -109,14 +110,19 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
     STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&m_refs); }
+
+private:
+    LONG m_refs = 1;
+};
+
+// The client's IOPCShutdown sink: prints what the server tells it.
+class ShutdownSink : public Sink<IOPCShutdown, &IID_IOPCShutdown> {
+public:
     STDMETHODIMP ShutdownRequest(LPCWSTR reason) override
     {
         Line("ShutdownRequest reason=\"%s\"", Narrow(reason).c_str());
         return S_OK;
     }
-
-private:
-    LONG m_refs = 1;
 };
 
 std::string VariantText(const VARIANT &v)
@@ -135,18 +141,8 @@ std::string VariantText(const VARIANT &v)
 // The client's IOPCDataCallback sink: prints each data change as
 // "OnDataChange group=H mq=.. me=.. count=N items=CLIENT=VALUE/QUALITY/T,...",
 // T being "t" when the time stamp is set.
-class DataSink : public IOPCDataCallback {
+class DataSink : public Sink<IOPCDataCallback, &IID_IOPCDataCallback> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
-    {
-        *ppv = (riid == IID_IUnknown || riid == IID_IOPCDataCallback) ? this : nullptr;
-        if (!*ppv)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
-    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&m_refs); }
     STDMETHODIMP OnDataChange(DWORD transaction, OPCHANDLE group, HRESULT masterQuality, HRESULT masterError,
                               DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
                               HRESULT *errors) override
@@ -195,9 +191,6 @@ public:
         }
         return items;
     }
-
-private:
-    LONG m_refs = 1;
 };
 
 std::string Rest(const std::vector<std::string> &p, size_t from)

@@ -3,7 +3,9 @@
 #pragma once
 #include <windows.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 inline std::string BinFolder()
 {
@@ -66,4 +68,22 @@ inline DWORD RunProgram(const std::string &commandLine, std::string *output = nu
     if (output)
         *output = text;
     return code;
+}
+
+// Runs the generic client opc_da_client.exe with arguments: its output lines
+// after its "progid" line, and its exit code in code.
+inline std::vector<std::string> RunClient(const std::string &arguments, DWORD *code)
+{
+    std::string output;
+    *code = RunProgram("\"" + BinFolder() + "opc_da_client.exe\" " + arguments, &output, 120000);
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.compare(0, 7, "progid ") != 0)
+            lines.push_back(line);
+    }
+    return lines;
 }

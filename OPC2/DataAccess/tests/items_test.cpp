@@ -25,18 +25,9 @@ class ItemsTest : public ItemsFixture {
 protected:
     std::vector<std::string> Client(const std::string &arguments)
     {
-        std::string output;
-        DWORD code = RunProgram("\"" + BinFolder() + "opc_da_client.exe\" " + arguments, &output, 120000);
-        EXPECT_EQ(0u, code) << output;
-        std::vector<std::string> lines;
-        std::istringstream in(output);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.compare(0, 7, "progid ") != 0)
-                lines.push_back(line);
-        }
+        DWORD code = 0;
+        std::vector<std::string> lines = RunClient(arguments, &code);
+        EXPECT_EQ(0u, code) << ::testing::PrintToString(lines);
         return lines;
     }
 };
