@@ -60,24 +60,16 @@ STDMETHODIMP COPCDrvGroup::QueryInterface(REFIID riid, void **ppv)
     *ppv = nullptr;
     if (riid == IID_IUnknown) {
         *ppv = static_cast<IUnknown *>(this);
-    } else if (riid == IID_IOPCGroupStateMgt) {
-        EnterCriticalSection(&m_cs);
-        if (!m_pImpIOPCGroupStateMgt)
-            m_pImpIOPCGroupStateMgt = new (std::nothrow) CImpIOPCGroupStateMgt(static_cast<IUnknown *>(this), this);
-        *ppv = static_cast<IOPCGroupStateMgt *>(m_pImpIOPCGroupStateMgt);
-        LeaveCriticalSection(&m_cs);
-        if (!*ppv)
-            return E_OUTOFMEMORY;
-    } else if (riid == IID_IOPCItemMgt) {
-        *ppv = TearOff(m_pImpIOPCItemMgt);
-        if (!*ppv)
-            return E_OUTOFMEMORY;
-    } else if (riid == IID_IOPCSyncIO) {
-        *ppv = TearOff(m_pImpIOPCSyncIO);
-        if (!*ppv)
-            return E_OUTOFMEMORY;
-    } else if (riid == IID_IOPCAsyncIO2) {
-        *ppv = TearOff(m_pImpIOPCAsyncIO2);
+    } else if (riid == IID_IOPCGroupStateMgt || riid == IID_IOPCItemMgt || riid == IID_IOPCSyncIO ||
+               riid == IID_IOPCAsyncIO2) {
+        if (riid == IID_IOPCGroupStateMgt)
+            *ppv = static_cast<IOPCGroupStateMgt *>(TearOff(m_pImpIOPCGroupStateMgt));
+        else if (riid == IID_IOPCItemMgt)
+            *ppv = static_cast<IOPCItemMgt *>(TearOff(m_pImpIOPCItemMgt));
+        else if (riid == IID_IOPCSyncIO)
+            *ppv = static_cast<IOPCSyncIO *>(TearOff(m_pImpIOPCSyncIO));
+        else
+            *ppv = static_cast<IOPCAsyncIO2 *>(TearOff(m_pImpIOPCAsyncIO2));
         if (!*ppv)
             return E_OUTOFMEMORY;
     } else if (riid == IID_IConnectionPointContainer) {

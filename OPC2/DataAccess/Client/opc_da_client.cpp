@@ -193,6 +193,25 @@ public:
     }
 };
 
+// What IOPCGroupStateMgt::GetState tells of a group.
+struct GroupState {
+    DWORD rate = 0, lcid = 0;
+    BOOL active = FALSE;
+    std::string name;
+    LONG bias = 0;
+    FLOAT deadband = 0;
+    OPCHANDLE client = 0, own = 0;
+    HRESULT hr;
+    explicit GroupState(IOPCGroupStateMgt *group)
+    {
+        LPWSTR named = nullptr;
+        hr = group->GetState(&rate, &active, &named, &bias, &deadband, &lcid, &client, &own);
+        if (named)
+            name = Narrow(named);
+        CoTaskMemFree(named);
+    }
+};
+
 std::string Rest(const std::vector<std::string> &p, size_t from)
 {
     std::string rest;
@@ -405,17 +424,10 @@ struct Client {
                                                                            reinterpret_cast<IUnknown **>(&clone));
             std::string actual = "-";
             if (clone) {
-                DWORD rate, lcid;
-                BOOL active;
-                LPWSTR named = nullptr;
-                LONG bias;
-                FLOAT deadband;
-                OPCHANDLE client, own;
-                clone->GetState(&rate, &active, &named, &bias, &deadband, &lcid, &client, &own);
-                actual = Narrow(named);
-                CoTaskMemFree(named);
-                groups[actual] = {clone, own};
-                Line("clone hr=0x%08lX name=%s active=%d rate=%lu", hr, actual.c_str(), active, rate);
+                GroupState state(clone);
+                actual = state.name;
+                groups[actual] = {clone, state.own};
+                Line("clone hr=0x%08lX name=%s active=%d rate=%lu", hr, actual.c_str(), state.active, state.rate);
             } else {
                 Line("clone hr=0x%08lX", hr);
             }
@@ -589,15 +601,9 @@ struct Client {
                                           reinterpret_cast<IUnknown **>(&group));
             std::string actual = p[1];
             if (group) {
-                DWORD rate, lcid;
-                BOOL active;
-                LPWSTR named = nullptr;
-                LONG bias;
-                FLOAT deadband;
-                OPCHANDLE client, own;
-                if (SUCCEEDED(group->GetState(&rate, &active, &named, &bias, &deadband, &lcid, &client, &own)))
-                    actual = Narrow(named);
-                CoTaskMemFree(named);
+                GroupState state(group);
+                if (state.hr == S_OK)
+                    actual = state.name;
                 groups[actual] = {group, handle};
             }
             Line("addgroup hr=0x%08lX name=%s handle=%s revised=%lu", hr, actual.c_str(), handle ? "set" : "0", revised);
