@@ -4,10 +4,12 @@
 #include <new>
 #include <vector>
 
+#include "ImpIDataObject.h"
 #include "OPCDrvAsyncTrans.h"
 #include "OPCDrvGroup.h"
 #include "OPCDrvItem.h"
 #include "OpcKit.h"
+#include "Brisko.h"
 
 namespace {
 
@@ -84,6 +86,116 @@ STDMETHODIMP CImpIOPCSyncIO::Write(DWORD count, OPCHANDLE *handles, VARIANT *val
         }
         *errors = e;
         return result;
+    });
+}
+
+// IOPCAsyncIO
+
+// Whether connection names an advised stream of the call's kind: a read or
+// refresh answers through a data stream, a write through the write-complete
+// stream. A request that no stream would answer is refused, not queued.
+static bool StreamAdvised(COPCDrvGroup *g, DWORD type, DWORD connection)
+{
+    CImpIDataObject *data = g->DataObject();
+    if (!data)
+        return false;
+    if (type == TRANS_WRITE1)
+        return connection == g_cfWriteComplete && data->IsAdvised(CImpIDataObject::SlotWriteComplete);
+    return (connection == g_cfData && data->IsAdvised(CImpIDataObject::SlotData)) ||
+           (connection == g_cfDataTime && data->IsAdvised(CImpIDataObject::SlotDataTime));
+}
+
+HRESULT CImpIOPCAsyncIO::Queue(DWORD type, DWORD connection, DWORD source, DWORD count, OPCHANDLE *handles,
+                               VARIANT *values, DWORD *transactionId, HRESULT **errors)
+{
+    if (transactionId)
+        *transactionId = 0;
+    if (errors)
+        *errors = nullptr;
+    if (!handles || (type == TRANS_WRITE1 && !values) || !transactionId || !errors)
+        return E_INVALIDARG;
+    COPCDrvGroup *g = m_pGroup;
+    if (g->IsRemoved())
+        return E_FAIL;
+    if (count == 0)
+        return type == TRANS_WRITE1 ? E_INVALIDARG : E_FAIL;
+    return g->WhileInServer([&]() -> HRESULT {
+        if (!StreamAdvised(g, type, connection))
+            return CONNECT_E_NOCONNECTION;
+        HRESULT *e = KitAllocZeroed<HRESULT>(g_pIMalloc, count);
+        if (!e)
+            return E_OUTOFMEMORY;
+        *errors = e;
+        bool bad = false;
+        for (DWORD i = 0; i < count; ++i)
+            if ((e[i] = g->FindItem(handles[i]) ? S_OK : OPC_E_INVALIDHANDLE) != S_OK)
+                bad = true;
+        if (bad)
+            return S_FALSE;
+        COPCDrvAsyncTrans *trans = new (std::nothrow) COPCDrvAsyncTrans(g);
+        if (!trans)
+            return E_OUTOFMEMORY;
+        HRESULT hr = trans->SetUp(UINT(connection), type, source, count, handles, values, nullptr);
+        if (SUCCEEDED(hr))
+            hr = g->AddTransaction(type == TRANS_WRITE1 ? 2 : 1, trans);
+        if (FAILED(hr)) {
+            trans->Release();
+            return E_FAIL;
+        }
+        *transactionId = trans->m_dwTransactionId;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CImpIOPCAsyncIO::Read(DWORD connection, OPCDATASOURCE source, DWORD count, OPCHANDLE *handles,
+                                   DWORD *transactionId, HRESULT **errors)
+{
+    return Queue(TRANS_READ1, connection, DWORD(source), count, handles, nullptr, transactionId, errors);
+}
+
+STDMETHODIMP CImpIOPCAsyncIO::Write(DWORD connection, DWORD count, OPCHANDLE *handles, VARIANT *values,
+                                    DWORD *transactionId, HRESULT **errors)
+{
+    return Queue(TRANS_WRITE1, connection, SOURCE_CACHE, count, handles, values, transactionId, errors);
+}
+
+STDMETHODIMP CImpIOPCAsyncIO::Refresh(DWORD connection, OPCDATASOURCE source, DWORD *transactionId)
+{
+    if (transactionId)
+        *transactionId = 0;
+    if (!transactionId)
+        return E_INVALIDARG;
+    COPCDrvGroup *g = m_pGroup;
+    if (g->IsRemoved())
+        return E_FAIL;
+    std::vector<OPCHANDLE> handles;
+    HRESULT hr = g->WhileInServer([&]() -> HRESULT {
+        if (!StreamAdvised(g, TRANS_READ1, connection))
+            return CONNECT_E_NOCONNECTION;
+        if (!g->m_bActive)
+            return E_FAIL;
+        for (COPCDrvItem *item : g->m_items)
+            if (item->IsActive())
+                handles.push_back(item->ServerHandle());
+        return handles.empty() ? E_FAIL : S_OK;
+    });
+    if (hr != S_OK)
+        return hr;
+    HRESULT *errors = nullptr;
+    hr = Read(connection, source, DWORD(handles.size()), handles.data(), transactionId, &errors);
+    KitFree(g_pIMalloc, errors);
+    return hr == S_OK ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CImpIOPCAsyncIO::Cancel(DWORD transactionId)
+{
+    COPCDrvGroup *g = m_pGroup;
+    return g->WhileInServer([&]() -> HRESULT {
+        COPCDrvAsyncTrans *trans = nullptr;
+        DWORD kind = 0;
+        if (FAILED(g->FindByTransactionId(transactionId, 1 | 2, &trans, &kind)))
+            return E_FAIL;
+        return g->RemoveTransaction(kind, trans, true);
     });
 }
 

@@ -20,6 +20,23 @@ private:
     COPCDrvGroup *m_pGroup;
 };
 
+// OPC 1.0: transactions answered through the group's IDataObject streams.
+class CImpIOPCAsyncIO : public CTearOff<IOPCAsyncIO> {
+public:
+    CImpIOPCAsyncIO(IUnknown *owner, COPCDrvGroup *group) : CTearOff<IOPCAsyncIO>(owner), m_pGroup(group) {}
+    STDMETHODIMP Read(DWORD connection, OPCDATASOURCE source, DWORD count, OPCHANDLE *handles, DWORD *transactionId,
+                      HRESULT **errors) override;
+    STDMETHODIMP Write(DWORD connection, DWORD count, OPCHANDLE *handles, VARIANT *values, DWORD *transactionId,
+                       HRESULT **errors) override;
+    STDMETHODIMP Refresh(DWORD connection, OPCDATASOURCE source, DWORD *transactionId) override;
+    STDMETHODIMP Cancel(DWORD transactionId) override;
+
+private:
+    HRESULT Queue(DWORD type, DWORD connection, DWORD source, DWORD count, OPCHANDLE *handles, VARIANT *values,
+                  DWORD *transactionId, HRESULT **errors);
+    COPCDrvGroup *m_pGroup;
+};
+
 class CImpIOPCAsyncIO2 : public CTearOff<IOPCAsyncIO2> {
 public:
     CImpIOPCAsyncIO2(IUnknown *owner, COPCDrvGroup *group) : CTearOff<IOPCAsyncIO2>(owner), m_pGroup(group) {}

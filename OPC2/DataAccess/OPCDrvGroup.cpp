@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "Brisko.h"
+#include "ImpIDataObject.h"
 #include "ImpIOPCGroupIO.h"
 #include "ImpIOPCItemMgt.h"
 #include "ImpIOPCServer.h"
@@ -28,6 +30,8 @@ COPCDrvGroup::~COPCDrvGroup()
     delete m_pImpIOPCItemMgt;
     delete m_pImpIOPCSyncIO;
     delete m_pImpIOPCAsyncIO2;
+    delete m_pImpIOPCAsyncIO;
+    delete m_pImpIDataObject;
     delete m_pImpIConnPointContainer;
     if (m_pDataCallbackPoint) {
         m_pDataCallbackPoint->DisconnectSink();
@@ -61,15 +65,19 @@ STDMETHODIMP COPCDrvGroup::QueryInterface(REFIID riid, void **ppv)
     if (riid == IID_IUnknown) {
         *ppv = static_cast<IUnknown *>(this);
     } else if (riid == IID_IOPCGroupStateMgt || riid == IID_IOPCItemMgt || riid == IID_IOPCSyncIO ||
-               riid == IID_IOPCAsyncIO2) {
+               riid == IID_IOPCAsyncIO2 || riid == IID_IDataObject || riid == IID_IOPCAsyncIO) {
         if (riid == IID_IOPCGroupStateMgt)
             *ppv = static_cast<IOPCGroupStateMgt *>(TearOff(m_pImpIOPCGroupStateMgt));
         else if (riid == IID_IOPCItemMgt)
             *ppv = static_cast<IOPCItemMgt *>(TearOff(m_pImpIOPCItemMgt));
         else if (riid == IID_IOPCSyncIO)
             *ppv = static_cast<IOPCSyncIO *>(TearOff(m_pImpIOPCSyncIO));
-        else
+        else if (riid == IID_IOPCAsyncIO2)
             *ppv = static_cast<IOPCAsyncIO2 *>(TearOff(m_pImpIOPCAsyncIO2));
+        else if (riid == IID_IOPCAsyncIO)
+            *ppv = static_cast<IOPCAsyncIO *>(TearOff(m_pImpIOPCAsyncIO));
+        else
+            *ppv = static_cast<IDataObject *>(TearOff(m_pImpIDataObject));
         if (!*ppv)
             return E_OUTOFMEMORY;
     } else if (riid == IID_IConnectionPointContainer) {
@@ -165,6 +173,23 @@ void COPCDrvGroup::UpdateDataCache()
 
 void COPCDrvGroup::DataChangeProcess()
 {
+    // OPC 1.0 streams: with time first, then without.
+    if (m_pImpIDataObject && m_bActive) {
+        for (bool withTime : {true, false}) {
+            CImpIDataObject::Slot slot = withTime ? CImpIDataObject::SlotDataTime : CImpIDataObject::SlotData;
+            WORD flag = withTime ? CHANGE_DATATIME : CHANGE_DATA;
+            if (!m_pImpIDataObject->IsAdvised(slot) || m_changeCount[FlagIndex(flag)] == 0)
+                continue;
+            try {
+                std::vector<OPCHANDLE> handles;
+                for (COPCDrvItem *item : m_items)
+                    if (IsChanged(flag, item))
+                        handles.push_back(item->ServerHandle());
+                m_pImpIDataObject->Send(slot, m_pImpIDataObject->BuildData(handles, withTime, 0, SOURCE_DEVICE));
+            } catch (...) {
+            }
+        }
+    }
     if (m_pDataCallbackPoint && m_changeCount[0] > 0 && m_bActive && m_pDataCallbackPoint->GetEnable() &&
         m_pDataCallbackPoint->IsConnected())
         OnDataChange();
@@ -218,6 +243,40 @@ void COPCDrvGroup::OnDataChange()
 
 void COPCDrvGroup::AsyncProcess()
 {
+    // OPC 1.0 reads, then writes, each answered through the stream that its
+    // connection names; transactions wait while no stream is advised.
+    if (CImpIDataObject *data = m_pImpIDataObject) {
+        bool readStream = data->IsAdvised(CImpIDataObject::SlotData) || data->IsAdvised(CImpIDataObject::SlotDataTime);
+        std::vector<COPCDrvAsyncTrans *> reads = readStream ? m_trans[0] : std::vector<COPCDrvAsyncTrans *>();
+        for (COPCDrvAsyncTrans *trans : reads) {
+            try {
+                bool withTime = trans->m_format == g_cfDataTime;
+                CImpIDataObject::Slot slot = withTime ? CImpIDataObject::SlotDataTime : CImpIDataObject::SlotData;
+                if (data->IsAdvised(slot))
+                    data->Send(slot, data->BuildData(trans->m_handles, withTime, trans->m_dwTransactionId,
+                                                     trans->m_dwSource));
+            } catch (...) {
+            }
+            RemoveTransaction(1, trans, true);
+        }
+        bool writeStream = data->IsAdvised(CImpIDataObject::SlotWriteComplete);
+        std::vector<COPCDrvAsyncTrans *> writes = writeStream ? m_trans[1] : std::vector<COPCDrvAsyncTrans *>();
+        for (COPCDrvAsyncTrans *trans : writes) {
+            try {
+                std::vector<HRESULT> errors(trans->m_handles.size(), S_OK);
+                for (size_t i = 0; i < trans->m_handles.size(); ++i) {
+                    COPCDrvItem *item = FindItem(trans->m_handles[i]);
+                    errors[i] = item && i < trans->m_values.size() ? item->WriteValue(&trans->m_values[i])
+                                                                  : OPC_E_INVALIDHANDLE;
+                }
+                if (trans->m_format == g_cfWriteComplete)
+                    data->Send(CImpIDataObject::SlotWriteComplete,
+                               data->BuildWriteComplete(trans->m_handles, errors, trans->m_dwTransactionId));
+            } catch (...) {
+            }
+            RemoveTransaction(2, trans, true);
+        }
+    }
     if (!m_pDataCallbackPoint)
         return;
     IUnknown *sink = m_pDataCallbackPoint->AcquireSink();

@@ -21,6 +21,8 @@ class COPCDrvAsyncTrans;
 class CImpIOPCItemMgt;
 class CImpIOPCSyncIO;
 class CImpIOPCAsyncIO2;
+class CImpIOPCAsyncIO;
+class CImpIDataObject;
 
 class CImpIOPCGroupStateMgt : public CTearOff<IOPCGroupStateMgt> {
 public:
@@ -94,6 +96,8 @@ public:
 
     // The IOPCDataCallback point, made on the first request for the container.
     CImpIConnectionPoint *DataCallbackPoint() { return m_pDataCallbackPoint; }
+    // The OPC 1.0 streams' tear-off, once asked for.
+    CImpIDataObject *DataObject() { return m_pImpIDataObject; }
     // Under the group lock: true when the group left its server.
     bool IsRemoved();
     // Runs body under the group lock unless the group left its server
@@ -153,6 +157,8 @@ private:
     CImpIOPCItemMgt *m_pImpIOPCItemMgt = nullptr;
     CImpIOPCSyncIO *m_pImpIOPCSyncIO = nullptr;
     CImpIOPCAsyncIO2 *m_pImpIOPCAsyncIO2 = nullptr;
+    CImpIOPCAsyncIO *m_pImpIOPCAsyncIO = nullptr;
+    CImpIDataObject *m_pImpIDataObject = nullptr;
     CImpIConnectionPointContainer *m_pImpIConnPointContainer = nullptr;
     CImpIConnectionPoint *m_pDataCallbackPoint = nullptr;
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -497,6 +498,199 @@ TEST_F(GroupInProcess, AsyncCallsCheckTheirArgumentsAndCancelBeforeThePass)
     io->Release();
     sync->Release();
     EXPECT_EQ(0u, items->Release());
+}
+
+}  // namespace
+
+#include "ImpIDataObject.h"
+
+namespace {
+
+// An OPC 1.0 client's sink: keeps each block it is handed, by format.
+class RecordingAdviseSink : public IAdviseSink {
+public:
+    struct Block {
+        CLIPFORMAT format;
+        std::vector<BYTE> bytes;
+    };
+    CRITICAL_SECTION cs;
+    std::vector<Block> blocks;
+    RecordingAdviseSink() { InitializeCriticalSection(&cs); }
+    ~RecordingAdviseSink() { DeleteCriticalSection(&cs); }
+    std::vector<Block> Blocks()
+    {
+        EnterCriticalSection(&cs);
+        std::vector<Block> copy = blocks;
+        LeaveCriticalSection(&cs);
+        return copy;
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
+    {
+        *ppv = (riid == IID_IUnknown || riid == IID_IAdviseSink) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(void) OnDataChange(FORMATETC *format, STGMEDIUM *medium) override
+    {
+        const BYTE *data = static_cast<const BYTE *>(GlobalLock(medium->hGlobal));
+        DWORD size = format->cfFormat == g_cfWriteComplete ? 16 + 8 * reinterpret_cast<const DWORD *>(data)[0]
+                                                           : reinterpret_cast<const DWORD *>(data)[0];
+        EnterCriticalSection(&cs);
+        blocks.push_back({format->cfFormat, std::vector<BYTE>(data, data + size)});
+        LeaveCriticalSection(&cs);
+        GlobalUnlock(medium->hGlobal);
+    }
+    STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override {}
+    STDMETHODIMP_(void) OnRename(IMoniker *) override {}
+    STDMETHODIMP_(void) OnSave() override {}
+    STDMETHODIMP_(void) OnClose() override {}
+};
+
+template <class T> T At(const std::vector<BYTE> &bytes, size_t offset)
+{
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+std::vector<BYTE> BlockBytes(HGLOBAL block, SIZE_T size)
+{
+    const BYTE *data = static_cast<const BYTE *>(GlobalLock(block));
+    std::vector<BYTE> bytes(data, data + size);
+    GlobalUnlock(block);
+    GlobalFree(block);
+    return bytes;
+}
+
+// The stream layouts byte for byte, and the advise rules.
+TEST_F(GroupInProcess, OpcOneStreamsHaveTheirLayoutsAndAdviseRules)
+{
+    OPCHANDLE groupHandle = 0;
+    IOPCItemMgt *items = AddGroup(L"Streams", TRUE, &groupHandle);
+    std::vector<OPCHANDLE> h = Add(items, {L"PLC1 DB10,2", L"PLC1 DB10,4", L"PLC1 DB10,6"}, VT_I2);
+    ASSERT_EQ(3u, h.size());
+    COPCDrvGroup *group = LiveObjectAs<COPCDrvGroup>(groupHandle);
+    IDataObject *data = nullptr;
+    ASSERT_EQ(S_OK, items->QueryInterface(IID_IDataObject, reinterpret_cast<void **>(&data)));
+    CImpIDataObject *streams = group->DataObject();
+    ASSERT_NE(nullptr, streams);
+
+    EnterCriticalSection(&group->m_cs);
+    std::vector<BYTE> plain = BlockBytes(streams->BuildData({h[0], h[1]}, false, 0, SOURCE_CACHE), 76);
+    std::vector<BYTE> timed = BlockBytes(streams->BuildData({h[0], h[1]}, true, 5, SOURCE_CACHE), 92);
+    LeaveCriticalSection(&group->m_cs);
+    EXPECT_EQ(76u, At<DWORD>(plain, 0));
+    EXPECT_EQ(2u, At<DWORD>(plain, 4));
+    EXPECT_EQ(1u, At<DWORD>(plain, 8)) << "the group's client handle";
+    EXPECT_EQ(0u, At<DWORD>(plain, 12));
+    EXPECT_EQ(S_OK, At<HRESULT>(plain, 16));
+    EXPECT_EQ(1u, At<DWORD>(plain, 20)) << "first item's client handle";
+    EXPECT_EQ(44u, At<DWORD>(plain, 24));
+    EXPECT_EQ(60u, At<DWORD>(plain, 36));
+    EXPECT_EQ(VT_I2, At<VARTYPE>(plain, 44));
+    EXPECT_EQ(92u, At<DWORD>(timed, 0));
+    EXPECT_EQ(5u, At<DWORD>(timed, 12));
+    EXPECT_EQ(60u, At<DWORD>(timed, 24));
+    EXPECT_NE(0u, At<DWORD>(timed, 32) | At<DWORD>(timed, 36)) << "a time stamp";
+    EXPECT_EQ(VT_I2, At<VARTYPE>(timed, 60));
+    VARIANT ab;
+    VariantInit(&ab);
+    V_VT(&ab) = VT_BSTR;
+    V_BSTR(&ab) = SysAllocString(L"AB");
+    EXPECT_EQ(24u, StreamValueSize(&ab)) << "the VARIANT, the length 4 and the four bytes";
+    VariantClear(&ab);
+
+    // A removed item: a zero header and S_FALSE; a failed write carries its code.
+    HRESULT *errors = nullptr;
+    ASSERT_EQ(S_OK, items->RemoveItems(1, &h[2], &errors));
+    CoTaskMemFree(errors);
+    EnterCriticalSection(&group->m_cs);
+    std::vector<BYTE> partial = BlockBytes(streams->BuildData({h[0], h[2]}, false, 9, SOURCE_CACHE), 20 + 24 + 16);
+    std::vector<BYTE> written =
+        BlockBytes(streams->BuildWriteComplete({h[0], h[1], h[2]}, {S_OK, E_FAIL, S_OK}, 11), 40);
+    LeaveCriticalSection(&group->m_cs);
+    EXPECT_EQ(60u, At<DWORD>(partial, 0));
+    EXPECT_EQ(S_FALSE, At<HRESULT>(partial, 16));
+    EXPECT_EQ(std::vector<BYTE>(12, 0), std::vector<BYTE>(partial.begin() + 32, partial.begin() + 44));
+    EXPECT_EQ(3u, At<DWORD>(written, 0));
+    EXPECT_EQ(11u, At<DWORD>(written, 8));
+    EXPECT_EQ(S_FALSE, At<HRESULT>(written, 12));
+    EXPECT_EQ(S_OK, At<HRESULT>(written, 20));
+    EXPECT_EQ(E_FAIL, At<HRESULT>(written, 28)) << "the failed write's own code";
+    EXPECT_EQ(0u, At<DWORD>(written, 32));
+
+    // Advise rules.
+    RecordingAdviseSink sink;
+    FORMATETC plainFormat = {CLIPFORMAT(g_cfData), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FORMATETC timeFormat = {CLIPFORMAT(g_cfDataTime), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FORMATETC writeFormat = {CLIPFORMAT(g_cfWriteComplete), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FORMATETC otherFormat = {CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    DWORD plainConnection = 0, timeConnection = 0, writeConnection = 0, none = 0;
+    EXPECT_EQ(DV_E_FORMATETC, data->DAdvise(&otherFormat, 0, &sink, &none));
+    EXPECT_EQ(E_POINTER, data->DAdvise(&plainFormat, 0, nullptr, &none));
+    IOPCAsyncIO *io = nullptr;
+    ASSERT_EQ(S_OK, items->QueryInterface(IID_IOPCAsyncIO, reinterpret_cast<void **>(&io)));
+    DWORD transaction = 0;
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, io->Read(g_cfData, OPC_DS_CACHE, 1, &h[0], &transaction, &errors));
+    ASSERT_EQ(S_OK, data->DAdvise(&plainFormat, 0, &sink, &plainConnection));
+    EXPECT_EQ(RegisterClipboardFormatA("OPCSTMFORMATDATA"), plainConnection);
+    EXPECT_EQ(CONNECT_E_ADVISELIMIT, data->DAdvise(&plainFormat, 0, &sink, &none));
+    EXPECT_EQ(S_OK, data->DAdvise(&timeFormat, 0, &sink, &timeConnection));
+    EXPECT_EQ(S_OK, data->DAdvise(&writeFormat, 0, &sink, &writeConnection));
+    EXPECT_EQ(OLE_E_NOCONNECTION, data->DUnadvise(12345));
+
+    // OPC 1.0 requests: a connection that names no stream of the call's
+    // kind is refused; a bad handle gives S_FALSE and no transaction; a
+    // cancelled read sends nothing.
+    OPCHANDLE mixed[2] = {h[0], h[2]};
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_I2;
+    V_I2(&value) = 321;
+    EnterCriticalSection(&group->m_cs);
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, io->Read(writeConnection, OPC_DS_CACHE, 1, &h[0], &transaction, &errors));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, io->Write(plainConnection, 1, &h[0], &value, &transaction, &errors));
+    EXPECT_EQ(S_FALSE, io->Read(plainConnection, OPC_DS_CACHE, 2, mixed, &transaction, &errors));
+    EXPECT_EQ(0u, transaction);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[1]);
+    CoTaskMemFree(errors);
+    DWORD cancelled = 0, read = 0, write = 0;
+    ASSERT_EQ(S_OK, io->Read(timeConnection, OPC_DS_DEVICE, 1, &h[0], &cancelled, &errors));
+    CoTaskMemFree(errors);
+    ASSERT_EQ(S_OK, io->Read(plainConnection, OPC_DS_DEVICE, 2, &h[0], &read, &errors));
+    CoTaskMemFree(errors);
+    ASSERT_EQ(S_OK, io->Write(writeConnection, 1, &h[1], &value, &write, &errors));
+    CoTaskMemFree(errors);
+    EXPECT_NE(cancelled, read);
+    EXPECT_NE(0u, cancelled * read * write);
+    EXPECT_EQ(S_OK, io->Cancel(cancelled));
+    EXPECT_EQ(E_FAIL, io->Cancel(cancelled));
+    LeaveCriticalSection(&group->m_cs);
+    Sleep(400);
+    std::vector<RecordingAdviseSink::Block> blocks = sink.Blocks();
+    bool dataChange = false, readDone = false, writeDone = false, cancelledSent = false;
+    for (auto &b : blocks) {
+        DWORD id = At<DWORD>(b.bytes, b.format == g_cfWriteComplete ? 8 : 12);
+        if (b.format == g_cfData && id == 0 && At<DWORD>(b.bytes, 4) == 2)
+            dataChange = true;  // both active items once after the advise
+        if (b.format == g_cfData && id == read)
+            readDone = true;
+        if (id == cancelled)
+            cancelledSent = true;
+        if (b.format == g_cfWriteComplete && id == write)
+            writeDone = At<HRESULT>(b.bytes, 20) == S_OK;
+    }
+    EXPECT_TRUE(dataChange);
+    EXPECT_TRUE(readDone);
+    EXPECT_TRUE(writeDone);
+    EXPECT_FALSE(cancelledSent);
+    EXPECT_EQ(std::vector<BYTE>({0x01, 0x41}), Session()->Get(10, 4, 2)) << "321 in the controller";
+    EXPECT_EQ(S_OK, data->DUnadvise(plainConnection));
+    EXPECT_EQ(OLE_E_NOCONNECTION, data->DUnadvise(plainConnection));
+    io->Release();
+    data->Release();
+    items->Release();
 }
 
 }  // namespace
