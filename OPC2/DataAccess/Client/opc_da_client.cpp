@@ -38,12 +38,17 @@
 //   awrite:GROUP:NAME:VT:VALUE:TID  IOPCAsyncIO2::Write
 //   refresh:GROUP:1|2:TID   IOPCAsyncIO2::Refresh2
 //   enable:GROUP:0|1        IOPCAsyncIO2::SetEnable, then GetEnable
+//   dadvise:GROUP:data|time|write  IDataObject::DAdvise of an OPC 1.0 stream;
+//                           each block that arrives prints a line
+//   read1:GROUP:data|time:1|2:NAMES  IOPCAsyncIO::Read answered by that stream
+//   write1:GROUP:NAME:VT:VALUE      IOPCAsyncIO::Write
 #include <windows.h>
 #include <ocidl.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -212,6 +217,65 @@ struct GroupState {
     }
 };
 
+// The client's OPC 1.0 sink: parses each block and prints it as
+// "stream data|time|write trans=T status=S count=N items=CLIENT=VALUE/QUALITY,..."
+// (write blocks: CLIENT=ERROR).
+class StreamSink : public Sink<IAdviseSink, &IID_IAdviseSink> {
+public:
+    UINT cfData = RegisterClipboardFormatA("OPCSTMFORMATDATA");
+    UINT cfTime = RegisterClipboardFormatA("OPCSTMFORMATDATATIME");
+    UINT cfWrite = RegisterClipboardFormatA("OPCSTMFORMATWRITECOMPLETE");
+    STDMETHODIMP_(void) OnDataChange(FORMATETC *format, STGMEDIUM *medium) override
+    {
+        const BYTE *data = static_cast<const BYTE *>(GlobalLock(medium->hGlobal));
+        if (!data)
+            return;
+        auto dword = [&](size_t offset) {
+            DWORD value;
+            std::memcpy(&value, data + offset, sizeof(value));
+            return value;
+        };
+        std::string items;
+        char text[96];
+        if (format->cfFormat == cfWrite) {
+            DWORD count = dword(0);
+            for (DWORD i = 0; i < count; ++i) {
+                std::snprintf(text, sizeof(text), "%s%lu=0x%08lX", i ? "," : "", dword(16 + 8 * i), dword(20 + 8 * i));
+                items += text;
+            }
+            Line("stream write trans=%lu status=0x%08lX count=%lu items=%s", dword(8), dword(12), count, items.c_str());
+        } else {
+            bool withTime = format->cfFormat == cfTime;
+            DWORD count = dword(4), step = withTime ? 20 : 12;
+            for (DWORD i = 0; i < count; ++i) {
+                size_t header = 20 + i * step;
+                DWORD offset = dword(header + 4);
+                WORD quality;
+                std::memcpy(&quality, data + header + 8, sizeof(quality));
+                VARIANT value;
+                std::memcpy(&value, data + offset, sizeof(value));
+                std::string shown = "empty";
+                if (offset && V_VT(&value) == VT_BSTR) {
+                    DWORD bytes = dword(offset + sizeof(VARIANT));
+                    std::wstring wide(reinterpret_cast<const wchar_t *>(data + offset + sizeof(VARIANT) + 4), bytes / 2);
+                    shown = Narrow(wide.c_str());
+                } else if (offset) {
+                    shown = VariantText(value);
+                }
+                std::snprintf(text, sizeof(text), "/0x%02X", quality);
+                items += (i ? "," : "") + std::to_string(dword(header)) + "=" + shown + text;
+            }
+            Line("stream %s trans=%lu status=0x%08lX count=%lu items=%s", withTime ? "time" : "data", dword(12),
+                 dword(16), count, items.c_str());
+        }
+        GlobalUnlock(medium->hGlobal);
+    }
+    STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override {}
+    STDMETHODIMP_(void) OnRename(IMoniker *) override {}
+    STDMETHODIMP_(void) OnSave() override {}
+    STDMETHODIMP_(void) OnClose() override {}
+};
+
 std::string Rest(const std::vector<std::string> &p, size_t from)
 {
     std::string rest;
@@ -258,6 +322,8 @@ struct Client {
     std::map<std::string, std::pair<IOPCGroupStateMgt *, OPCHANDLE>> groups;
     ShutdownSink sink;
     DataSink dataSink;
+    StreamSink streamSink;
+    std::map<std::string, DWORD> connections;  // by "GROUP/data|time|write"
     std::map<std::string, OPCHANDLE> items;  // by "GROUP/NAME"
     std::map<std::string, DWORD> clients;    // the client handle given to each item
     DWORD lastClient = 0;                    // each additem step gives the next
@@ -500,6 +566,43 @@ struct Client {
             HRESULT hr = io ? io->SetEnable(std::atoi(p[2].c_str())) : E_NOINTERFACE;
             HRESULT got = io ? io->GetEnable(&enabled) : E_NOINTERFACE;
             Line("enable hr=0x%08lX get=0x%08lX enabled=%d", hr, got, enabled);
+            if (io)
+                io->Release();
+        } else if (name == "dadvise" && p.size() > 2) {
+            IDataObject *data = GroupAs<IDataObject>(p[1], IID_IDataObject);
+            UINT format = p[2] == "data" ? streamSink.cfData : p[2] == "time" ? streamSink.cfTime : streamSink.cfWrite;
+            FORMATETC etc = {CLIPFORMAT(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+            DWORD connection = 0;
+            HRESULT hr = data ? data->DAdvise(&etc, 0, &streamSink, &connection) : E_NOINTERFACE;
+            if (SUCCEEDED(hr))
+                connections[p[1] + "/" + p[2]] = connection;
+            Line("dadvise hr=0x%08lX connection=%s", hr, connection == format ? "format" : "other");
+            if (data)
+                data->Release();
+        } else if (name == "read1" && p.size() > 4) {
+            IOPCAsyncIO *io = GroupAs<IOPCAsyncIO>(p[1], IID_IOPCAsyncIO);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[4]);
+            HRESULT *errors = nullptr;
+            DWORD transaction = 0;
+            HRESULT hr = io ? io->Read(connections[p[1] + "/" + p[2]], OPCDATASOURCE(std::atoi(p[3].c_str())),
+                                       DWORD(handles.size()), handles.data(), &transaction, &errors)
+                            : E_NOINTERFACE;
+            Line("read1 hr=0x%08lX trans=%s errors=%s", hr, transaction ? "set" : "0",
+                 Codes(errors, handles.size()).c_str());
+            CoTaskMemFree(errors);
+            if (io)
+                io->Release();
+        } else if (name == "write1" && p.size() > 4) {
+            IOPCAsyncIO *io = GroupAs<IOPCAsyncIO>(p[1], IID_IOPCAsyncIO);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[2]);
+            VARIANT value = Value(VARTYPE(std::atoi(p[3].c_str())), Rest(p, 4));
+            HRESULT *errors = nullptr;
+            DWORD transaction = 0;
+            HRESULT hr = io ? io->Write(connections[p[1] + "/write"], 1, handles.data(), &value, &transaction, &errors)
+                            : E_NOINTERFACE;
+            Line("write1 hr=0x%08lX trans=%s error=0x%08lX", hr, transaction ? "set" : "0", errors ? errors[0] : 0);
+            VariantClear(&value);
+            CoTaskMemFree(errors);
             if (io)
                 io->Release();
         } else if (name == "advise" && p.size() > 1) {

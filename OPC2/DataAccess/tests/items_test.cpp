@@ -229,3 +229,45 @@ TEST_F(ItemsTest, ReadsAndWritesSynchronouslyAndAsynchronouslyFromEitherApartmen
 }
 
 }  // namespace
+
+namespace {
+
+// An OPC 1.0 client from either apartment: its IAdviseSink parses the blocks
+// of the three formats; a data change of both items after the advise, a
+// read with its transaction id, and a write's completion reaching the
+// controller.
+TEST_F(ItemsTest, OpcOneClientsReceiveTheirStreamsFromEitherApartment)
+{
+    for (const char *apartment : {"--mta", "--sta"}) {
+        SCOPED_TRACE(apartment);
+        ASSERT_TRUE(Session()->Put(10, 10, {0, 0}));
+        std::vector<std::string> lines = Client(
+            std::string(apartment) +
+            " create addgroup:G:100 additem:G:count:0:1:\"PLC1 DB10,0\" additem:G:w:2:1:\"PLC1 DB10,10\""
+            " dadvise:G:time dadvise:G:data dadvise:G:write dadvise:G:data sleep:300 read1:G:data:2:count,w"
+            " read1:G:write:2:count write1:G:w:2:4660 sleep:500 release");
+        EXPECT_EQ(std::vector<std::string>({"dadvise hr=0x00000000 connection=format",
+                                            "dadvise hr=0x00000000 connection=format",
+                                            "dadvise hr=0x00000000 connection=format",
+                                            "dadvise hr=0x80040201 connection=other"}),
+                  Starting(lines, "dadvise "));
+        EXPECT_EQ(std::vector<std::string>({"read1 hr=0x00000000 trans=set errors=0x00000000,0x00000000",
+                                            "read1 hr=0x80040200 trans=0 errors="}),
+                  Starting(lines, "read1 "));
+        EXPECT_EQ("write1 hr=0x00000000 trans=set error=0x00000000", Starting(lines, "write1 ").at(0));
+        std::vector<std::string> timed = Starting(lines, "stream time trans=0 "), plain = Starting(lines, "stream data ");
+        ASSERT_FALSE(timed.empty());
+        EXPECT_NE(std::string::npos, timed[0].find("status=0x00000000 count=2 items=1=")) << timed[0];
+        EXPECT_NE(std::string::npos, timed[0].find(",2=0/0xC0")) << timed[0];
+        bool read = false;
+        for (const std::string &line : plain)
+            read = read || (line.find("trans=0 ") == std::string::npos && line.find("count=2 ") != std::string::npos);
+        EXPECT_TRUE(read) << "the read's block, with its transaction id";
+        std::vector<std::string> written = Starting(lines, "stream write ");
+        ASSERT_EQ(1u, written.size());
+        EXPECT_NE(std::string::npos, written[0].find("status=0x00000000 count=1 items=2=0x00000000")) << written[0];
+        EXPECT_EQ(std::vector<BYTE>({0x12, 0x34}), Session()->Get(10, 10, 2));
+    }
+}
+
+}  // namespace
