@@ -373,6 +373,7 @@ HRESULT COPCDrvGroup::AddItem(COPCDrvItem *item)
     EnterCriticalSection(&m_cs);
     HRESULT hr = S_OK;
     try {
+        m_itemSet.insert(item);
         m_items.push_back(item);
         item->ListAddRef();
     } catch (...) {
@@ -387,7 +388,7 @@ COPCDrvItem *COPCDrvGroup::FindItem(OPCHANDLE handle)
     COPCDrvItem *item = LiveObjectAs<COPCDrvItem>(handle);
     if (!item || item->Group() != this)
         return nullptr;
-    return std::find(m_items.begin(), m_items.end(), item) != m_items.end() ? item : nullptr;
+    return m_itemSet.count(item) ? item : nullptr;
 }
 
 HRESULT COPCDrvGroup::RemoveItem(OPCHANDLE handle, bool force)
@@ -397,6 +398,7 @@ HRESULT COPCDrvGroup::RemoveItem(OPCHANDLE handle, bool force)
     if (item) {
         ClearChanged(CHANGE_ALL, item);
         m_items.erase(std::find(m_items.begin(), m_items.end(), item));
+        m_itemSet.erase(item);
     }
     LeaveCriticalSection(&m_cs);
     if (!item)

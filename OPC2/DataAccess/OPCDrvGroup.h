@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "ConnectionPoint.h"
@@ -142,6 +143,7 @@ public:
     DWORD m_dwMinRate = 0;  // the server's poll sleep time, copied at creation
 
     std::vector<COPCDrvItem *> m_items;         // each with the list's reference
+    std::unordered_set<COPCDrvItem *> m_itemSet;  // the same items, for handle checks
     ULONG m_changeCount[3] = {0, 0, 0};         // by flag 1, 2, 4
     std::vector<COPCDrvAsyncTrans *> m_trans[5];  // lists 1, 2, 4, 8, 16
 

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "ClassFactory.h"
 #include "OPCDrvItem.h"
 #include "OpcKit.h"
+#include "Oxley.h"
 #include "server_session.h"
 
 namespace {
@@ -32,6 +34,8 @@ const DWORD kPeriod = 100;
 std::atomic<DWORD> g_writeTick[32768];
 
 class Sink : public IOPCDataCallback {
+public:
+    virtual ~Sink() {}
 public:
     std::atomic<long> callbacks{0}, values{0}, inTime{0};
     std::atomic<bool> counting{false};
@@ -79,6 +83,109 @@ double CpuSeconds(HANDLE process)
         return 0;
     auto seconds = [](FILETIME t) { return (double(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7; };
     return seconds(kernel) + seconds(user);
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double NowMs()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * double(now.QuadPart) / double(frequency.QuadPart);
+}
+
+// Completions of 2.0 reads, by transaction id.
+class ReadSink : public Sink {
+public:
+    std::atomic<DWORD> completed{0};
+    STDMETHODIMP OnReadComplete(DWORD transaction, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE *, VARIANT *, WORD *,
+                                FILETIME *, HRESULT *) override
+    {
+        completed = transaction;
+        return S_OK;
+    }
+};
+
+// IOPCSyncIO::Read of every item from the cache and from the device, Oxley's
+// own reads of the same items, and the 2.0 read's round trip.
+void ReadFigures(IOPCItemMgt *items, std::vector<OPCHANDLE> &handles)
+{
+    IOPCSyncIO *sync = nullptr;
+    items->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync));
+    const int calls = 30;
+    for (OPCDATASOURCE source : {OPC_DS_CACHE, OPC_DS_DEVICE}) {
+        std::vector<double> times;
+        for (int c = 0; c < calls; ++c) {
+            OPCITEMSTATE *states = nullptr;
+            HRESULT *errors = nullptr;
+            double start = NowMs();
+            sync->Read(source, DWORD(handles.size()), handles.data(), &states, &errors);
+            times.push_back(NowMs() - start);
+            for (size_t i = 0; states && i < handles.size(); ++i)
+                VariantClear(&states[i].vDataValue);
+            CoTaskMemFree(states);
+            CoTaskMemFree(errors);
+        }
+        double median = Median(times);
+        std::printf("  IOPCSyncIO::Read of %zu items from the %s: median %.2f ms per call, %.0f items/s\n",
+                    handles.size(), source == OPC_DS_CACHE ? "cache" : "device", median,
+                    median > 0 ? 1000.0 * double(handles.size()) / median : 0.0);
+    }
+    std::vector<double> oxley;
+    for (int c = 0; c < calls; ++c) {
+        double start = NowMs();
+        for (OPCHANDLE h : handles) {
+            COPCDrvItem *item = LiveObjectAs<COPCDrvItem>(h);
+            KivStatus status[2] = {0, 0};
+            unsigned short quality = 0;
+            FILETIME time;
+            VARIANT value;
+            VariantInit(&value);
+            kiv_readEx(status, &item->m_block, &item->m_kind, &time, &quality, item->m_valueLength, &value, 0);
+            VariantClear(&value);
+        }
+        oxley.push_back(NowMs() - start);
+    }
+    std::printf("  Oxley's kiv_readEx of the same items: median %.2f ms per round\n", Median(oxley));
+    sync->Release();
+
+    ReadSink sink;
+    IConnectionPointContainer *container = nullptr;
+    IConnectionPoint *point = nullptr;
+    DWORD cookie = 0;
+    items->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container));
+    container->FindConnectionPoint(IID_IOPCDataCallback, &point);
+    point->Advise(&sink, &cookie);
+    IOPCAsyncIO2 *io = nullptr;
+    items->QueryInterface(IID_IOPCAsyncIO2, reinterpret_cast<void **>(&io));
+    std::vector<double> trips;
+    for (DWORD t = 1; t <= 20; ++t) {
+        DWORD cancel = 0;
+        HRESULT *errors = nullptr;
+        double start = NowMs();
+        if (SUCCEEDED(io->Read(1, handles.data(), t, &cancel, &errors))) {
+            while (sink.completed != t && NowMs() - start < 2000)
+                Sleep(1);
+            trips.push_back(NowMs() - start);
+        }
+        CoTaskMemFree(errors);
+    }
+    std::printf("  IOPCAsyncIO2::Read round trip (one item): median %.1f ms\n", Median(trips));
+    io->Release();
+    point->Unadvise(cookie);
+    point->Release();
+    container->Release();
 }
 
 void Run(IOPCServer *server, kivserver::ServerSession &session, int count, int seconds, HANDLE hadrel)
@@ -176,6 +283,8 @@ void Run(IOPCServer *server, kivserver::ServerSession &session, int count, int s
     std::printf("  CPU: this process %.1f %%, Hadrel %.1f %%\n", 100.0 * cpu / elapsed, 100.0 * hadrelCpu / elapsed);
     std::printf("  one pass's reads of %d items %.2f ms\n", good, passMs);
     std::fflush(stdout);
+    if (count >= 1000)
+        ReadFigures(items, handles);
     server->RemoveGroup(groupHandle, TRUE);
     items->Release();
 }
