@@ -620,6 +620,37 @@ TEST_F(GroupInProcess, OpcOneStreamsHaveTheirLayoutsAndAdviseRules)
     EXPECT_EQ(E_FAIL, At<HRESULT>(written, 28)) << "the failed write's own code";
     EXPECT_EQ(0u, At<DWORD>(written, 32));
 
+    // A transaction's cache read of an inactive group: its header already
+    // says out of service.
+    BOOL inactive = FALSE;
+    DWORD revised = 0;
+    IOPCGroupStateMgt *state = nullptr;
+    items->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void **>(&state));
+    ASSERT_EQ(S_OK, state->SetState(nullptr, &revised, &inactive, nullptr, nullptr, nullptr, nullptr));
+    EnterCriticalSection(&group->m_cs);
+    std::vector<BYTE> stale = BlockBytes(streams->BuildData({h[0]}, true, 12, SOURCE_CACHE), 56);
+    LeaveCriticalSection(&group->m_cs);
+    EXPECT_EQ(OPC_QUALITY_OUT_OF_SERVICE, At<WORD>(stale, 28));
+    BOOL active = TRUE;
+    ASSERT_EQ(S_OK, state->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr));
+    state->Release();
+
+    // A live item whose write fails gives its own failure, an unknown
+    // handle an invalid handle.
+    IOPCSyncIO *sync = nullptr;
+    ASSERT_EQ(S_OK, items->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync)));
+    VARIANT unusable[2];
+    VariantInit(&unusable[0]);
+    VariantInit(&unusable[1]);
+    V_VT(&unusable[0]) = VT_DISPATCH;
+    V_DISPATCH(&unusable[0]) = nullptr;
+    OPCHANDLE targets[2] = {h[0], 0x7777};
+    ASSERT_EQ(S_FALSE, sync->Write(2, targets, unusable, &errors));
+    EXPECT_EQ(E_FAIL, errors[0]);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[1]);
+    CoTaskMemFree(errors);
+    sync->Release();
+
     // Advise rules.
     RecordingAdviseSink sink;
     FORMATETC plainFormat = {CLIPFORMAT(g_cfData), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
