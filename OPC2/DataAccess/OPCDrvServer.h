@@ -52,6 +52,8 @@ public:
     // What GetStatus reports; the pass counters restart at each call.
     void FillStatus(OPCSERVERSTATUS *status);
     void StopPollThread(const char *reason);
+    // A data stream went to an OPC 1.0 client: GetStatus's last update.
+    void NoteUpdate() { CoFileTimeNow(&m_ftLastUpdate); }
 
     DWORD SleepTime() const { return m_dwSleepTime; }
     IOPCCommon *Common();

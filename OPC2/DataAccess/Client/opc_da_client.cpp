@@ -34,12 +34,35 @@
 //   lookup:ID,ID~ITEMID     LookupItemIDs: id=itemid/error
 //   classid | dirty | curfile   IPersistFile GetClassID, IsDirty, GetCurFile
 //   load:FILE | save:FILE~REMEMBER | savecompleted:FILE
+//   additem:GROUP:NAME:VT:ACTIVE:ID  IOPCItemMgt::AddItems of one item (VT
+//                           the requested type as a number, ID the rest)
+//   validate:GROUP:VT:ID    IOPCItemMgt::ValidateItems of one item
+//   activate:GROUP:NAME[,NAME...]:0|1  IOPCItemMgt::SetActiveState
+//   removeitem:GROUP:NAME   IOPCItemMgt::RemoveItems
+//   items:GROUP             IOPCItemMgt::CreateEnumerator, the item IDs
+//   active:GROUP:0|1        IOPCGroupStateMgt::SetState of the active flag
+//   deadband:GROUP:PERCENT  IOPCGroupStateMgt::SetState of the deadband
+//   setname:GROUP:NAME      IOPCGroupStateMgt::SetName
+//   clone:GROUP:NAME        IOPCGroupStateMgt::CloneGroup (NAME may be empty)
+//   advise:GROUP            advises an IOPCDataCallback sink on the group;
+//                           each callback prints a line
+//   read:GROUP:1|2:NAMES    IOPCSyncIO::Read from the cache (1) or device (2)
+//   write:GROUP:NAME:VT:VALUE  IOPCSyncIO::Write of VALUE as type VT
+//   aread:GROUP:NAMES:TID   IOPCAsyncIO2::Read with transaction id TID
+//   awrite:GROUP:NAME:VT:VALUE:TID  IOPCAsyncIO2::Write
+//   refresh:GROUP:1|2:TID   IOPCAsyncIO2::Refresh2
+//   enable:GROUP:0|1        IOPCAsyncIO2::SetEnable, then GetEnable
+//   dadvise:GROUP:data|time|write  IDataObject::DAdvise of an OPC 1.0 stream;
+//                           each block that arrives prints a line
+//   read1:GROUP:data|time:1|2:NAMES  IOPCAsyncIO::Read answered by that stream
+//   write1:GROUP:NAME:VT:VALUE      IOPCAsyncIO::Write
 #include <windows.h>
 #include <ocidl.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -92,12 +115,13 @@ void Line(const char *format, ...)
     std::fflush(stdout);
 }
 
-// The client's IOPCShutdown sink: prints what the server tells it.
-class ShutdownSink : public IOPCShutdown {
+// A sink object of this client: it lives as long as the client, so its
+// count only tells how many references the server holds.
+template <class I, const IID *Iid> class Sink : public I {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override
     {
-        *ppv = (riid == IID_IUnknown || riid == IID_IOPCShutdown) ? this : nullptr;
+        *ppv = (riid == IID_IUnknown || riid == *Iid) ? this : nullptr;
         if (!*ppv)
             return E_NOINTERFACE;
         AddRef();
@@ -105,14 +129,19 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
     STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&m_refs); }
+
+private:
+    LONG m_refs = 1;
+};
+
+// The client's IOPCShutdown sink: prints what the server tells it.
+class ShutdownSink : public Sink<IOPCShutdown, &IID_IOPCShutdown> {
+public:
     STDMETHODIMP ShutdownRequest(LPCWSTR reason) override
     {
         Line("ShutdownRequest reason=\"%s\"", Narrow(reason).c_str());
         return S_OK;
     }
-
-private:
-    LONG m_refs = 1;
 };
 
 std::string Hex(HRESULT hr)
@@ -163,6 +192,160 @@ std::string ValueText(const VARIANT &value)
     return result;
 }
 
+std::string VariantText(const VARIANT &v)
+{
+    VARIANT text;
+    VariantInit(&text);
+    if (V_VT(&v) == VT_EMPTY)
+        return "empty";
+    if (FAILED(VariantChangeType(&text, const_cast<VARIANT *>(&v), 0, VT_BSTR)))
+        return "?";
+    std::string result = Narrow(V_BSTR(&text));
+    VariantClear(&text);
+    return result;
+}
+
+// The client's IOPCDataCallback sink: prints each data change as
+// "OnDataChange group=H mq=.. me=.. count=N items=CLIENT=VALUE/QUALITY/T,...",
+// T being "t" when the time stamp is set.
+class DataSink : public Sink<IOPCDataCallback, &IID_IOPCDataCallback> {
+public:
+    STDMETHODIMP OnDataChange(DWORD transaction, OPCHANDLE group, HRESULT masterQuality, HRESULT masterError,
+                              DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
+                              HRESULT *errors) override
+    {
+        std::string items = Items(count, clients, values, qualities, times, errors);
+        Line("OnDataChange trans=%lu group=%lu mq=0x%08lX me=0x%08lX count=%lu items=%s", transaction, group,
+             masterQuality, masterError, count, items.c_str());
+        return S_OK;
+    }
+    STDMETHODIMP OnReadComplete(DWORD transaction, OPCHANDLE group, HRESULT masterQuality, HRESULT masterError,
+                                DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
+                                HRESULT *errors) override
+    {
+        Line("OnReadComplete trans=%lu group=%lu mq=0x%08lX me=0x%08lX count=%lu items=%s", transaction, group,
+             masterQuality, masterError, count, Items(count, clients, values, qualities, times, errors).c_str());
+        return S_OK;
+    }
+    STDMETHODIMP OnWriteComplete(DWORD transaction, OPCHANDLE group, HRESULT masterError, DWORD count,
+                                 OPCHANDLE *clients, HRESULT *errors) override
+    {
+        std::string items;
+        for (DWORD i = 0; i < count; ++i) {
+            char item[32];
+            std::snprintf(item, sizeof(item), "%s%lu=0x%08lX", i ? "," : "", clients[i], errors[i]);
+            items += item;
+        }
+        Line("OnWriteComplete trans=%lu group=%lu me=0x%08lX count=%lu items=%s", transaction, group, masterError,
+             count, items.c_str());
+        return S_OK;
+    }
+    STDMETHODIMP OnCancelComplete(DWORD transaction, OPCHANDLE group) override
+    {
+        Line("OnCancelComplete trans=%lu group=%lu", transaction, group);
+        return S_OK;
+    }
+    static std::string Items(DWORD count, OPCHANDLE *clients, VARIANT *values, WORD *qualities, FILETIME *times,
+                             HRESULT *errors)
+    {
+        std::string items;
+        for (DWORD i = 0; i < count; ++i) {
+            items += (i ? "," : "") + std::to_string(clients[i]) + "=" + VariantText(values[i]);
+            char tail[48];
+            std::snprintf(tail, sizeof(tail), "/0x%02X/%s/0x%08lX", qualities[i],
+                          (times[i].dwLowDateTime || times[i].dwHighDateTime) ? "t" : "0", errors[i]);
+            items += tail;
+        }
+        return items;
+    }
+};
+
+// What IOPCGroupStateMgt::GetState tells of a group.
+struct GroupState {
+    DWORD rate = 0, lcid = 0;
+    BOOL active = FALSE;
+    std::string name;
+    LONG bias = 0;
+    FLOAT deadband = 0;
+    OPCHANDLE client = 0, own = 0;
+    HRESULT hr;
+    explicit GroupState(IOPCGroupStateMgt *group)
+    {
+        LPWSTR named = nullptr;
+        hr = group->GetState(&rate, &active, &named, &bias, &deadband, &lcid, &client, &own);
+        if (named)
+            name = Narrow(named);
+        CoTaskMemFree(named);
+    }
+};
+
+// The client's OPC 1.0 sink: parses each block and prints it as
+// "stream data|time|write trans=T status=S count=N items=CLIENT=VALUE/QUALITY,..."
+// (write blocks: CLIENT=ERROR).
+class StreamSink : public Sink<IAdviseSink, &IID_IAdviseSink> {
+public:
+    UINT cfData = RegisterClipboardFormatA("OPCSTMFORMATDATA");
+    UINT cfTime = RegisterClipboardFormatA("OPCSTMFORMATDATATIME");
+    UINT cfWrite = RegisterClipboardFormatA("OPCSTMFORMATWRITECOMPLETE");
+    STDMETHODIMP_(void) OnDataChange(FORMATETC *format, STGMEDIUM *medium) override
+    {
+        const BYTE *data = static_cast<const BYTE *>(GlobalLock(medium->hGlobal));
+        if (!data)
+            return;
+        auto dword = [&](size_t offset) {
+            DWORD value;
+            std::memcpy(&value, data + offset, sizeof(value));
+            return value;
+        };
+        std::string items;
+        char text[96];
+        if (format->cfFormat == cfWrite) {
+            DWORD count = dword(0);
+            for (DWORD i = 0; i < count; ++i) {
+                std::snprintf(text, sizeof(text), "%s%lu=0x%08lX", i ? "," : "", dword(16 + 8 * i), dword(20 + 8 * i));
+                items += text;
+            }
+            Line("stream write trans=%lu status=0x%08lX count=%lu items=%s", dword(8), dword(12), count, items.c_str());
+        } else {
+            bool withTime = format->cfFormat == cfTime;
+            DWORD count = dword(4), step = withTime ? 20 : 12;
+            for (DWORD i = 0; i < count; ++i) {
+                size_t header = 20 + i * step;
+                DWORD offset = dword(header + 4);
+                WORD quality;
+                std::memcpy(&quality, data + header + 8, sizeof(quality));
+                VARIANT value;
+                std::memcpy(&value, data + offset, sizeof(value));
+                std::string shown = "empty";
+                if (offset && V_VT(&value) == VT_BSTR) {
+                    DWORD bytes = dword(offset + sizeof(VARIANT));
+                    std::wstring wide(reinterpret_cast<const wchar_t *>(data + offset + sizeof(VARIANT) + 4), bytes / 2);
+                    shown = Narrow(wide.c_str());
+                } else if (offset) {
+                    shown = VariantText(value);
+                }
+                std::snprintf(text, sizeof(text), "/0x%02X", quality);
+                items += (i ? "," : "") + std::to_string(dword(header)) + "=" + shown + text;
+            }
+            Line("stream %s trans=%lu status=0x%08lX count=%lu items=%s", withTime ? "time" : "data", dword(12),
+                 dword(16), count, items.c_str());
+        }
+        GlobalUnlock(medium->hGlobal);
+    }
+    STDMETHODIMP_(void) OnViewChange(DWORD, LONG) override {}
+    STDMETHODIMP_(void) OnRename(IMoniker *) override {}
+    STDMETHODIMP_(void) OnSave() override {}
+    STDMETHODIMP_(void) OnClose() override {}
+};
+
+std::string Rest(const std::vector<std::string> &p, size_t from)
+{
+    std::string rest;
+    for (size_t i = from; i < p.size(); ++i)
+        rest += (i > from ? ":" : "") + p[i];
+    return rest;
+}
+
 int CountProcesses(const std::string &program)
 {
     int count = 0;
@@ -200,6 +383,308 @@ struct Client {
     std::vector<IOPCServer *> servers;
     std::map<std::string, std::pair<IOPCGroupStateMgt *, OPCHANDLE>> groups;
     ShutdownSink sink;
+    DataSink dataSink;
+    StreamSink streamSink;
+    std::map<std::string, DWORD> connections;  // by "GROUP/data|time|write"
+    std::map<std::string, OPCHANDLE> items;  // by "GROUP/NAME"
+    std::map<std::string, DWORD> clients;    // the client handle given to each item
+    DWORD lastClient = 0;                    // each additem step gives the next
+
+    template <class I> I *GroupAs(const std::string &group, REFIID iid)
+    {
+        auto it = groups.find(group);
+        I *result = nullptr;
+        if (it != groups.end())
+            it->second.first->QueryInterface(iid, reinterpret_cast<void **>(&result));
+        return result;
+    }
+
+    // The handles of a comma-separated list of item names (0 for unknown names).
+    std::vector<OPCHANDLE> Handles(const std::string &group, const std::string &names)
+    {
+        std::vector<OPCHANDLE> handles;
+        size_t start = 0;
+        for (;;) {
+            size_t comma = names.find(',', start);
+            auto it = items.find(group + "/" + names.substr(start, comma - start));
+            handles.push_back(it == items.end() ? 0 : it->second);
+            if (comma == std::string::npos)
+                return handles;
+            start = comma + 1;
+        }
+    }
+    static std::string Codes(const HRESULT *codes, size_t count)
+    {
+        std::string list;
+        for (size_t i = 0; codes && i < count; ++i) {
+            char code[16];
+            std::snprintf(code, sizeof(code), "%s0x%08lX", i ? "," : "", codes[i]);
+            list += code;
+        }
+        return list;
+    }
+    static VARIANT Value(VARTYPE type, const std::string &text)
+    {
+        VARIANT value;
+        VariantInit(&value);
+        V_VT(&value) = VT_BSTR;
+        V_BSTR(&value) = SysAllocString(Wide(text).c_str());
+        if (type != VT_BSTR)
+            VariantChangeType(&value, &value, 0, type);
+        return value;
+    }
+
+    bool RunItemStep(const std::string &name, const std::vector<std::string> &p)
+    {
+        if (name == "additem" && p.size() > 5) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            std::wstring id = Wide(Rest(p, 5));
+            DWORD client = ++lastClient;
+            OPCITEMDEF def = {};
+            def.szAccessPath = const_cast<LPWSTR>(L"");
+            def.szItemID = &id[0];
+            def.bActive = std::atoi(p[4].c_str());
+            def.hClient = client;
+            def.vtRequestedDataType = VARTYPE(std::atoi(p[3].c_str()));
+            OPCITEMRESULT *results = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = mgt ? mgt->AddItems(1, &def, &results, &errors) : E_NOINTERFACE;
+            HRESULT error = errors ? errors[0] : 0;
+            VARTYPE type = results ? results[0].vtCanonicalDataType : 0;
+            if (results && results[0].hServer) {
+                items[p[1] + "/" + p[2]] = results[0].hServer;
+                clients[p[1] + "/" + p[2]] = client;
+            }
+            Line("additem hr=0x%08lX error=0x%08lX type=%u client=%lu handle=%s rights=%lu", hr, error, type, client,
+                 results && results[0].hServer ? "set" : "0", results ? results[0].dwAccessRights : 0);
+            CoTaskMemFree(results);
+            CoTaskMemFree(errors);
+            if (mgt)
+                mgt->Release();
+        } else if (name == "validate" && p.size() > 3) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            std::wstring id = Wide(Rest(p, 3));
+            OPCITEMDEF def = {};
+            def.szAccessPath = const_cast<LPWSTR>(L"");
+            def.szItemID = &id[0];
+            def.vtRequestedDataType = VARTYPE(std::atoi(p[2].c_str()));
+            OPCITEMRESULT *results = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = mgt ? mgt->ValidateItems(1, &def, FALSE, &results, &errors) : E_NOINTERFACE;
+            Line("validate hr=0x%08lX error=0x%08lX type=%u handle=%s", hr, errors ? errors[0] : 0,
+                 results ? results[0].vtCanonicalDataType : 0, results && results[0].hServer ? "set" : "0");
+            CoTaskMemFree(results);
+            CoTaskMemFree(errors);
+            if (mgt)
+                mgt->Release();
+        } else if ((name == "activate" && p.size() > 3) || (name == "removeitem" && p.size() > 2)) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            std::vector<OPCHANDLE> handles;
+            size_t start = 0;
+            for (;;) {
+                size_t comma = p[2].find(',', start);
+                auto it = items.find(p[1] + "/" + p[2].substr(start, comma - start));
+                handles.push_back(it == items.end() ? 0 : it->second);
+                if (comma == std::string::npos)
+                    break;
+                start = comma + 1;
+            }
+            HRESULT *errors = nullptr;
+            HRESULT hr = E_NOINTERFACE;
+            if (mgt && name == "activate")
+                hr = mgt->SetActiveState(DWORD(handles.size()), handles.data(), std::atoi(p[3].c_str()), &errors);
+            else if (mgt)
+                hr = mgt->RemoveItems(DWORD(handles.size()), handles.data(), &errors);
+            std::string list;
+            for (size_t i = 0; errors && i < handles.size(); ++i) {
+                char code[16];
+                std::snprintf(code, sizeof(code), "%s0x%08lX", i ? "," : "", errors[i]);
+                list += code;
+            }
+            Line("%s hr=0x%08lX errors=%s", name.c_str(), hr, list.c_str());
+            CoTaskMemFree(errors);
+            if (mgt)
+                mgt->Release();
+        } else if (name == "items" && p.size() > 1) {
+            IOPCItemMgt *mgt = GroupAs<IOPCItemMgt>(p[1], IID_IOPCItemMgt);
+            IEnumOPCItemAttributes *e = nullptr;
+            HRESULT hr = mgt ? mgt->CreateEnumerator(IID_IEnumOPCItemAttributes, reinterpret_cast<IUnknown **>(&e))
+                             : E_NOINTERFACE;
+            std::string list;
+            if (e) {
+                OPCITEMATTRIBUTES *a = nullptr;
+                ULONG fetched = 0;
+                while (e->Next(1, &a, &fetched) == S_OK && fetched == 1) {
+                    list += (list.empty() ? "" : ",") + Narrow(a->szItemID) + (a->bActive ? "/on" : "/off");
+                    CoTaskMemFree(a->szItemID);
+                    CoTaskMemFree(a->szAccessPath);
+                    VariantClear(&a->vEUInfo);
+                    CoTaskMemFree(a);
+                }
+                e->Release();
+            }
+            Line("items hr=0x%08lX ids=%s", hr, list.c_str());
+            if (mgt)
+                mgt->Release();
+        } else if ((name == "active" || name == "deadband") && p.size() > 2) {
+            auto it = groups.find(p[1]);
+            DWORD revised = 0;
+            BOOL active = std::atoi(p[2].c_str());
+            FLOAT deadband = FLOAT(std::atof(p[2].c_str()));
+            HRESULT hr = it == groups.end() ? E_INVALIDARG
+                         : name == "active"
+                             ? it->second.first->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr)
+                             : it->second.first->SetState(nullptr, &revised, nullptr, nullptr, &deadband, nullptr, nullptr);
+            Line("%s hr=0x%08lX", name.c_str(), hr);
+        } else if (name == "setname" && p.size() > 2) {
+            auto it = groups.find(p[1]);
+            HRESULT hr = it == groups.end() ? E_INVALIDARG : it->second.first->SetName(Wide(p[2]).c_str());
+            if (hr == S_OK && p[1] != p[2]) {
+                groups[p[2]] = it->second;
+                groups.erase(it);
+            }
+            Line("setname hr=0x%08lX", hr);
+        } else if (name == "clone" && p.size() > 2) {
+            auto it = groups.find(p[1]);
+            IOPCGroupStateMgt *clone = nullptr;
+            HRESULT hr = it == groups.end() ? E_INVALIDARG
+                                            : it->second.first->CloneGroup(Wide(p[2]).c_str(), IID_IOPCGroupStateMgt,
+                                                                           reinterpret_cast<IUnknown **>(&clone));
+            std::string actual = "-";
+            if (clone) {
+                GroupState state(clone);
+                actual = state.name;
+                groups[actual] = {clone, state.own};
+                Line("clone hr=0x%08lX name=%s active=%d rate=%lu", hr, actual.c_str(), state.active, state.rate);
+            } else {
+                Line("clone hr=0x%08lX", hr);
+            }
+        } else if (name == "read" && p.size() > 3) {
+            IOPCSyncIO *io = GroupAs<IOPCSyncIO>(p[1], IID_IOPCSyncIO);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[3]);
+            OPCITEMSTATE *states = nullptr;
+            HRESULT *errors = nullptr;
+            HRESULT hr = io ? io->Read(OPCDATASOURCE(std::atoi(p[2].c_str())), DWORD(handles.size()), handles.data(),
+                                       &states, &errors)
+                            : E_NOINTERFACE;
+            std::string list;
+            for (size_t i = 0; states && i < handles.size(); ++i) {
+                char tail[48];
+                std::snprintf(tail, sizeof(tail), "/0x%02X/%s/0x%08lX", states[i].wQuality,
+                              (states[i].ftTimeStamp.dwLowDateTime || states[i].ftTimeStamp.dwHighDateTime) ? "t" : "0",
+                              errors[i]);
+                list += (i ? "," : "") + std::to_string(states[i].hClient) + "=" + VariantText(states[i].vDataValue) + tail;
+                VariantClear(&states[i].vDataValue);
+            }
+            Line("read hr=0x%08lX items=%s", hr, list.c_str());
+            CoTaskMemFree(states);
+            CoTaskMemFree(errors);
+            if (io)
+                io->Release();
+        } else if ((name == "write" && p.size() > 4) || (name == "awrite" && p.size() > 5)) {
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[2]);
+            VARIANT value = Value(VARTYPE(std::atoi(p[3].c_str())), name == "write" ? Rest(p, 4) : p[4]);
+            HRESULT *errors = nullptr;
+            HRESULT hr = E_NOINTERFACE;
+            DWORD cancel = 0;
+            if (name == "write") {
+                IOPCSyncIO *io = GroupAs<IOPCSyncIO>(p[1], IID_IOPCSyncIO);
+                if (io) {
+                    hr = io->Write(1, handles.data(), &value, &errors);
+                    io->Release();
+                }
+            } else if (IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2)) {
+                hr = io->Write(1, handles.data(), &value, DWORD(std::atoi(p[5].c_str())), &cancel, &errors);
+                io->Release();
+            }
+            Line("%s hr=0x%08lX error=0x%08lX%s", name.c_str(), hr, errors ? errors[0] : 0,
+                 name == "awrite" ? (cancel ? " cancel=set" : " cancel=0") : "");
+            VariantClear(&value);
+            CoTaskMemFree(errors);
+        } else if (name == "aread" && p.size() > 3) {
+            IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[2]);
+            HRESULT *errors = nullptr;
+            DWORD cancel = 0;
+            HRESULT hr = io ? io->Read(DWORD(handles.size()), handles.data(), DWORD(std::atoi(p[3].c_str())), &cancel,
+                                       &errors)
+                            : E_NOINTERFACE;
+            Line("aread hr=0x%08lX cancel=%s errors=%s", hr, cancel ? "set" : "0",
+                 Codes(errors, handles.size()).c_str());
+            CoTaskMemFree(errors);
+            if (io)
+                io->Release();
+        } else if (name == "refresh" && p.size() > 3) {
+            IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2);
+            DWORD cancel = 0;
+            HRESULT hr = io ? io->Refresh2(OPCDATASOURCE(std::atoi(p[2].c_str())), DWORD(std::atoi(p[3].c_str())), &cancel)
+                            : E_NOINTERFACE;
+            Line("refresh hr=0x%08lX cancel=%s", hr, cancel ? "set" : "0");
+            if (io)
+                io->Release();
+        } else if (name == "enable" && p.size() > 2) {
+            IOPCAsyncIO2 *io = GroupAs<IOPCAsyncIO2>(p[1], IID_IOPCAsyncIO2);
+            BOOL enabled = -1;
+            HRESULT hr = io ? io->SetEnable(std::atoi(p[2].c_str())) : E_NOINTERFACE;
+            HRESULT got = io ? io->GetEnable(&enabled) : E_NOINTERFACE;
+            Line("enable hr=0x%08lX get=0x%08lX enabled=%d", hr, got, enabled);
+            if (io)
+                io->Release();
+        } else if (name == "dadvise" && p.size() > 2) {
+            IDataObject *data = GroupAs<IDataObject>(p[1], IID_IDataObject);
+            UINT format = p[2] == "data" ? streamSink.cfData : p[2] == "time" ? streamSink.cfTime : streamSink.cfWrite;
+            FORMATETC etc = {CLIPFORMAT(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+            DWORD connection = 0;
+            HRESULT hr = data ? data->DAdvise(&etc, 0, &streamSink, &connection) : E_NOINTERFACE;
+            if (SUCCEEDED(hr))
+                connections[p[1] + "/" + p[2]] = connection;
+            Line("dadvise hr=0x%08lX connection=%s", hr, connection == format ? "format" : "other");
+            if (data)
+                data->Release();
+        } else if (name == "read1" && p.size() > 4) {
+            IOPCAsyncIO *io = GroupAs<IOPCAsyncIO>(p[1], IID_IOPCAsyncIO);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[4]);
+            HRESULT *errors = nullptr;
+            DWORD transaction = 0;
+            HRESULT hr = io ? io->Read(connections[p[1] + "/" + p[2]], OPCDATASOURCE(std::atoi(p[3].c_str())),
+                                       DWORD(handles.size()), handles.data(), &transaction, &errors)
+                            : E_NOINTERFACE;
+            Line("read1 hr=0x%08lX trans=%s errors=%s", hr, transaction ? "set" : "0",
+                 Codes(errors, handles.size()).c_str());
+            CoTaskMemFree(errors);
+            if (io)
+                io->Release();
+        } else if (name == "write1" && p.size() > 4) {
+            IOPCAsyncIO *io = GroupAs<IOPCAsyncIO>(p[1], IID_IOPCAsyncIO);
+            std::vector<OPCHANDLE> handles = Handles(p[1], p[2]);
+            VARIANT value = Value(VARTYPE(std::atoi(p[3].c_str())), Rest(p, 4));
+            HRESULT *errors = nullptr;
+            DWORD transaction = 0;
+            HRESULT hr = io ? io->Write(connections[p[1] + "/write"], 1, handles.data(), &value, &transaction, &errors)
+                            : E_NOINTERFACE;
+            Line("write1 hr=0x%08lX trans=%s error=0x%08lX", hr, transaction ? "set" : "0", errors ? errors[0] : 0);
+            VariantClear(&value);
+            CoTaskMemFree(errors);
+            if (io)
+                io->Release();
+        } else if (name == "advise" && p.size() > 1) {
+            IConnectionPointContainer *container =
+                GroupAs<IConnectionPointContainer>(p[1], IID_IConnectionPointContainer);
+            IConnectionPoint *point = nullptr;
+            DWORD cookie = 0;
+            HRESULT hr = container ? container->FindConnectionPoint(IID_IOPCDataCallback, &point) : E_NOINTERFACE;
+            if (SUCCEEDED(hr))
+                hr = point->Advise(&dataSink, &cookie);
+            if (point)
+                point->Release();
+            if (container)
+                container->Release();
+            Line("advise hr=0x%08lX", hr);
+        } else {
+            return false;
+        }
+        return true;
+    }
 
     IOPCServer *Current() { return servers.empty() ? nullptr : servers.back(); }
 
@@ -281,15 +766,9 @@ struct Client {
                                           reinterpret_cast<IUnknown **>(&group));
             std::string actual = p[1];
             if (group) {
-                DWORD rate, lcid;
-                BOOL active;
-                LPWSTR named = nullptr;
-                LONG bias;
-                FLOAT deadband;
-                OPCHANDLE client, own;
-                if (SUCCEEDED(group->GetState(&rate, &active, &named, &bias, &deadband, &lcid, &client, &own)))
-                    actual = Narrow(named);
-                CoTaskMemFree(named);
+                GroupState state(group);
+                if (state.hr == S_OK)
+                    actual = state.name;
                 groups[actual] = {group, handle};
             }
             Line("addgroup hr=0x%08lX name=%s handle=%s revised=%lu", hr, actual.c_str(), handle ? "set" : "0", revised);
@@ -338,6 +817,7 @@ struct Client {
             if (container)
                 container->Release();
             Line("shutdown hr=0x%08lX", hr);
+        } else if (RunItemStep(name, p)) {
         } else if (!RunAddressSpace(server, name, step)) {
             Line("unknown step %s", step.c_str());
             return false;

@@ -78,6 +78,14 @@ LPWSTR AllocWideCopy(const wchar_t *text, IMalloc *malloc);
 LPWSTR AllocWideCopy(const std::string &text, IMalloc *malloc);
 LPWSTR AllocBstrCopy(BSTR text, IMalloc *malloc);
 void FreeResult(void *memory, IMalloc *malloc);
+// count zeroed records of T in memory of malloc, or null.
+template <class T> T *KitAllocZeroed(IMalloc *malloc, DWORD count)
+{
+    T *memory = static_cast<T *>(KitAlloc(malloc, SIZE_T(count) * sizeof(T)));
+    if (memory)
+        ZeroMemory(memory, SIZE_T(count) * sizeof(T));
+    return memory;
+}
 
 // Deep copy of an item's attributes (texts, blob and EU info) and its free.
 HRESULT CopyItemAttributes(OPCITEMATTRIBUTES *to, const OPCITEMATTRIBUTES *from, IMalloc *malloc);

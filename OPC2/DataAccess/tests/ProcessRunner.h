@@ -85,3 +85,12 @@ inline std::vector<std::string> OutputLines(const std::string &output, const std
     }
     return lines;
 }
+
+// Runs the generic client opc_da_client.exe with arguments: its output lines
+// after its "progid" line, and its exit code in code.
+inline std::vector<std::string> RunClient(const std::string &arguments, DWORD *code)
+{
+    std::string output;
+    *code = RunProgram("\"" + BinFolder() + "opc_da_client.exe\" " + arguments, &output, 120000);
+    return OutputLines(output, "progid ");
+}

@@ -116,10 +116,10 @@ protected:
     // The client's output lines, after its "progid" line.
     std::vector<std::string> Client(const std::string &arguments)
     {
-        std::string output;
-        DWORD code = RunProgram("\"" + BinFolder() + "opc_da_client.exe\" " + arguments, &output, 120000);
-        EXPECT_EQ(0u, code) << output;
-        return OutputLines(output, "progid ");
+        DWORD code = 0;
+        std::vector<std::string> lines = RunClient(arguments, &code);
+        EXPECT_EQ(0u, code) << ::testing::PrintToString(lines);
+        return lines;
     }
     static std::string s_log;
 };
