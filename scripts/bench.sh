@@ -27,3 +27,5 @@ export S732_CONFIG
 "$root/scripts/wine-run.sh" regsvr32 /s Brisko.dll
 "$root/scripts/wine-run.sh" Hadrel.exe /RegServer
 "$root/scripts/wine-run.sh" brisko_browse_bench.exe 200
+echo "== OPC data changes and reads through Brisko against Hadrel on the simulated controller"
+"$root/scripts/wine-run.sh" opc_bench.exe 10

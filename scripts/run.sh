@@ -73,11 +73,16 @@ echo "== The server exited after the HMI let it go"
 
 echo "== An OPC client's view: opc_da_client.exe loads Brisko.dll (registered with its proxy"
 echo "   library), which starts the server on the demo configuration; the client browses it,"
-echo "   asks an item ID and reads the block's properties, then releases Brisko"
+echo "   asks an item ID and reads the block's properties, then subscribes to the counting"
+echo "   word (each OnDataChange line carries its value/quality/time) and releases Brisko"
 timeout 60 "$WINE_BIN" regsvr32 /s OpcProxy.dll
 timeout 60 "$WINE_BIN" regsvr32 /s Brisko.dll
+kill "$plc" 2>/dev/null || true
+"$WINE_BIN" hadrel_demo_plc.exe CP_DEMO VFD_DEMO PLC_DEMO 10 30 >/dev/null 2>&1 &
+plc=$!
 timeout 120 "$WINE_BIN" opc_da_client.exe --mta create status org "browse:branch~" "move:down~Press1" \
   "browse:leaf~" "itemid:DB10,0 - DB10,7" "browse:flat~" "properties:Press1:DB10,0" \
-  "getprops:5000,5002,5003,5005~Press1:DB10,0" curfile release freeunused
+  "getprops:5000,5002,5003,5005~Press1:DB10,0" curfile \
+  addgroup:G:250 advise:G "additem:G:count:0:1:Press1 DB10,0" sleep:3000 release freeunused
 server_gone 30 || { echo "the server did not exit after the OPC client released Brisko" >&2; exit 1; }
 echo "== The server exited after the OPC client let Brisko go"

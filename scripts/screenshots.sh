@@ -6,6 +6,7 @@
 set -euo pipefail
 display=${DISPLAY:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
+[ "${1:-}" = "--inside" ] || "$root/scripts/setup.sh" --pictures
 build=${QOR_BUILD_DIR:-$root/build}
 export QOR_TARGET_ARCH=${QOR_TARGET_ARCH:-$("$root/scripts/detect-arch.sh")}
 export QOR_WINEPREFIX=$build/shotprefix

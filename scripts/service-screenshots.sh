@@ -6,6 +6,7 @@
 # named account.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+[ "${1:-}" = "--inside" ] || "$root/scripts/setup.sh" --pictures
 build=${QOR_BUILD_DIR:-$root/build}
 arch=$(grep -m1 '^QOR_TARGET_ARCH:' "$build/CMakeCache.txt" | cut -d= -f2)
 out=$root/docs/screenshots

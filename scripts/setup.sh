@@ -8,6 +8,9 @@ arch=${QOR_TARGET_ARCH:-$("$here/detect-arch.sh")}
 # g++ builds the font generator that runs on the build machine; fp-utils
 # brings chmcmd, which compiles the help files.
 pkgs=(cmake ninja-build g++ fp-utils mingw-w64-tools libwine-dev xvfb googletest wine)
+# --pictures: also what the picture scripts need (ImageMagick's import,
+# Wine's fonts for the caption buttons).
+[ "${1:-}" = "--pictures" ] && pkgs+=(imagemagick fonts-wine)
 case "$arch" in
   i686)   pkgs+=(wine32:i386 g++-mingw-w64-i686-posix) ;;
   x86_64) pkgs+=(wine64 g++-mingw-w64-x86-64-posix) ;;
