@@ -114,8 +114,10 @@ COPCDrvEventServer::~COPCDrvEventServer()
         }
     }
     delete m_container;
-    if (m_shutdownPoint)
+    if (m_shutdownPoint) {
+        m_shutdownPoint->DetachOwner();  // a client may hold the point longer
         m_shutdownPoint->Release();
+    }
     delete m_common;
     delete m_eventServer;
     if (m_connectSink)

@@ -72,71 +72,6 @@ struct SubscriptionCore {
 
 namespace {
 
-// The IOPCEventSink point. A client may hold it past its subscription's
-// release (the point keeps no reference on its owner): once the
-// subscription has gone, Advise is refused and Unadvise only lets the
-// client's sink go, without calling the owner that no longer exists.
-class CEventSinkPoint final : public CImpIConnectionPoint {
-public:
-    CEventSinkPoint(IUnknown *owner, ConnectCallback callback)
-        : CImpIConnectionPoint(owner, IID_IOPCEventSink, callback)
-    {
-        InitializeCriticalSection(&m_ownerLock);
-    }
-    ~CEventSinkPoint() override { DeleteCriticalSection(&m_ownerLock); }
-
-    // The subscription goes: waits for an Advise or Unadvise under way.
-    void DetachOwner()
-    {
-        EnterCriticalSection(&m_ownerLock);
-        m_detached = true;
-        LeaveCriticalSection(&m_ownerLock);
-    }
-
-    STDMETHODIMP Advise(IUnknown *sink, DWORD *cookie) override
-    {
-        EnterCriticalSection(&m_ownerLock);
-        HRESULT hr = m_detached ? CONNECT_E_CANNOTCONNECT : CImpIConnectionPoint::Advise(sink, cookie);
-        if (m_detached && cookie)
-            *cookie = 0;
-        LeaveCriticalSection(&m_ownerLock);
-        return hr;
-    }
-    STDMETHODIMP Unadvise(DWORD cookie) override
-    {
-        EnterCriticalSection(&m_ownerLock);
-        HRESULT hr;
-        if (!m_detached) {
-            hr = CImpIConnectionPoint::Unadvise(cookie);
-        } else if (cookie != Cookie() || !IsConnected()) {
-            hr = CONNECT_E_NOCONNECTION;
-        } else {
-            DisconnectSink();
-            hr = S_OK;
-        }
-        LeaveCriticalSection(&m_ownerLock);
-        return hr;
-    }
-    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer **container) override
-    {
-        EnterCriticalSection(&m_ownerLock);
-        HRESULT hr;
-        if (!m_detached) {
-            hr = CImpIConnectionPoint::GetConnectionPointContainer(container);
-        } else {
-            if (container)
-                *container = nullptr;
-            hr = E_UNEXPECTED;
-        }
-        LeaveCriticalSection(&m_ownerLock);
-        return hr;
-    }
-
-private:
-    CRITICAL_SECTION m_ownerLock;
-    bool m_detached = false;
-};
-
 // What the I/O server's worker calls; it only reaches the shared core, so a
 // call after the subscription has gone does nothing.
 class CAlarmSink final : public IAlarmMessageSink {
@@ -522,7 +457,7 @@ COPCDrvEventSubscription::~COPCDrvEventSubscription()
 {
     // A client still holding the point no longer reaches this object.
     if (m_point)
-        static_cast<CEventSinkPoint *>(m_point)->DetachOwner();
+        m_point->DetachOwner();
     // The I/O server stops calling before anything goes.
     if (m_cookie)
         DisconnectAlarmSink();
@@ -645,8 +580,8 @@ IUnknown *COPCDrvEventSubscription::ContainerPart()
 {
     EnterCriticalSection(&m_partsLock);
     if (!m_point && m_core) {
-        m_point = new (std::nothrow) CEventSinkPoint(static_cast<IUnknown *>(this),
-                                                     &COPCDrvEventSubscription::PointCallback);
+        m_point = new (std::nothrow) CImpIConnectionPoint(static_cast<IUnknown *>(this), IID_IOPCEventSink,
+                                                          &COPCDrvEventSubscription::PointCallback);
         if (m_point) {
             m_point->AddRef();
             m_point->AddRef();   // the event thread's, through the core

@@ -34,6 +34,7 @@ COPCDrvGroup::~COPCDrvGroup()
     delete m_pImpIDataObject;
     delete m_pImpIConnPointContainer;
     if (m_pDataCallbackPoint) {
+        m_pDataCallbackPoint->DetachOwner();  // a client may hold the point longer
         m_pDataCallbackPoint->DisconnectSink();
         m_pDataCallbackPoint->Release();
     }

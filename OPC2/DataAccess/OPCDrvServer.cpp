@@ -64,8 +64,10 @@ COPCDrvServer::~COPCDrvServer()
     delete m_pImpIOPCCommon;
     delete m_pTearOffs;
     delete m_pImpIConnPointContainer;
-    if (m_pCImpIConnPoint)
+    if (m_pCImpIConnPoint) {
+        m_pCImpIConnPoint->DetachOwner();  // a client may hold the point longer
         m_pCImpIConnPoint->Release();
+    }
     if (lockUsable)
         DeleteCriticalSection(&m_csServer);
 }

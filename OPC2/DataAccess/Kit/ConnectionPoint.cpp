@@ -10,12 +10,21 @@ CImpIConnectionPoint::CImpIConnectionPoint(IUnknown *owner, REFIID connectionIid
     : m_iid(connectionIid), m_pSink(nullptr), m_pUnkOwner(owner), m_pfnCallback(callback), m_bEnabled(1), m_cRef(0)
 {
     InitializeCriticalSection(&m_cs);
+    InitializeCriticalSection(&m_ownerLock);
 }
 
 CImpIConnectionPoint::~CImpIConnectionPoint()
 {
     DisconnectSink();
+    DeleteCriticalSection(&m_ownerLock);
     DeleteCriticalSection(&m_cs);
+}
+
+void CImpIConnectionPoint::DetachOwner()
+{
+    EnterCriticalSection(&m_ownerLock);
+    m_detached = true;
+    LeaveCriticalSection(&m_ownerLock);
 }
 
 STDMETHODIMP CImpIConnectionPoint::QueryInterface(REFIID riid, void **ppv)
@@ -50,11 +59,31 @@ STDMETHODIMP CImpIConnectionPoint::GetConnectionInterface(IID *iid)
 
 STDMETHODIMP CImpIConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer **container)
 {
-    return m_pUnkOwner->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(container));
+    EnterCriticalSection(&m_ownerLock);
+    HRESULT hr;
+    if (!m_detached) {
+        hr = m_pUnkOwner->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(container));
+    } else {
+        if (container)
+            *container = nullptr;
+        hr = E_UNEXPECTED;
+    }
+    LeaveCriticalSection(&m_ownerLock);
+    return hr;
 }
 
 STDMETHODIMP CImpIConnectionPoint::Advise(IUnknown *sink, DWORD *cookie)
+{    EnterCriticalSection(&m_ownerLock);
+    HRESULT hr = m_detached ? CONNECT_E_CANNOTCONNECT : AdviseOwned(sink, cookie);
+    if (m_detached && cookie)
+        *cookie = 0;
+    LeaveCriticalSection(&m_ownerLock);
+    return hr;
+}
+
+HRESULT CImpIConnectionPoint::AdviseOwned(IUnknown *sink, DWORD *cookie)
 {
+
     if (!cookie)
         return E_POINTER;
     *cookie = 0;
@@ -85,20 +114,20 @@ STDMETHODIMP CImpIConnectionPoint::Advise(IUnknown *sink, DWORD *cookie)
 
 STDMETHODIMP CImpIConnectionPoint::Unadvise(DWORD cookie)
 {
+    EnterCriticalSection(&m_ownerLock);
     EnterCriticalSection(&m_cs);
     bool held = m_pSink != nullptr && cookie == Cookie();
     if (held)
         DisconnectSink();
     LeaveCriticalSection(&m_cs);
-    if (!held)
-        return CONNECT_E_NOCONNECTION;
-    if (m_pfnCallback) {
+    if (held && m_pfnCallback && !m_detached) {
         try {
             m_pfnCallback(m_pUnkOwner, FALSE);
         } catch (...) {
         }
     }
-    return S_OK;
+    LeaveCriticalSection(&m_ownerLock);
+    return held ? S_OK : CONNECT_E_NOCONNECTION;
 }
 
 STDMETHODIMP CImpIConnectionPoint::EnumConnections(IEnumConnections **connections)

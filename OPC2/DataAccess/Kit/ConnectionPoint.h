@@ -38,14 +38,22 @@ public:
     // The cookie Advise hands out: the point's 32-bit live-object handle.
     DWORD Cookie() const { return Handle(); }
     const IID &ConnectionIid() const { return m_iid; }
+    // The owner goes while a client may still hold the point (the point
+    // keeps no reference on it): waits for an Advise or Unadvise under way;
+    // from then on Advise is refused, Unadvise only lets the client's sink go
+    // and the container is not reached.
+    void DetachOwner();
 
 private:
+    HRESULT AdviseOwned(IUnknown *sink, DWORD *cookie);
     IID m_iid;
     IUnknown *m_pSink;
     IUnknown *m_pUnkOwner;  // not counted
     ConnectCallback m_pfnCallback;
     volatile LONG m_bEnabled;
     CRITICAL_SECTION m_cs;
+    CRITICAL_SECTION m_ownerLock;  // held around every call into the owner
+    bool m_detached = false;
     LONG m_cRef;
 };
 

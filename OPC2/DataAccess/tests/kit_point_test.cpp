@@ -181,4 +181,25 @@ TEST_F(PointTest, DestructionGivesTheSinkBack)
     EXPECT_EQ(1, sink.refs);
 }
 
+TEST_F(PointTest, APointHeldPastItsOwnerNeverReachesTheOwner)
+{
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    point->DetachOwner();   // the owner goes; a client still holds the point
+    g_callbacks.calls.clear();
+
+    IConnectionPointContainer *container = reinterpret_cast<IConnectionPointContainer *>(1);
+    EXPECT_EQ(E_UNEXPECTED, point->GetConnectionPointContainer(&container));
+    EXPECT_EQ(nullptr, container);
+    RecordingSink second;
+    DWORD other = 5;
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, point->Advise(&second, &other));
+    EXPECT_EQ(0u, other);
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(cookie + 1));
+    EXPECT_EQ(S_OK, point->Unadvise(cookie)) << "the client's sink is still let go";
+    EXPECT_EQ(1, sink.refs);
+    EXPECT_EQ(1, second.refs);
+    EXPECT_TRUE(g_callbacks.calls.empty()) << "no call into the owner that has gone";
+}
+
 }  // namespace
