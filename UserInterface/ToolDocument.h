@@ -14,6 +14,7 @@ public:
     CToolDocument(CServerConnection &connection, IMessageSink &messages, IErrorTexts &texts);
 
     CServerConnection &Connection() { return m_connection; }
+    IErrorTexts &ErrorTexts() { return m_texts; }
 
     // IItemDocument
     IQORDriver *Server() override { return m_connection.Server(); }
