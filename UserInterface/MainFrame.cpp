@@ -204,7 +204,16 @@ CMainFrame::CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile
 bool CMainFrame::CreateFrame()
 {
     SetRoute({&m_view, &m_doc});
-    return Create(m_instance, ClassName, IDR_MAINFRAME, m_doc.Title(), 760, 520);
+    if (!Create(m_instance, ClassName, IDR_MAINFRAME, m_doc.Title(), 760, 520))
+        return false;
+    // The window starts in the middle of the screen.
+    RECT frame, work;
+    GetWindowRect(m_hwnd, &frame);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    SetWindowPos(m_hwnd, NULL, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    return true;
 }
 
 bool CMainFrame::OnCreate()

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include "BstrText.h"
+#include "VariantArray.h"
 #include "resource.h"
 
 const char CStatsForm::NoSimaticError[] = "No Simatic Error";
@@ -67,24 +68,6 @@ const FormTable &Table(int kind)
 const size_t kDeviceUsingPrimary = 14;
 const size_t kBlockDetailText = 12, kBlockDetailNo = 13, kBlockIecText = 14, kBlockIecNo = 15;
 
-struct Var {
-    VARIANT v;
-    Var() { VariantInit(&v); }
-    ~Var() { VariantClear(&v); }
-    Var(const Var &) = delete;
-    Var &operator=(const Var &) = delete;
-};
-
-bool MakeArray(Var &holder, size_t count)
-{
-    SAFEARRAY *array = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(count));
-    if (!array)
-        return false;
-    V_VT(&holder.v) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&holder.v) = array;
-    return true;
-}
-
 bool FillTexts(Var &holder, const std::vector<std::string> &texts)
 {
     if (!MakeArray(holder, texts.size()))
@@ -97,15 +80,6 @@ bool FillTexts(Var &holder, const std::vector<std::string> &texts)
             return false;
     }
     return true;
-}
-
-SAFEARRAY *HeldArray(VARIANT &holder)
-{
-    if (V_VT(&holder) == (VT_ARRAY | VT_VARIANT))
-        return V_ARRAY(&holder);
-    if (V_VT(&holder) == (VT_BYREF | VT_ARRAY | VT_VARIANT) && V_ARRAYREF(&holder))
-        return *V_ARRAYREF(&holder);
-    return nullptr;
 }
 
 // A per-property result: VT_ERROR or a number; unreadable counts as a
