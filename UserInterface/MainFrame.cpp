@@ -135,6 +135,7 @@ void CObjectView::Refresh()
         kind = KindDriver;
     if (m_doc.Mode() == 0) {
         ShowForm(m_stats[kind].Window());
+        m_stats[kind].UpdateTitle();
     } else if (kind == KindDriver) {
         m_driver.Refresh();
         ShowForm(m_driver.Window());

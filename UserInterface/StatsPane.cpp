@@ -61,11 +61,16 @@ BOOL CStatsPane::OnInitDialog()
 void CStatsPane::Show()
 {
     EnableItem(TroubleshootingControl(), bool(m_help));
-    if (int title = TitleControl())
-        SetItemText(title, m_form.Title());
+    UpdateTitle();
     m_form.Show();
     Fill();
     ShowWindow(Window(), SW_SHOW);
+}
+
+void CStatsPane::UpdateTitle()
+{
+    if (int title = TitleControl())
+        SetItemText(title, m_form.Title());
 }
 
 void CStatsPane::Hide()

@@ -37,6 +37,9 @@ public:
     void Show();
     void Hide();
     void Fill();
+    // The title names the selected object (another one of the same kind
+    // while the form stays on show).
+    void UpdateTitle();
     void OnHelp(HelpHandler handler) { m_help = std::move(handler); }
     void SetMenuOwner(HWND owner) { m_menuOwner = owner; }
     void SetHelpFile(const std::string &path) { m_helpFile = path; }
