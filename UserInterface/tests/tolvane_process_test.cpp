@@ -668,6 +668,9 @@ TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
     // frame's own poll may say once that the server is gone.
     kivserver::KillProcesses("Hadrel.exe");
     ASSERT_TRUE(WaitUntil([] { return ServerProcesses().empty(); }, 10000));
+    // The killed server's class stays registered; a fresh rpcss forgets
+    // it, as Windows would, so the next client starts a new server.
+    kivserver::KillProcesses("rpcss.exe");
     // The poll comes within its 10 seconds.
     HWND box = tool.WaitWindow("#32770", "Tolvane", 12000);
     EXPECT_EQ(STILL_ACTIVE, tool.Wait(0));
