@@ -113,6 +113,21 @@ drive command $frame 32774 wait "Copy Device" 10000
 shot tolvane-copy-dialog 1
 drive click "Copy Device" 2
 drive treepath $frame 0
+shot tolvane-driver-form 2
+
+# Statistics while the server polls the simulated controller.
+drive command $frame 32793
+sleep 3
+drive command $frame 32778
+shot tolvane-system-stats 3
+drive treepath $frame 0.0
+shot tolvane-channel-stats 3
+drive treepath $frame 0.0.0
+shot tolvane-device-stats 3
+drive treepath $frame 0.0.0.0
+shot tolvane-block-stats 3
+drive command $frame 32777
+drive treepath $frame 0
 
 # The Setup sheet's three pages, then the Templates dialog's three tabs.
 drive command $frame 32788 wait Tolvane 10000

@@ -143,7 +143,7 @@ protected:
     {
         CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
         s_session = new kivserver::ServerSession;
-        if (!s_session->Prepare() || !s_session->Configure({{"Block1", 2, "DB10,W0", 10, 0.0f}}))
+        if (!s_session->Prepare() || !s_session->Configure({{"Block1", 2, "DB10,0", 4, 0.0f}}))
             s_failure = s_session->failure;
         s_session->Release();
         WaitUntil([] { return ServerProcesses().empty(); }, 15000);
@@ -934,6 +934,86 @@ TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
             RegDeleteKeyA(key, sub);
         RegCloseKey(key);
     }
+}
+
+long Number(HWND field) { return std::strtol(WindowText(field).c_str(), nullptr, 10); }
+
+TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
+{
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    // Root, channel, device and the polled block.
+    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) >= 4; }, 10000)) << TreeCount(tree);
+
+    // The block's statistics: receives grow while the server polls.
+    ASSERT_TRUE(SelectPath(tree, {0, 0, 0, 0}));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32778, 0), 0);
+    HWND pane = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (pane = VisiblePane(frame, 8002)) != NULL; }, 5000)) << "no block statistics";
+    HWND receives = GetDlgItem(pane, 8002);
+    long first = 0, second = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (first = Number(receives)) > 0; }, 10000)) << WindowText(receives);
+    EXPECT_TRUE(WaitUntil([&] { return (second = Number(receives)) > first; }, 10000)) << first << " " << second;
+    EXPECT_NE("", WindowText(GetDlgItem(pane, 8009))) << "no read time";
+    std::cout << "[ receives ] " << first << " then " << second << "\n";
+
+    // Reset Counters brings them back near zero.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32795, 0), 0);
+    long reset = 0;
+    EXPECT_TRUE(WaitUntil([&] { return (reset = Number(receives)) < second; }, 10000)) << reset << " " << second;
+    EXPECT_LT(reset, 20);
+
+    // The System Statistics form: the start the server made when it loaded
+    // the file, then the stop time after Stop.
+    ASSERT_TRUE(SelectPath(tree, {0}));
+    HWND system = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (system = VisiblePane(frame, 2812)) != NULL; }, 5000)) << "no System Statistics";
+    HWND startedField = GetDlgItem(system, 2812), stoppedField = GetDlgItem(system, 2813);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(startedField).find(':') != std::string::npos; }, 5000))
+        << WindowText(startedField);
+    EXPECT_NE(WindowText(startedField), WindowText(stoppedField));
+    std::cout << "[ started ] " << WindowText(startedField) << "\n";
+    std::string stopped = WindowText(stoppedField);
+    Sleep(1100);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32794, 0), 0);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(stoppedField) != stopped; }, 10000)) << stopped;
+    std::cout << "[ stopped ] " << WindowText(stoppedField) << "\n";
+
+    // Alt+Shift+S shows the server's window, and hides it again.
+    VARIANT_BOOL visible = VARIANT_TRUE;
+    driver->get_Visible(&visible);
+    EXPECT_FALSE(visible);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(8201, 1), 0);
+    EXPECT_TRUE(WaitUntil([&] { driver->get_Visible(&visible); return visible != VARIANT_FALSE; }, 5000));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(8201, 1), 0);
+    EXPECT_TRUE(WaitUntil([&] { driver->get_Visible(&visible); return visible == VARIANT_FALSE; }, 5000));
+    driver->Release();
+
+    // The server dies: the form stops reading and the tool goes on. The
+    // frame's own poll may say once that the server is gone.
+    kivserver::KillProcesses("Hadrel.exe");
+    ASSERT_TRUE(WaitUntil([] { return ServerProcesses().empty(); }, 10000));
+    // The killed server's class stays registered; a fresh rpcss forgets
+    // it, as Windows would, so the next client starts a new server.
+    kivserver::KillProcesses("rpcss.exe");
+    // The poll comes within its 10 seconds.
+    HWND box = tool.WaitWindow("#32770", "Tolvane", 12000);
+    EXPECT_EQ(STILL_ACTIVE, tool.Wait(0));
+    if (box) {
+        EXPECT_EQ("RPC server unavailable.", BoxText(box));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", "Tolvane") == NULL; }, 5000);
+    }
+    Sleep(2500);
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Tolvane")) << "a box at each statistics tick";
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(frame, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    EXPECT_EQ(STILL_ACTIVE, tool.Wait(0));
 }
 
 } // namespace
