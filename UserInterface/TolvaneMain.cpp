@@ -11,6 +11,7 @@
 #include "MainFrame.h"
 #include "ObjectDialog.h"
 #include "Profile.h"
+#include "ScopeCallback.h"
 #include "ServerConnectDlg.h"
 #include "StatusBox.h"
 #include "UserInterfaceDoc.h"
@@ -42,6 +43,9 @@ std::string LoadText(HINSTANCE instance, UINT id)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
 {
+    // No container embeds the tool: an embedding or automation start ends here.
+    if (StartedAsObjectServer(commandLine ? commandLine : ""))
+        return 0;
     if (FAILED(OleInitialize(NULL))) {
         MessageBoxA(NULL, LoadText(instance, IDS_OLE_INIT_FAILED).c_str(), ToolCaption, MB_OK | MB_ICONEXCLAMATION);
         return 1;
@@ -70,6 +74,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         CToolHelp help(messages, texts, helpViewer, helpPopups);
         help.Locate(helpFiles);
         CViewHelp viewHelp(help, helpFiles);
+        CTracewellLibrary tracewell;
+        CScopeCallback scope(tracewell);
         frame.SetHelp(&help, &viewHelp);
 
         std::string node = NodeFromCommandLine(commandLine ? commandLine : "");
@@ -103,6 +109,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
             document.ReadServerStatus();
             if (frame.CreateFrame()) {
                 frameWindow = frame.Window();
+                // The data monitor, when the server offers its connection.
+                if (connection.Monitor() && scope.Initialise(connection.Monitor()))
+                    frame.SetScope(&scope);
                 document.AddRecentFile(document.Path());
                 document.BuildTree(true);
                 frame.View().Refresh();
