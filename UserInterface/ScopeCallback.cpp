@@ -1,5 +1,6 @@
 #include "ScopeCallback.h"
 #include <string>
+#include "TestLog.h"
 
 // --- the library -----------------------------------------------------------------
 
@@ -195,6 +196,8 @@ HRESULT CScopeCallback::Frame(BSTR frame, int direction)
     UINT length = frame ? SysStringByteLen(frame) : 0;
     if (length > 0xFFFF)
         length = 0xFFFF;
-    m_window.Send(reinterpret_cast<const BYTE *>(frame), WORD(length), direction);
+    int shown = m_window.Send(reinterpret_cast<const BYTE *>(frame), WORD(length), direction);
+    AppendTestLog("Tracewell frame " + std::to_string(direction) + " " + std::to_string(length) + " shown " +
+                  std::to_string(shown));
     return S_OK;
 }
