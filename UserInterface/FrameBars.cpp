@@ -182,7 +182,8 @@ void CFrameBars::UpdateButtons(const std::function<CCmdUI(UINT)> &state)
             UINT id = Toolbars[t].buttons[i].id;
             CCmdUI ui = state(id);
             SendMessageA(bar, TB_ENABLEBUTTON, id, MAKELPARAM(ui.Enabled() ? TRUE : FALSE, 0));
-            SendMessageA(bar, TB_CHECKBUTTON, id, MAKELPARAM(ui.Checked() ? TRUE : FALSE, 0));
+            // A command whose handler says nothing of a check is not pressed.
+            SendMessageA(bar, TB_CHECKBUTTON, id, MAKELPARAM(ui.Checked() > 0 ? TRUE : FALSE, 0));
         }
     }
 }

@@ -275,9 +275,21 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             m_help->ShowPopup(reinterpret_cast<HELPINFO *>(lParam)->iCtrlId);
         return TRUE;
     case WM_COMMAND:
-        // Buttons and keys change states the bars show at once.
         if (!lParam || HIWORD(wParam) == 0) {
+            // A server call inside a command pumps messages: a command that
+            // arrives meanwhile would act on a half-done selection, so it
+            // waits until the running one is over.
+            if (m_commandDepth > 0) {
+                m_deferred.push_back(LOWORD(wParam));
+                return 0;
+            }
+            ++m_commandDepth;
             LRESULT result = CFrameWnd::WindowProc(message, wParam, lParam);
+            --m_commandDepth;
+            for (WORD id : m_deferred)
+                PostMessageA(m_hwnd, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+            m_deferred.clear();
+            // Buttons and keys change states the bars show at once.
             UpdateBars();
             return result;
         }

@@ -100,4 +100,6 @@ private:
     CToolHelp *m_help = nullptr;
     CFrameBars m_bars;
     class CScopeCallback *m_scope = nullptr;
+    int m_commandDepth = 0;
+    std::vector<WORD> m_deferred;
 };

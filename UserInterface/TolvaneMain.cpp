@@ -78,13 +78,27 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         CScopeCallback scope(tracewell);
         frame.SetHelp(&help, &viewHelp);
 
+        // The callback follows the server's data-monitor connection; a
+        // reconnect to another server brings another one (or none).
+        ITracewellConnect *scopeConnection = nullptr;
+        auto attachScope = [&] {
+            if (connection.Monitor() == scopeConnection)
+                return;
+            scope.Destroy();
+            scopeConnection = connection.Monitor();
+            frame.SetScope(scopeConnection && scope.Initialise(scopeConnection) ? &scope : nullptr);
+        };
+
         std::string node = NodeFromCommandLine(commandLine ? commandLine : "");
         CUserInterfaceDoc::Hooks hooks;
         hooks.connect = [&] {
             CServerConnectDlg dialog(instance, connection, network, messages, node);
             // The command line's node is for the start only.
             node.clear();
-            return dialog.DoModal(frameWindow) == IDOK && connection.Attached();
+            bool attached = dialog.DoModal(frameWindow) == IDOK && connection.Attached();
+            if (frameWindow)
+                attachScope();
+            return attached;
         };
         hooks.refreshViews = [&] { frame.View().Refresh(); };
         hooks.closeProgram = [&] {
@@ -110,8 +124,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
             if (frame.CreateFrame()) {
                 frameWindow = frame.Window();
                 // The data monitor, when the server offers its connection.
-                if (connection.Monitor() && scope.Initialise(connection.Monitor()))
-                    frame.SetScope(&scope);
+                attachScope();
                 document.AddRecentFile(document.Path());
                 document.BuildTree(true);
                 frame.View().Refresh();

@@ -301,6 +301,18 @@ HWND FindTree(HWND frame)
 
 LONG TreeCount(HWND tree) { return LONG(SendMessageA(tree, TVM_GETCOUNT, 0, 0)); }
 
+// How far below the root the selected item is (0: the root itself).
+int SelectionDepth(HWND tree)
+{
+    LPARAM item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (!item)
+        return -1;
+    int depth = 0;
+    while ((item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT, item)) != 0)
+        ++depth;
+    return depth;
+}
+
 // Channels, devices and blocks as the test's own client sees them.
 struct Census {
     LONG channels = 0, devices = 0, blocks = 0;
@@ -393,6 +405,9 @@ TEST_F(TolvaneProcessTest, TreeCommandsWorkOnTheServerAndTheTreeFollows)
         EXPECT_TRUE(WaitUntil([&] { return (now = Count(driver)).Total() == start.Total() + i + 1; }, 10000))
             << "add " << adds[i];
         EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 2 + start.Total() + i; }, 5000)) << TreeCount(tree);
+        // The command is over once the new object is selected (the count
+        // changes while it still asks the server).
+        EXPECT_TRUE(WaitUntil([&] { return SelectionDepth(tree) == i + 1; }, 5000)) << SelectionDepth(tree);
     }
     Census added = Count(driver);
     EXPECT_EQ(start.channels + 1, added.channels);
