@@ -1,6 +1,7 @@
 #include "ScopeCallback.h"
 #include <string>
 #include "TestLog.h"
+#include "TypeInfoDispatch.h"
 
 // --- the library -----------------------------------------------------------------
 
@@ -143,42 +144,24 @@ HRESULT CScopeCallback::QueryInterface(REFIID iid, void **object)
 ULONG CScopeCallback::AddRef() { return ULONG(InterlockedIncrement(&m_count)); }
 ULONG CScopeCallback::Release() { return ULONG(InterlockedDecrement(&m_count)); }
 
-HRESULT CScopeCallback::GetTypeInfoCount(UINT *count)
-{
-    if (!count)
-        return E_INVALIDARG;
-    *count = 1;
-    return S_OK;
-}
+// The dispatch slots are the server's own over the held type information.
+HRESULT CScopeCallback::GetTypeInfoCount(UINT *count) { return TypeInfoDispatch::Count(count); }
 
 HRESULT CScopeCallback::GetTypeInfo(UINT index, LCID, ITypeInfo **info)
 {
-    if (!info)
-        return E_INVALIDARG;
-    *info = nullptr;
-    if (index != 0)
-        return DISP_E_BADINDEX;
-    if (!m_typeInfo)
-        return E_FAIL;
-    m_typeInfo->AddRef();
-    *info = m_typeInfo;
-    return S_OK;
+    return TypeInfoDispatch::Info(m_typeInfo, index, info);
 }
 
-HRESULT CScopeCallback::GetIDsOfNames(REFIID, LPOLESTR *names, UINT count, LCID, DISPID *ids)
+HRESULT CScopeCallback::GetIDsOfNames(REFIID iid, LPOLESTR *names, UINT count, LCID, DISPID *ids)
 {
-    if (!m_typeInfo)
-        return E_FAIL;
-    return DispGetIDsOfNames(m_typeInfo, names, count, ids);
+    return TypeInfoDispatch::Ids(m_typeInfo, iid, names, count, ids);
 }
 
-HRESULT CScopeCallback::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
+HRESULT CScopeCallback::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS *params, VARIANT *result,
                                EXCEPINFO *exception, UINT *argError)
 {
-    if (!m_typeInfo)
-        return E_FAIL;
-    return DispInvoke(static_cast<ITracewellSink *>(this), m_typeInfo, id, flags, params, result, exception,
-                      argError);
+    return TypeInfoDispatch::Call(static_cast<ITracewellSink *>(this), m_typeInfo, id, iid, flags, params, result,
+                                  exception, argError);
 }
 
 HRESULT CScopeCallback::FrameSent(BSTR frame) { return Frame(frame, 1); }

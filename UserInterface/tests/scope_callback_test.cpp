@@ -166,6 +166,14 @@ TEST_F(ScopeCallbackTest, FramesReachTheOpenWindowInTheirDirections)
     EXPECT_EQ(S_OK, callback.FrameReceived(odd));
     EXPECT_EQ(std::string("send 1 DB20") + std::string("\0\x01", 2), window.calls[1]);
     EXPECT_EQ("send 0 abc", window.calls[2]);
+    // Through dispatch, as a late-bound server would call.
+    VARIANT argument;
+    argument.vt = VT_BSTR;
+    argument.bstrVal = odd;
+    DISPPARAMS params = {&argument, nullptr, 1, 0};
+    EXPECT_EQ(S_OK, callback.Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+    EXPECT_EQ("send 0 abc", window.calls.back());
+    EXPECT_EQ(4u, window.calls.size());
 
     // The menu again: the server lets go first, then the window closes.
     callback.Toggle();
