@@ -1,4 +1,6 @@
 #include "MainFrame.h"
+#include "AboutBox.h"
+#include "ScopeCallback.h"
 #include <commctrl.h>
 #include "resource.h"
 #include "DataMonitorDlg.h"
@@ -274,6 +276,8 @@ bool CMainFrame::CreateFrame()
 
 bool CMainFrame::OnCreate()
 {
+    if (!m_bars.Create(m_instance, m_hwnd))
+        return false;
     if (!m_bar.Create(m_hwnd) || !m_view.Create(m_instance, m_hwnd))
         return false;
     m_tree.reset(new CTreeManager(m_instance, m_bar.Tree()));
@@ -288,20 +292,25 @@ bool CMainFrame::OnCreate()
     });
     ShowWindow(m_bar.Window(), SW_SHOW);
     SetTimer(m_hwnd, PollTimer, kPollMs, NULL);
+    SetTimer(m_hwnd, BarsTimer, 250, NULL);
     return true;
 }
 
 void CMainFrame::Layout()
 {
-    RECT client;
-    GetClientRect(m_hwnd, &client);
+    RECT whole;
+    GetClientRect(m_hwnd, &whole);
+    // The tree bar and the view share what the toolbars and status bar leave.
+    RECT client = m_bars.Layout(whole);
+    int top = client.top;
+    client.bottom -= top;
     int barWidth = m_barVisible ? m_bar.DockedWidth() : 0;
     if (barWidth > client.right - 20)
         barWidth = client.right > 40 ? client.right - 20 : client.right;
     int barLeft = m_bar.DockedLeft() ? 0 : client.right - barWidth;
     int viewLeft = m_bar.DockedLeft() ? barWidth : 0;
-    MoveWindow(m_bar.Window(), barLeft, 0, barWidth, client.bottom, TRUE);
-    MoveWindow(m_view.Window(), viewLeft, 0, client.right - barWidth, client.bottom, TRUE);
+    MoveWindow(m_bar.Window(), barLeft, top, barWidth, client.bottom, TRUE);
+    MoveWindow(m_view.Window(), viewLeft, top, client.right - barWidth, client.bottom, TRUE);
 }
 
 void CMainFrame::OnSize(int, int) { Layout(); }
@@ -312,7 +321,13 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == PollTimer)
             m_doc.TimerPoll();
+        else if (wParam == BarsTimer)
+            UpdateBars();
         return 0;
+    case WM_NOTIFY:
+        if (m_bars.OnNotify(reinterpret_cast<NMHDR *>(lParam)))
+            return 0;
+        break;
     case WM_INITMENUPOPUP:
         if (!HIWORD(lParam) && LOWORD(lParam) == 0)
             UpdateRecentFiles(reinterpret_cast<HMENU>(wParam));
@@ -326,6 +341,26 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         if (m_help && GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0)
             m_help->ShowPopup(reinterpret_cast<HELPINFO *>(lParam)->iCtrlId);
         return TRUE;
+    case WM_COMMAND:
+        if (!lParam || HIWORD(wParam) == 0) {
+            // A server call inside a command pumps messages: a command that
+            // arrives meanwhile would act on a half-done selection, so it
+            // waits until the running one is over.
+            if (m_commandDepth > 0) {
+                m_deferred.push_back(LOWORD(wParam));
+                return 0;
+            }
+            ++m_commandDepth;
+            LRESULT result = CFrameWnd::WindowProc(message, wParam, lParam);
+            --m_commandDepth;
+            for (WORD id : m_deferred)
+                PostMessageA(m_hwnd, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+            m_deferred.clear();
+            // Buttons and keys change states the bars show at once.
+            UpdateBars();
+            return result;
+        }
+        break;
     }
     return CFrameWnd::WindowProc(message, wParam, lParam);
 }
@@ -369,8 +404,18 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI &ui)
         ui.Enable(m_doc.Server() != nullptr);
         return true;
     case IDM_ABOUT:
-        // Their windows are not in the tool yet.
-        ui.Enable(false);
+        ui.Enable(true);
+        return true;
+    case IDM_TRACEWELL:
+        // Only with the server's data-monitor connection.
+        ui.Enable(m_scope != nullptr);
+        ui.SetCheck(m_scope && m_scope->WindowOpen());
+        return true;
+    }
+    CFrameBars::Bar bar = CFrameBars::BarOfCommand(ui.Id());
+    if (bar != CFrameBars::BarCount) {
+        ui.Enable(true);
+        ui.SetCheck(m_bars.Visible(bar));
         return true;
     }
     return false;
@@ -402,6 +447,19 @@ bool CMainFrame::OnCmdMsg(UINT id)
     case IDM_TREE_BROWSER:
         m_barVisible = !m_barVisible;
         ShowWindow(m_bar.Window(), m_barVisible ? SW_SHOW : SW_HIDE);
+        Layout();
+        return true;
+    case IDM_ABOUT:
+        ShowAboutBox(m_instance, m_hwnd);
+        return true;
+    case IDM_TRACEWELL:
+        if (m_scope)
+            m_scope->Toggle();
+        return true;
+    }
+    CFrameBars::Bar bar = CFrameBars::BarOfCommand(id);
+    if (bar != CFrameBars::BarCount) {
+        m_bars.Toggle(bar);
         Layout();
         return true;
     }
@@ -468,9 +526,23 @@ void CMainFrame::OnClose()
     DestroyWindow(m_hwnd);
 }
 
+void CMainFrame::UpdateBars()
+{
+    m_bars.UpdateButtons([this](UINT id) { return QueryState(id); });
+    m_bars.UpdateIndicators();
+}
+
 void CMainFrame::OnDestroy()
 {
     KillTimer(m_hwnd, PollTimer);
+    KillTimer(m_hwnd, BarsTimer);
+    // The data monitor window goes with the program.
+    if (m_scope) {
+        m_scope->Destroy();
+        if (m_scope->WindowOpen())
+            m_scope->Toggle();
+        m_scope = nullptr;
+    }
     m_bar.SaveState();
     static CNullTreeManager none;
     m_doc.SetTree(none);

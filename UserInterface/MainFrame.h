@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 #include "FormPane.h"
+#include "FrameBars.h"
 #include "FrameWnd.h"
 #include "Profile.h"
 #include "StatsPane.h"
@@ -68,6 +69,7 @@ class CMainFrame : public CFrameWnd {
 public:
     static const char ClassName[];  // "TolvaneMainFrame"
     static const UINT_PTR PollTimer = 2;
+    static const UINT_PTR BarsTimer = 3;
 
     CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile &profile);
     bool CreateFrame();
@@ -79,6 +81,10 @@ public:
     }
     // The next pane in the focus's round: tree, view.
     void NextPane();
+    // The data-monitor callback, when the server offers the connection;
+    // the frame closes its window when it goes.
+    void SetScope(class CScopeCallback *scope) { m_scope = scope; }
+    CFrameBars &Bars() { return m_bars; }
 
     bool OnCmdMsg(UINT id) override;
     bool OnUpdateCmdUI(CCmdUI &ui) override;
@@ -92,6 +98,7 @@ protected:
 
 private:
     void Layout();
+    void UpdateBars();
     bool OnTreeNotify(NMHDR *header, LRESULT *result);
     void TreePopup();
     void UpdateRecentFiles(HMENU fileMenu);
@@ -103,4 +110,8 @@ private:
     std::unique_ptr<CTreeManager> m_tree;
     bool m_barVisible = true;
     CToolHelp *m_help = nullptr;
+    CFrameBars m_bars;
+    class CScopeCallback *m_scope = nullptr;
+    int m_commandDepth = 0;
+    std::vector<WORD> m_deferred;
 };

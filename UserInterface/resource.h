@@ -42,6 +42,10 @@
 #define IDS_UNTITLED 61443
 #define IDM_HELP_TOPICS 57667
 #define IDM_ABOUT 57664
+#define IDM_TRACEWELL 32787
+#define IDD_ABOUT 100
+#define IDC_ABOUT_VERSION 1002
+#define IDC_ABOUT_PRODUCT 1003
 
 // The configuration panes and the object dialog.
 #define IDD_CHANNEL_FORM 3000

@@ -314,6 +314,18 @@ HWND FindTree(HWND frame)
 
 LONG TreeCount(HWND tree) { return LONG(SendMessageA(tree, TVM_GETCOUNT, 0, 0)); }
 
+// How far below the root the selected item is (0: the root itself).
+int SelectionDepth(HWND tree)
+{
+    LPARAM item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (!item)
+        return -1;
+    int depth = 0;
+    while ((item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT, item)) != 0)
+        ++depth;
+    return depth;
+}
+
 // Channels, devices and blocks as the test's own client sees them.
 struct Census {
     LONG channels = 0, devices = 0, blocks = 0;
@@ -406,6 +418,9 @@ TEST_F(TolvaneProcessTest, TreeCommandsWorkOnTheServerAndTheTreeFollows)
         EXPECT_TRUE(WaitUntil([&] { return (now = Count(driver)).Total() == start.Total() + i + 1; }, 10000))
             << "add " << adds[i];
         EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 2 + start.Total() + i; }, 5000)) << TreeCount(tree);
+        // The command is over once the new object is selected (the count
+        // changes while it still asks the server).
+        EXPECT_TRUE(WaitUntil([&] { return SelectionDepth(tree) == i + 1; }, 5000)) << SelectionDepth(tree);
     }
     Census added = Count(driver);
     EXPECT_EQ(start.channels + 1, added.channels);
@@ -1017,3 +1032,124 @@ TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
 }
 
 } // namespace
+
+// --- the data monitor with the real server and the real Tracewell window -------------
+
+namespace {
+
+size_t CountOf(const std::string &text, const std::string &word)
+{
+    size_t count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++count;
+    return count;
+}
+
+LRESULT ButtonState(HWND frame, UINT message, UINT id)
+{
+    return SendMessageA(GetDlgItem(frame, 132), message, id, 0);
+}
+
+} // namespace
+
+TEST_F(TolvaneProcessTest, TracewellShowsTheServersFramesWhileItsWindowIsOpen)
+{
+    using namespace kivserver;
+    ASSERT_TRUE(s_session->Put(20, 0, {0xDE, 0xAD, 0x00, 0xEF}));
+    // A machine name after "/n" (any case) connects without the dialog.
+    SetProfile("ShowOnStartup", "TRUE");
+    ToolProcess tool("/n  localhost");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), nullptr, kDialogTitle));
+
+    // A block the server polls from the simulated controller, with its traffic on.
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    LONG device = 0, block = 0;
+    VARIANT_BOOL found = VARIANT_FALSE;
+    BSTR name = Bstr("PLC1");
+    ASSERT_HRESULT_SUCCEEDED(driver->ObjectName2Handle(name, &device, &found));
+    SysFreeString(name);
+    ASSERT_TRUE(found);
+    VARIANT errors;
+    VariantInit(&errors);
+    {
+        Properties p({{"Name", Text("ScopeBlk")}, {"DataType", I2(9)}, {"StartAddress", Text("DB20,0")},
+                      {"Length", I4(4)}, {"PrimaryPollTime", Text("0.1")}, {"Enabled", I2(1)},
+                      {"TracewellOn", I2(1)}});
+        ASSERT_EQ(S_OK, driver->AddDataBlock(device, p.names, p.values, &errors, &block));
+        VariantClear(&errors);
+    }
+    VARIANT_BOOL running = VARIANT_FALSE;
+    driver->get_Running(&running);
+    if (!running)
+        ASSERT_HRESULT_SUCCEEDED(driver->Start(VARIANT_TRUE));
+
+    // The server offers the connection: the button is there and enabled.
+    EXPECT_TRUE(WaitUntil([&] { return ButtonState(frame, TB_ISBUTTONENABLED, 32787) != 0; }, 5000));
+    EXPECT_EQ(0, ButtonState(frame, TB_ISBUTTONCHECKED, 32787));
+    const std::string shown = "Tracewell frame ";
+    size_t before = CountOf(s_session->Log(), shown);
+    EXPECT_EQ(0u, before) << "frames before the window opened";
+
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    HWND scope = tool.WaitWindow("TracewellFrame", nullptr, 10000);
+    ASSERT_TRUE(scope != NULL) << "no Tracewell window";
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(s_session->Log(), "Tracewell frame 1 ") >= 4 &&
+                                       CountOf(s_session->Log(), "Tracewell frame 0 4 shown 1") >= 4; },
+                          15000))
+        << s_session->Log();
+    EXPECT_TRUE(WaitUntil([&] { return ButtonState(frame, TB_ISBUTTONCHECKED, 32787) != 0; }, 5000));
+    // The lines the window shows grow with the frames.
+    SCROLLINFO info = {sizeof info, SIF_RANGE};
+    if (GetScrollInfo(FindWindowExA(scope, NULL, "TracewellView", NULL), SB_VERT, &info)) {
+        int first = info.nMax;
+        EXPECT_TRUE(WaitUntil([&] {
+            GetScrollInfo(FindWindowExA(scope, NULL, "TracewellView", NULL), SB_VERT, &info);
+            return info.nMax > first;
+        }, 10000)) << first;
+    }
+
+    // Again: the window closes and the server sends no more.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(scope); }, 10000)) << "the window stays";
+    Sleep(500);
+    size_t after = CountOf(s_session->Log(), shown);
+    Sleep(1500);
+    EXPECT_EQ(after, CountOf(s_session->Log(), shown)) << "frames after the window closed";
+    EXPECT_TRUE(WaitUntil([&] { return ButtonState(frame, TB_ISBUTTONCHECKED, 32787) == 0; }, 5000));
+
+    // The window's own close box: the next frame lets the server go.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    scope = tool.WaitWindow("TracewellFrame", nullptr, 10000);
+    ASSERT_TRUE(scope != NULL) << "no Tracewell window the second time";
+    size_t reopened = CountOf(s_session->Log(), shown);
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(s_session->Log(), shown) > reopened + 2; }, 10000));
+    PostMessageA(scope, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(scope); }, 10000));
+    Sleep(1000);
+    after = CountOf(s_session->Log(), shown);
+    Sleep(1500);
+    EXPECT_EQ(after, CountOf(s_session->Log(), shown)) << "frames after the close box";
+
+    // Closing Tolvane with the window open closes the window too.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    scope = tool.WaitWindow("TracewellFrame", nullptr, 10000);
+    ASSERT_TRUE(scope != NULL) << "no Tracewell window the third time";
+    driver->Release();
+    CloseAnsweringNo(tool, frame);
+    EXPECT_FALSE(IsWindow(scope));
+    ExpectServerShutdown();
+}
+
+TEST_F(TolvaneProcessTest, EmbeddingAndAutomationStartsEndAtOnce)
+{
+    for (const char *line : {"-Embedding", "/Automation"}) {
+        ToolProcess tool(line);
+        ASSERT_TRUE(tool.Started());
+        EXPECT_EQ(0u, tool.Wait(10000)) << line;
+        EXPECT_TRUE(ServerProcesses().empty()) << line;
+    }
+}
