@@ -837,6 +837,15 @@ std::string ListLine(HWND list, int index)
     return narrow;
 }
 
+// A registry value as it was before a test changed it.
+struct SavedValue {
+    const char *name = "";
+    bool present = false;
+    DWORD type = 0;
+    BYTE data[256] = {};
+    DWORD size = sizeof data;
+};
+
 TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
 {
     const char driverKey[] = "SOFTWARE\\Veltrane\\Drivers\\QOR";
@@ -854,6 +863,19 @@ TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
     ASSERT_FALSE(devices.empty());
     const std::string connection = Property(driver, devices[0], "PrimaryConnName");
     ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 2; }, 5000));
+    // The values the Advanced page writes, as the session set them.
+    std::vector<SavedValue> saved;
+    HKEY savedKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, driverKey, 0, KEY_READ, &savedKey) == ERROR_SUCCESS) {
+        for (const char *name : {"DriverSapiTimeout", "SimulationMode", "DriverAutoCreate", "DriverAutoStart"}) {
+            SavedValue value;
+            value.name = name;
+            value.present = RegQueryValueExA(savedKey, name, NULL, &value.type, value.data, &value.size) ==
+                            ERROR_SUCCESS;
+            saved.push_back(value);
+        }
+        RegCloseKey(savedKey);
+    }
 
     // Setup: the Advanced page's timeout of 30 s reaches the registry.
     PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32788, 0), 0);
@@ -939,12 +961,16 @@ TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
 
     CloseAnsweringNo(tool, frame);
     ExpectServerShutdown();
-    // What this test wrote goes, so the other tests find the registry as
-    // they expect it.
+    // What this test wrote goes, and the session's own values (the server
+    // starts polling when it loads the file) come back, so the other tests
+    // find the registry as they expect it.
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, driverKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        for (const char *name : {"DriverSapiTimeout", "SimulationMode", "DriverAutoCreate", "DriverAutoStart"})
-            RegDeleteValueA(key, name);
+        for (const SavedValue &value : saved)
+            if (value.present)
+                RegSetValueExA(key, value.name, 0, value.type, value.data, value.size);
+            else
+                RegDeleteValueA(key, value.name);
         for (const char *sub : {"ChannelDefaults", "DeviceDefaults", "DataBlockDefaults"})
             RegDeleteKeyA(key, sub);
         RegCloseKey(key);
@@ -962,11 +988,11 @@ TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
     IQORDriver *driver = nullptr;
     ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
                                               reinterpret_cast<void **>(&driver)));
-    // Root, channel, device and the polled block.
-    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) >= 4; }, 10000)) << TreeCount(tree);
+    // Root, channel, device and the polled block: the tree fills item by
+    // item, so wait until the block can be selected.
+    ASSERT_TRUE(WaitUntil([&] { return SelectPath(tree, {0, 0, 0, 0}); }, 10000)) << TreeCount(tree);
 
     // The block's statistics: receives grow while the server polls.
-    ASSERT_TRUE(SelectPath(tree, {0, 0, 0, 0}));
     PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32778, 0), 0);
     HWND pane = NULL;
     ASSERT_TRUE(WaitUntil([&] { return (pane = VisiblePane(frame, 8002)) != NULL; }, 5000)) << "no block statistics";
