@@ -92,6 +92,9 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
         return false;
     auto monitor = [this, instance] {
         CDataMonitorDlg monitor(instance, m_doc.Server(), m_doc.DataBlock().GetHandle());
+        // Help's pop-up from the located context-help file.
+        if (m_toolHelp)
+            monitor.OnHelp([this](const std::string &) { m_toolHelp->ShowPopupTopic(m_hwnd, "s7DataMonitor.htm"); });
         monitor.DoModal(GetAncestor(m_hwnd, GA_ROOT));
     };
     m_panes[2].OnMonitor(monitor);

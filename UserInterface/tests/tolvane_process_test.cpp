@@ -1001,6 +1001,8 @@ TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
     ASSERT_TRUE(WaitUntil([&] { return (first = Number(receives)) > 0; }, 10000)) << WindowText(receives);
     EXPECT_TRUE(WaitUntil([&] { return (second = Number(receives)) > first; }, 10000)) << first << " " << second;
     EXPECT_NE("", WindowText(GetDlgItem(pane, 8009))) << "no read time";
+    // Its Data Monitor button reaches the data monitor dialog, so it is enabled.
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pane, 8032)));
     std::cout << "[ receives ] " << first << " then " << second << "\n";
 
     // Reset Counters brings them back near zero.
