@@ -1,5 +1,6 @@
 #include "FormPane.h"
 #include <commctrl.h>
+#include "StatsPane.h"
 #include "resource.h"
 
 CFormPane::CFormPane(HINSTANCE instance, CObjectForm &form)
@@ -206,12 +207,7 @@ bool CFormPane::OnCommand(int id, int code, HWND control)
 bool CFormPane::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR *result)
 {
     if (message == WM_CONTEXTMENU && m_menuOwner) {
-        HMENU menu = LoadMenuA(m_instance, MAKEINTRESOURCEA(IDR_FORM_POPUP));
-        if (menu) {
-            TrackPopupMenu(GetSubMenu(menu, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, short(LOWORD(lParam)),
-                           short(HIWORD(lParam)), 0, m_menuOwner, NULL);
-            DestroyMenu(menu);
-        }
+        ShowPopupMenu(m_instance, IDR_FORM_POPUP, m_menuOwner, lParam);
         *result = TRUE;
         return true;
     }

@@ -1,4 +1,6 @@
 #include "MainFrame.h"
+#include "AboutBox.h"
+#include "ScopeCallback.h"
 #include <commctrl.h>
 #include "resource.h"
 #include "DataMonitorDlg.h"
@@ -10,37 +12,64 @@ const char CMainFrame::ClassName[] = "TolvaneMainFrame";
 namespace {
 const char kViewClass[] = "TolvaneObjectView";
 const UINT kPollMs = 10000;
-const char *const kKindNames[] = {"I/O Driver", "Channel", "Device", "Data Block"};
 }
 
 // --- the view --------------------------------------------------------------------------
 
 CObjectView::CObjectView(HINSTANCE instance, CUserInterfaceDoc &document)
-    : m_doc(document),
+    : m_doc(document), m_instance(instance),
       m_forms{CObjectForm(document, KindChannel), CObjectForm(document, KindDevice), CObjectForm(document, KindDataBlock)},
-      m_panes{CFormPane(instance, m_forms[0]), CFormPane(instance, m_forms[1]), CFormPane(instance, m_forms[2])}
+      m_panes{CFormPane(instance, m_forms[0]), CFormPane(instance, m_forms[1]), CFormPane(instance, m_forms[2])},
+      m_driver(instance, document),
+      m_stats{CStatsPane(instance, document, document.Texts(), KindDriver),
+              CStatsPane(instance, document, document.Texts(), KindChannel),
+              CStatsPane(instance, document, document.Texts(), KindDevice),
+              CStatsPane(instance, document, document.Texts(), KindDataBlock)}
 {
 }
 
 void CObjectView::SetMenuOwner(HWND owner)
 {
+    m_menuOwner = owner;
     for (CFormPane &pane : m_panes)
         pane.SetMenuOwner(owner);
+    for (CStatsPane &pane : m_stats)
+        pane.SetMenuOwner(owner);
+    m_driver.SetMenuOwner(owner);
 }
 
-void CObjectView::ShowPane(CFormPane *pane)
+CFormPane *CObjectView::ShownPane()
 {
-    if (pane == m_shown)
+    for (CFormPane &pane : m_panes)
+        if (pane.Window() == m_shown)
+            return &pane;
+    return nullptr;
+}
+
+// A form is shown only when it is not on show already; the others hide.
+void CObjectView::ShowForm(HWND form)
+{
+    if (form == m_shown && IsWindowVisible(form))
         return;
-    if (m_shown) {
-        // Hiding commits what the combo boxes hold.
-        m_shown->CommitCombos();
-        ShowWindow(m_shown->Window(), SW_HIDE);
-    }
-    m_shown = pane;
+    for (CFormPane &pane : m_panes)
+        if (pane.Window() != form && IsWindowVisible(pane.Window())) {
+            // Hiding commits what the combo boxes hold.
+            pane.CommitCombos();
+            ShowWindow(pane.Window(), SW_HIDE);
+        }
+    for (CStatsPane &pane : m_stats)
+        if (pane.Window() != form)
+            pane.Hide();
+    if (m_driver.Window() != form)
+        ShowWindow(m_driver.Window(), SW_HIDE);
+    m_shown = form;
     m_doc.SetHelpContext(199999);
-    if (pane)
-        ShowWindow(pane->Window(), SW_SHOW);
+    for (CStatsPane &pane : m_stats)
+        if (pane.Window() == form) {
+            pane.Show();
+            return;
+        }
+    ShowWindow(form, SW_SHOW);
 }
 
 bool CObjectView::Create(HINSTANCE instance, HWND parent)
@@ -50,7 +79,7 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
         wc.lpfnWndProc = Proc;
         wc.hInstance = instance;
         wc.hCursor = LoadCursor(NULL, IDC_ARROW);
-        // The panes' own colour around them.
+        // The forms' own colour around them.
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         wc.lpszClassName = kViewClass;
         if (!RegisterClassA(&wc))
@@ -61,10 +90,26 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
                              this);
     if (!m_hwnd)
         return false;
-    m_panes[2].OnMonitor([this, instance] {
+    auto monitor = [this, instance] {
         CDataMonitorDlg monitor(instance, m_doc.Server(), m_doc.DataBlock().GetHandle());
+        // Help's pop-up from the located context-help file.
+        if (m_toolHelp)
+            monitor.OnHelp([this](const std::string &) { m_toolHelp->ShowPopupTopic(m_hwnd, "s7DataMonitor.htm"); });
         monitor.DoModal(GetAncestor(m_hwnd, GA_ROOT));
-    });
+    };
+    m_panes[2].OnMonitor(monitor);
+    m_stats[KindDataBlock].OnMonitor(monitor);
+    // Getting Started and Troubleshooting open their topics of the located help file.
+    if (m_toolHelp) {
+        auto topic = [this](const std::string &target) { m_toolHelp->Display(m_hwnd, target); };
+        for (CStatsPane &pane : m_stats) {
+            pane.SetHelpFile(m_toolHelp->HelpFile());
+            pane.OnHelp(topic);
+        }
+        m_driver.SetHelpFile(m_toolHelp->HelpFile());
+        m_driver.OnHelp(topic);
+    }
+    std::vector<HWND> forms;
     for (CFormPane &pane : m_panes) {
         // The Help button's pop-up, with the located context-help file (the
         // button is enabled only with a handler).
@@ -74,8 +119,21 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
             });
         if (!pane.CreatePane(m_hwnd))
             return false;
-        SetWindowPos(pane.Window(), NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        forms.push_back(pane.Window());
     }
+    for (CStatsPane &pane : m_stats) {
+        if (!pane.CreatePane(m_hwnd))
+            return false;
+        forms.push_back(pane.Window());
+    }
+    if (!m_driver.CreatePane(m_hwnd))
+        return false;
+    forms.push_back(m_driver.Window());
+    for (HWND form : forms)
+        SetWindowPos(form, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    m_formWindows = forms;
+    // A rate change before the first form shows is no change.
+    m_doc.TakeRateChanged();
     if (m_help)
         m_help->Create(instance, m_hwnd, HelpRect());
     return true;
@@ -87,9 +145,9 @@ RECT CObjectView::HelpRect() const
     RECT client;
     GetClientRect(m_hwnd, &client);
     LONG top = 0;
-    for (const CFormPane &pane : m_panes) {
+    for (HWND form : m_formWindows) {
         RECT rect;
-        GetWindowRect(pane.Window(), &rect);
+        GetWindowRect(form, &rect);
         if (rect.bottom - rect.top > top)
             top = rect.bottom - rect.top;
     }
@@ -107,18 +165,14 @@ LRESULT CALLBACK CObjectView::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARA
                           reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams));
     CObjectView *self = reinterpret_cast<CObjectView *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     switch (message) {
-    case WM_PAINT:
-        if (self) {
-            self->Paint();
-            return 0;
-        }
-        break;
     case WM_LBUTTONDOWN:
         SetFocus(hwnd);
         return 0;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-        InvalidateRect(hwnd, NULL, TRUE);
+    case WM_CONTEXTMENU:
+        // The editing commands in configuration mode, Reset in statistics mode.
+        if (self && self->m_menuOwner)
+            ShowPopupMenu(self->m_instance, self->m_doc.Mode() == 1 ? IDR_FORM_POPUP : IDR_STATS_POPUP,
+                          self->m_menuOwner, lParam);
         return 0;
     case WM_SIZE:
         if (self && self->m_help)
@@ -134,68 +188,70 @@ LRESULT CALLBACK CObjectView::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARA
 
 void CObjectView::Refresh()
 {
+    if (!m_hwnd)
+        return;
     int kind = m_doc.Kind();
-    m_lines.clear();
-    if (m_doc.Mode() == 1 && kind >= KindChannel && kind <= KindDataBlock && m_hwnd) {
+    if (kind < KindDriver || kind > KindDataBlock)
+        kind = KindDriver;
+    if (m_doc.Mode() == 0) {
+        ShowForm(m_stats[kind].Window());
+        m_stats[kind].UpdateTitle();
+    } else if (kind == KindDriver) {
+        m_driver.Refresh();
+        ShowForm(m_driver.Window());
+    } else {
         CFormPane &pane = m_panes[kind - 1];
         pane.Form().Refresh();
         pane.Fill();
-        if (m_help)
-            m_help->ShowGettingStarted(false, 12, 84);
-        ShowPane(&pane);
-        m_doc.UpdateEnabling();
-        return;
+        ShowForm(pane.Window());
     }
-    ShowPane(nullptr);
-    if (m_help)
-        m_help->ShowGettingStarted(kind == KindDriver && m_doc.Mode() == 1, 12, 84);
-    if (kind == KindDriver) {
-        m_heading = "I/O Driver QOR";
-        m_lines.push_back({"Configuration file", m_doc.Title()});
-        m_lines.push_back({"Polling", m_doc.Running() ? "running" : "stopped"});
-    } else {
-        CObjectItem &item = kind == KindChannel ? static_cast<CObjectItem &>(m_doc.Channel())
-                            : kind == KindDevice ? static_cast<CObjectItem &>(m_doc.Device())
-                                                 : static_cast<CObjectItem &>(m_doc.DataBlock());
-        m_heading = std::string(kKindNames[kind]) + " " + item.GetName();
-        m_lines.push_back({"Statistics", "the statistics panes are not in the tool yet"});
-    }
-    if (m_doc.Mode() == 0)
-        m_heading = "Statistics mode: " + m_heading;
     m_doc.UpdateEnabling();
-    if (m_hwnd)
-        InvalidateRect(m_hwnd, NULL, TRUE);
 }
 
-void CObjectView::Paint()
+bool CObjectView::OnUpdateCmdUI(CCmdUI &ui)
 {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(m_hwnd, &ps);
-    SetBkMode(dc, TRANSPARENT);
-    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    LOGFONTA bold;
-    GetObjectA(font, sizeof bold, &bold);
-    bold.lfWeight = FW_BOLD;
-    HFONT heading = CreateFontIndirectA(&bold);
-    HGDIOBJ old = SelectObject(dc, heading);
-    TextOutA(dc, 12, 10, m_heading.c_str(), int(m_heading.size()));
-    SelectObject(dc, font);
-    int y = 36;
-    for (const auto &line : m_lines) {
-        std::string label = line.first + ":";
-        TextOutA(dc, 12, y, label.c_str(), int(label.size()));
-        TextOutA(dc, 170, y, line.second.c_str(), int(line.second.size()));
-        y += 18;
+    switch (ui.Id()) {
+    case ID_RESET_COUNTERS:
+        ui.Enable(m_doc.Mode() == 0);
+        return true;
+    case ID_SERVER_WINDOW:
+    case ID_END_INPLACE:
+        ui.Enable(true);
+        return true;
     }
-    if (GetFocus() == m_hwnd) {
-        RECT client;
-        GetClientRect(m_hwnd, &client);
-        InflateRect(&client, -3, -3);
-        DrawFocusRect(dc, &client);
+    return false;
+}
+
+bool CObjectView::OnCmdMsg(UINT id)
+{
+    switch (id) {
+    case ID_RESET_COUNTERS: {
+        int kind = m_doc.Kind();
+        if (m_doc.Mode() == 0 && kind >= KindDriver && kind <= KindDataBlock)
+            m_stats[kind].Form().Reset();
+        return true;
     }
-    SelectObject(dc, old);
-    DeleteObject(heading);
-    EndPaint(m_hwnd, &ps);
+    case ID_SERVER_WINDOW:
+        ToggleServerWindow();
+        return true;
+    case ID_END_INPLACE:
+        // The tool is never activated in place: nothing to end.
+        return true;
+    }
+    return false;
+}
+
+void CObjectView::ToggleServerWindow()
+{
+    IQORDriver *server = m_doc.Server();
+    if (!server)
+        return;
+    VARIANT_BOOL visible = VARIANT_FALSE;
+    HRESULT hr = server->get_Visible(&visible);
+    if (SUCCEEDED(hr))
+        hr = server->put_Visible(visible ? VARIANT_FALSE : VARIANT_TRUE);
+    if (FAILED(hr))
+        m_doc.ShowError(hr);
 }
 
 // --- the frame -------------------------------------------------------------------------
@@ -209,11 +265,22 @@ CMainFrame::CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile
 bool CMainFrame::CreateFrame()
 {
     SetRoute({&m_view, &m_doc});
-    return Create(m_instance, ClassName, IDR_MAINFRAME, m_doc.Title(), 760, 520);
+    if (!Create(m_instance, ClassName, IDR_MAINFRAME, m_doc.Title(), 760, 520))
+        return false;
+    // The window starts in the middle of the screen.
+    RECT frame, work;
+    GetWindowRect(m_hwnd, &frame);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    SetWindowPos(m_hwnd, NULL, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    return true;
 }
 
 bool CMainFrame::OnCreate()
 {
+    if (!m_bars.Create(m_instance, m_hwnd))
+        return false;
     if (!m_bar.Create(m_hwnd) || !m_view.Create(m_instance, m_hwnd))
         return false;
     m_tree.reset(new CTreeManager(m_instance, m_bar.Tree()));
@@ -228,20 +295,25 @@ bool CMainFrame::OnCreate()
     });
     ShowWindow(m_bar.Window(), SW_SHOW);
     SetTimer(m_hwnd, PollTimer, kPollMs, NULL);
+    SetTimer(m_hwnd, BarsTimer, 250, NULL);
     return true;
 }
 
 void CMainFrame::Layout()
 {
-    RECT client;
-    GetClientRect(m_hwnd, &client);
+    RECT whole;
+    GetClientRect(m_hwnd, &whole);
+    // The tree bar and the view share what the toolbars and status bar leave.
+    RECT client = m_bars.Layout(whole);
+    int top = client.top;
+    client.bottom -= top;
     int barWidth = m_barVisible ? m_bar.DockedWidth() : 0;
     if (barWidth > client.right - 20)
         barWidth = client.right > 40 ? client.right - 20 : client.right;
     int barLeft = m_bar.DockedLeft() ? 0 : client.right - barWidth;
     int viewLeft = m_bar.DockedLeft() ? barWidth : 0;
-    MoveWindow(m_bar.Window(), barLeft, 0, barWidth, client.bottom, TRUE);
-    MoveWindow(m_view.Window(), viewLeft, 0, client.right - barWidth, client.bottom, TRUE);
+    MoveWindow(m_bar.Window(), barLeft, top, barWidth, client.bottom, TRUE);
+    MoveWindow(m_view.Window(), viewLeft, top, client.right - barWidth, client.bottom, TRUE);
 }
 
 void CMainFrame::OnSize(int, int) { Layout(); }
@@ -252,7 +324,13 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         if (wParam == PollTimer)
             m_doc.TimerPoll();
+        else if (wParam == BarsTimer)
+            UpdateBars();
         return 0;
+    case WM_NOTIFY:
+        if (m_bars.OnNotify(reinterpret_cast<NMHDR *>(lParam)))
+            return 0;
+        break;
     case WM_INITMENUPOPUP:
         if (!HIWORD(lParam) && LOWORD(lParam) == 0)
             UpdateRecentFiles(reinterpret_cast<HMENU>(wParam));
@@ -266,6 +344,26 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         if (m_help && GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0)
             m_help->ShowPopup(reinterpret_cast<HELPINFO *>(lParam)->iCtrlId);
         return TRUE;
+    case WM_COMMAND:
+        if (!lParam || HIWORD(wParam) == 0) {
+            // A server call inside a command pumps messages: a command that
+            // arrives meanwhile would act on a half-done selection, so it
+            // waits until the running one is over.
+            if (m_commandDepth > 0) {
+                m_deferred.push_back(LOWORD(wParam));
+                return 0;
+            }
+            ++m_commandDepth;
+            LRESULT result = CFrameWnd::WindowProc(message, wParam, lParam);
+            --m_commandDepth;
+            for (WORD id : m_deferred)
+                PostMessageA(m_hwnd, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+            m_deferred.clear();
+            // Buttons and keys change states the bars show at once.
+            UpdateBars();
+            return result;
+        }
+        break;
     }
     return CFrameWnd::WindowProc(message, wParam, lParam);
 }
@@ -309,8 +407,18 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI &ui)
         ui.Enable(m_doc.Server() != nullptr);
         return true;
     case IDM_ABOUT:
-        // Their windows are not in the tool yet.
-        ui.Enable(false);
+        ui.Enable(true);
+        return true;
+    case IDM_TRACEWELL:
+        // Only with the server's data-monitor connection.
+        ui.Enable(m_scope != nullptr);
+        ui.SetCheck(m_scope && m_scope->WindowOpen());
+        return true;
+    }
+    CFrameBars::Bar bar = CFrameBars::BarOfCommand(ui.Id());
+    if (bar != CFrameBars::BarCount) {
+        ui.Enable(true);
+        ui.SetCheck(m_bars.Visible(bar));
         return true;
     }
     return false;
@@ -342,6 +450,19 @@ bool CMainFrame::OnCmdMsg(UINT id)
     case IDM_TREE_BROWSER:
         m_barVisible = !m_barVisible;
         ShowWindow(m_bar.Window(), m_barVisible ? SW_SHOW : SW_HIDE);
+        Layout();
+        return true;
+    case IDM_ABOUT:
+        ShowAboutBox(m_instance, m_hwnd);
+        return true;
+    case IDM_TRACEWELL:
+        if (m_scope)
+            m_scope->Toggle();
+        return true;
+    }
+    CFrameBars::Bar bar = CFrameBars::BarOfCommand(id);
+    if (bar != CFrameBars::BarCount) {
+        m_bars.Toggle(bar);
         Layout();
         return true;
     }
@@ -408,9 +529,23 @@ void CMainFrame::OnClose()
     DestroyWindow(m_hwnd);
 }
 
+void CMainFrame::UpdateBars()
+{
+    m_bars.UpdateButtons([this](UINT id) { return QueryState(id); });
+    m_bars.UpdateIndicators();
+}
+
 void CMainFrame::OnDestroy()
 {
     KillTimer(m_hwnd, PollTimer);
+    KillTimer(m_hwnd, BarsTimer);
+    // The data monitor window goes with the program.
+    if (m_scope) {
+        m_scope->Destroy();
+        if (m_scope->WindowOpen())
+            m_scope->Toggle();
+        m_scope = nullptr;
+    }
     m_bar.SaveState();
     static CNullTreeManager none;
     m_doc.SetTree(none);
@@ -425,7 +560,7 @@ void CMainFrame::NextPane()
         return;
     }
     // Into the pane's first field, or the view itself when it shows none.
-    CFormPane *pane = m_view.ShownPane();
-    HWND first = pane ? GetNextDlgTabItem(pane->Window(), NULL, FALSE) : NULL;
+    HWND form = m_view.ShownForm();
+    HWND first = form ? GetNextDlgTabItem(form, NULL, FALSE) : NULL;
     SetFocus(first ? first : m_view.Window());
 }

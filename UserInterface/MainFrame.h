@@ -8,25 +8,30 @@
 #include <string>
 #include <vector>
 #include "FormPane.h"
+#include "FrameBars.h"
 #include "FrameWnd.h"
 #include "Profile.h"
+#include "StatsPane.h"
 #include "TreeBar.h"
 #include "TreeBrowser.h"
 #include "UserInterfaceDoc.h"
 #include "ViewHelp.h"
 
-// The right-hand side: in configuration mode the pane of the selected
-// channel, device or data block; for the driver, and in statistics mode
-// until its forms come, a summary of what is selected.
+// The right-hand side: one form for the selected object and the mode, the
+// driver form, the System Statistics form, or a configuration or statistics
+// pane; and the commands that belong to the shown form.
 class CObjectView : public CCmdTarget {
 public:
     explicit CObjectView(HINSTANCE instance, CUserInterfaceDoc &document);
     bool Create(HINSTANCE instance, HWND parent);
     HWND Window() const { return m_hwnd; }
-    // Shows the selected object and sets the document's enabling flags.
+    // Shows the form of the selected object and sets the document's
+    // enabling flags.
     void Refresh();
-    // The pane on show, or null.
-    CFormPane *ShownPane() { return m_shown; }
+    // The configuration pane on show, or null.
+    CFormPane *ShownPane();
+    // The window of the form on show, or null.
+    HWND ShownForm() const { return m_shown; }
     void SetMenuOwner(HWND owner);
     // Help: the help window below the panes and the panes' Help buttons.
     void SetHelp(CToolHelp *help, CViewHelp *viewHelp)
@@ -35,19 +40,27 @@ public:
         m_help = viewHelp;
     }
 
+    bool OnCmdMsg(UINT id) override;
+    bool OnUpdateCmdUI(CCmdUI &ui) override;
+
 private:
     RECT HelpRect() const;
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void Paint();
-    void ShowPane(CFormPane *pane);
+    void ShowForm(HWND form);
+    void ToggleServerWindow();
 
     CUserInterfaceDoc &m_doc;
+    HINSTANCE m_instance;
     CObjectForm m_forms[3];
     CFormPane m_panes[3];
-    CFormPane *m_shown = nullptr;
+    CDriverPane m_driver;
+    // By selection kind: the System Statistics form, then the panes.
+    CStatsPane m_stats[4];
+    HWND m_shown = NULL;
     HWND m_hwnd = NULL;
-    std::string m_heading;
-    std::vector<std::pair<std::string, std::string>> m_lines;
+    HWND m_menuOwner = NULL;
+    // Every form's window, for the help window's place below the tallest.
+    std::vector<HWND> m_formWindows;
     CToolHelp *m_toolHelp = nullptr;
     CViewHelp *m_help = nullptr;
 };
@@ -56,6 +69,7 @@ class CMainFrame : public CFrameWnd {
 public:
     static const char ClassName[];  // "TolvaneMainFrame"
     static const UINT_PTR PollTimer = 2;
+    static const UINT_PTR BarsTimer = 3;
 
     CMainFrame(HINSTANCE instance, CUserInterfaceDoc &document, IProfile &profile);
     bool CreateFrame();
@@ -67,6 +81,10 @@ public:
     }
     // The next pane in the focus's round: tree, view.
     void NextPane();
+    // The data-monitor callback, when the server offers the connection;
+    // the frame closes its window when it goes.
+    void SetScope(class CScopeCallback *scope) { m_scope = scope; }
+    CFrameBars &Bars() { return m_bars; }
 
     bool OnCmdMsg(UINT id) override;
     bool OnUpdateCmdUI(CCmdUI &ui) override;
@@ -80,6 +98,7 @@ protected:
 
 private:
     void Layout();
+    void UpdateBars();
     bool OnTreeNotify(NMHDR *header, LRESULT *result);
     void TreePopup();
     void UpdateRecentFiles(HMENU fileMenu);
@@ -91,4 +110,8 @@ private:
     std::unique_ptr<CTreeManager> m_tree;
     bool m_barVisible = true;
     CToolHelp *m_help = nullptr;
+    CFrameBars m_bars;
+    class CScopeCallback *m_scope = nullptr;
+    int m_commandDepth = 0;
+    std::vector<WORD> m_deferred;
 };

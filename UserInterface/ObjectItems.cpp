@@ -1,5 +1,6 @@
 #include "ObjectItems.h"
 #include "BstrText.h"
+#include "VariantArray.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,26 +21,6 @@ const char *const CDataBlockItem::Properties[15] = {
 
 namespace {
 
-// A VARIANT that clears itself.
-struct Var {
-    VARIANT v;
-    Var() { VariantInit(&v); }
-    ~Var() { VariantClear(&v); }
-    Var(const Var &) = delete;
-    Var &operator=(const Var &) = delete;
-};
-
-// A one-dimensional VT_VARIANT array held by a VARIANT (VT_ARRAY|VT_VARIANT).
-bool MakeArray(Var &holder, size_t count)
-{
-    SAFEARRAY *array = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(count));
-    if (!array)
-        return false;
-    V_VT(&holder.v) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&holder.v) = array;
-    return true;
-}
-
 HRESULT PutText(Var &holder, LONG index, const std::string &text)
 {
     Var element;
@@ -48,16 +29,6 @@ HRESULT PutText(Var &holder, LONG index, const std::string &text)
     if (!V_BSTR(&element.v))
         return E_OUTOFMEMORY;
     return SafeArrayPutElement(V_ARRAY(&holder.v), &index, &element.v);
-}
-
-// The array a result VARIANT holds (the server may answer by reference).
-SAFEARRAY *HeldArray(VARIANT &holder)
-{
-    if (V_VT(&holder) == (VT_ARRAY | VT_VARIANT))
-        return V_ARRAY(&holder);
-    if (V_VT(&holder) == (VT_BYREF | VT_ARRAY | VT_VARIANT) && V_ARRAYREF(&holder))
-        return *V_ARRAYREF(&holder);
-    return nullptr;
 }
 
 // The per-property result at index: a VT_ERROR code or a number; 0 when the

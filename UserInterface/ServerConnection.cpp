@@ -74,6 +74,19 @@ std::string NodeFromCommandLine(const std::string &commandLine)
     return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+bool StartedAsObjectServer(const std::string &commandLine)
+{
+    std::string line = commandLine;
+    if (!line.empty())
+        CharUpperBuffA(&line[0], DWORD(line.size()));
+    for (const char *word : {"EMBEDDING", "AUTOMATION"}) {
+        for (size_t at = line.find(word); at != std::string::npos; at = line.find(word, at + 1))
+            if (at > 0 && (line[at - 1] == '/' || line[at - 1] == '-'))
+                return true;
+    }
+    return false;
+}
+
 CServerConnection::CServerConnection(IProfile &profile, IServerActivator &activator, IStatusSink &status,
                                      IMessageSink &messages)
     : m_profile(profile), m_activator(activator), m_status(status), m_messages(messages)

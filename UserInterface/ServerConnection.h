@@ -31,6 +31,9 @@ public:
 // The node named on the command line: "/L" gives "LOCAL_MACHINE", "/N name"
 // the name (upper case); empty when neither is there.
 std::string NodeFromCommandLine(const std::string &commandLine);
+// Started by COM to embed or automate a document ("/Embedding",
+// "-Automation", any case): the tool serves no documents, so it ends at once.
+bool StartedAsObjectServer(const std::string &commandLine);
 
 class CServerConnection {
 public:

@@ -11,6 +11,7 @@
 #include "MainFrame.h"
 #include "ObjectDialog.h"
 #include "Profile.h"
+#include "ScopeCallback.h"
 #include "ServerConnectDlg.h"
 #include "StatusBox.h"
 #include "UserInterfaceDoc.h"
@@ -42,6 +43,9 @@ std::string LoadText(HINSTANCE instance, UINT id)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
 {
+    // No container embeds the tool: an embedding or automation start ends here.
+    if (StartedAsObjectServer(commandLine ? commandLine : ""))
+        return 0;
     if (FAILED(OleInitialize(NULL))) {
         MessageBoxA(NULL, LoadText(instance, IDS_OLE_INIT_FAILED).c_str(), ToolCaption, MB_OK | MB_ICONEXCLAMATION);
         return 1;
@@ -70,7 +74,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         CToolHelp help(messages, texts, helpViewer, helpPopups);
         help.Locate(helpFiles);
         CViewHelp viewHelp(help, helpFiles);
+        CTracewellLibrary tracewell;
+        CScopeCallback scope(tracewell);
         frame.SetHelp(&help, &viewHelp);
+
+        // The callback follows the server's data-monitor connection; a
+        // reconnect to another server brings another one (or none).
+        ITracewellConnect *scopeConnection = nullptr;
+        auto attachScope = [&] {
+            if (connection.Monitor() == scopeConnection)
+                return;
+            scope.Destroy();
+            scopeConnection = connection.Monitor();
+            frame.SetScope(scopeConnection && scope.Initialise(scopeConnection) ? &scope : nullptr);
+        };
 
         std::string node = NodeFromCommandLine(commandLine ? commandLine : "");
         CUserInterfaceDoc::Hooks hooks;
@@ -78,7 +95,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
             CServerConnectDlg dialog(instance, connection, network, messages, node);
             // The command line's node is for the start only.
             node.clear();
-            return dialog.DoModal(frameWindow) == IDOK && connection.Attached();
+            bool attached = dialog.DoModal(frameWindow) == IDOK && connection.Attached();
+            if (frameWindow)
+                attachScope();
+            return attached;
         };
         hooks.refreshViews = [&] { frame.View().Refresh(); };
         hooks.closeProgram = [&] {
@@ -103,6 +123,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
             document.ReadServerStatus();
             if (frame.CreateFrame()) {
                 frameWindow = frame.Window();
+                // The data monitor, when the server offers its connection.
+                attachScope();
                 document.AddRecentFile(document.Path());
                 document.BuildTree(true);
                 frame.View().Refresh();

@@ -4,8 +4,11 @@
 # connection dialog at start, its remote mode with the network tree (Wine
 # has no network providers), the status box, the main window with the
 # configuration's tree, the channel, device and data block panes, the Edit
-# menu, the delete question, the modify and copy dialogs, the data monitor,
-# the Setup sheet's pages and the Templates dialog's tabs, and the dialog again from "&OLE Server" with "Connection Already
+# menu, the delete question, the modify and copy dialogs, the whole main
+# window with its toolbars and status bar, the About box, the Tracewell window,
+# the data monitor, the Setup sheet's pages and the Templates dialog's tabs,
+# the driver form, the System Statistics form and the statistics panes, and
+# the dialog again from "&OLE Server" with "Connection Already
 # Established".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -80,6 +83,17 @@ drive treepath $frame 0.0.0
 shot tolvane-device-pane 2
 drive treepath $frame 0.0.0.0
 shot tolvane-tree-block 2
+# The whole main window: toolbars, tree, the block's pane, status bar; the
+# About box; the data monitor opened from the View menu's "&Tracewell".
+shot tolvane-main-frame 1
+drive command $frame 57664 wait "About Tolvane" 10000
+shot tolvane-about 1
+drive click "About Tolvane" 1
+sleep 1
+drive command $frame 32787 wait Tracewell 10000 || true
+shot tolvane-tracewell 2
+drive command $frame 32787
+sleep 1
 # The help window below the pane follows the field last used; F1 on
 # "Block Name:" shows the field's pop-up (Escape closes it).
 drive notify $frame 7001 256
@@ -112,6 +126,21 @@ drive treepath $frame 0.0.0
 drive command $frame 32774 wait "Copy Device" 10000
 shot tolvane-copy-dialog 1
 drive click "Copy Device" 2
+drive treepath $frame 0
+shot tolvane-driver-form 2
+
+# Statistics while the server polls the simulated controller.
+drive command $frame 32793
+sleep 3
+drive command $frame 32778
+shot tolvane-system-stats 3
+drive treepath $frame 0.0
+shot tolvane-channel-stats 3
+drive treepath $frame 0.0.0
+shot tolvane-device-stats 3
+drive treepath $frame 0.0.0.0
+shot tolvane-block-stats 3
+drive command $frame 32777
 drive treepath $frame 0
 
 # The Setup sheet's three pages, then the Templates dialog's three tabs.

@@ -143,7 +143,7 @@ protected:
     {
         CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
         s_session = new kivserver::ServerSession;
-        if (!s_session->Prepare() || !s_session->Configure({{"Block1", 2, "DB10,W0", 10, 0.0f}}))
+        if (!s_session->Prepare() || !s_session->Configure({{"Block1", 2, "DB10,0", 4, 0.0f}}))
             s_failure = s_session->failure;
         s_session->Release();
         WaitUntil([] { return ServerProcesses().empty(); }, 15000);
@@ -314,6 +314,18 @@ HWND FindTree(HWND frame)
 
 LONG TreeCount(HWND tree) { return LONG(SendMessageA(tree, TVM_GETCOUNT, 0, 0)); }
 
+// How far below the root the selected item is (0: the root itself).
+int SelectionDepth(HWND tree)
+{
+    LPARAM item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (!item)
+        return -1;
+    int depth = 0;
+    while ((item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT, item)) != 0)
+        ++depth;
+    return depth;
+}
+
 // Channels, devices and blocks as the test's own client sees them.
 struct Census {
     LONG channels = 0, devices = 0, blocks = 0;
@@ -406,6 +418,9 @@ TEST_F(TolvaneProcessTest, TreeCommandsWorkOnTheServerAndTheTreeFollows)
         EXPECT_TRUE(WaitUntil([&] { return (now = Count(driver)).Total() == start.Total() + i + 1; }, 10000))
             << "add " << adds[i];
         EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 2 + start.Total() + i; }, 5000)) << TreeCount(tree);
+        // The command is over once the new object is selected (the count
+        // changes while it still asks the server).
+        EXPECT_TRUE(WaitUntil([&] { return SelectionDepth(tree) == i + 1; }, 5000)) << SelectionDepth(tree);
     }
     Census added = Count(driver);
     EXPECT_EQ(start.channels + 1, added.channels);
@@ -822,6 +837,15 @@ std::string ListLine(HWND list, int index)
     return narrow;
 }
 
+// A registry value as it was before a test changed it.
+struct SavedValue {
+    const char *name = "";
+    bool present = false;
+    DWORD type = 0;
+    BYTE data[256] = {};
+    DWORD size = sizeof data;
+};
+
 TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
 {
     const char driverKey[] = "SOFTWARE\\Veltrane\\Drivers\\QOR";
@@ -839,6 +863,19 @@ TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
     ASSERT_FALSE(devices.empty());
     const std::string connection = Property(driver, devices[0], "PrimaryConnName");
     ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 2; }, 5000));
+    // The values the Advanced page writes, as the session set them.
+    std::vector<SavedValue> saved;
+    HKEY savedKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, driverKey, 0, KEY_READ, &savedKey) == ERROR_SUCCESS) {
+        for (const char *name : {"DriverSapiTimeout", "SimulationMode", "DriverAutoCreate", "DriverAutoStart"}) {
+            SavedValue value;
+            value.name = name;
+            value.present = RegQueryValueExA(savedKey, name, NULL, &value.type, value.data, &value.size) ==
+                            ERROR_SUCCESS;
+            saved.push_back(value);
+        }
+        RegCloseKey(savedKey);
+    }
 
     // Setup: the Advanced page's timeout of 30 s reaches the registry.
     PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32788, 0), 0);
@@ -924,16 +961,223 @@ TEST_F(TolvaneProcessTest, SetupTemplatesAndDataMonitorWorkOnTheServer)
 
     CloseAnsweringNo(tool, frame);
     ExpectServerShutdown();
-    // What this test wrote goes, so the other tests find the registry as
-    // they expect it.
+    // What this test wrote goes, and the session's own values (the server
+    // starts polling when it loads the file) come back, so the other tests
+    // find the registry as they expect it.
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, driverKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        for (const char *name : {"DriverSapiTimeout", "SimulationMode", "DriverAutoCreate", "DriverAutoStart"})
-            RegDeleteValueA(key, name);
+        for (const SavedValue &value : saved)
+            if (value.present)
+                RegSetValueExA(key, value.name, 0, value.type, value.data, value.size);
+            else
+                RegDeleteValueA(key, value.name);
         for (const char *sub : {"ChannelDefaults", "DeviceDefaults", "DataBlockDefaults"})
             RegDeleteKeyA(key, sub);
         RegCloseKey(key);
     }
 }
 
+long Number(HWND field) { return std::strtol(WindowText(field).c_str(), nullptr, 10); }
+
+TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
+{
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    // Root, channel, device and the polled block: the tree fills item by
+    // item, so wait until the block can be selected.
+    ASSERT_TRUE(WaitUntil([&] { return SelectPath(tree, {0, 0, 0, 0}); }, 10000)) << TreeCount(tree);
+
+    // The block's statistics: receives grow while the server polls.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32778, 0), 0);
+    HWND pane = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (pane = VisiblePane(frame, 8002)) != NULL; }, 5000)) << "no block statistics";
+    HWND receives = GetDlgItem(pane, 8002);
+    long first = 0, second = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (first = Number(receives)) > 0; }, 10000)) << WindowText(receives);
+    EXPECT_TRUE(WaitUntil([&] { return (second = Number(receives)) > first; }, 10000)) << first << " " << second;
+    EXPECT_NE("", WindowText(GetDlgItem(pane, 8009))) << "no read time";
+    // Its Data Monitor button reaches the data monitor dialog, so it is enabled.
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pane, 8032)));
+    std::cout << "[ receives ] " << first << " then " << second << "\n";
+
+    // Reset Counters brings them back near zero.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32795, 0), 0);
+    long reset = 0;
+    EXPECT_TRUE(WaitUntil([&] { return (reset = Number(receives)) < second; }, 10000)) << reset << " " << second;
+    EXPECT_LT(reset, 20);
+
+    // The System Statistics form: the start the server made when it loaded
+    // the file, then the stop time after Stop.
+    ASSERT_TRUE(SelectPath(tree, {0}));
+    HWND system = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (system = VisiblePane(frame, 2812)) != NULL; }, 5000)) << "no System Statistics";
+    HWND startedField = GetDlgItem(system, 2812), stoppedField = GetDlgItem(system, 2813);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(startedField).find(':') != std::string::npos; }, 5000))
+        << WindowText(startedField);
+    EXPECT_NE(WindowText(startedField), WindowText(stoppedField));
+    std::cout << "[ started ] " << WindowText(startedField) << "\n";
+    std::string stopped = WindowText(stoppedField);
+    Sleep(1100);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32794, 0), 0);
+    EXPECT_TRUE(WaitUntil([&] { return WindowText(stoppedField) != stopped; }, 10000)) << stopped;
+    std::cout << "[ stopped ] " << WindowText(stoppedField) << "\n";
+
+    // Alt+Shift+S shows the server's window, and hides it again.
+    VARIANT_BOOL visible = VARIANT_TRUE;
+    driver->get_Visible(&visible);
+    EXPECT_FALSE(visible);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(8201, 1), 0);
+    EXPECT_TRUE(WaitUntil([&] { driver->get_Visible(&visible); return visible != VARIANT_FALSE; }, 5000));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(8201, 1), 0);
+    EXPECT_TRUE(WaitUntil([&] { driver->get_Visible(&visible); return visible == VARIANT_FALSE; }, 5000));
+    driver->Release();
+
+    // The server dies: the form stops reading and the tool goes on. The
+    // frame's own poll may say once that the server is gone.
+    kivserver::KillProcesses("Hadrel.exe");
+    ASSERT_TRUE(WaitUntil([] { return ServerProcesses().empty(); }, 10000));
+    // The killed server's class stays registered; a fresh rpcss forgets
+    // it, as Windows would, so the next client starts a new server.
+    kivserver::KillProcesses("rpcss.exe");
+    // The poll comes within its 10 seconds.
+    HWND box = tool.WaitWindow("#32770", "Tolvane", 12000);
+    EXPECT_EQ(STILL_ACTIVE, tool.Wait(0));
+    if (box) {
+        EXPECT_EQ("RPC server unavailable.", BoxText(box));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", "Tolvane") == NULL; }, 5000);
+    }
+    Sleep(2500);
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Tolvane")) << "a box at each statistics tick";
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(frame, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    EXPECT_EQ(STILL_ACTIVE, tool.Wait(0));
+}
+
 } // namespace
+
+// --- the data monitor with the real server and the real Tracewell window -------------
+
+namespace {
+
+size_t CountOf(const std::string &text, const std::string &word)
+{
+    size_t count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++count;
+    return count;
+}
+
+LRESULT ButtonState(HWND frame, UINT message, UINT id)
+{
+    return SendMessageA(GetDlgItem(frame, 132), message, id, 0);
+}
+
+} // namespace
+
+TEST_F(TolvaneProcessTest, TracewellShowsTheServersFramesWhileItsWindowIsOpen)
+{
+    using namespace kivserver;
+    ASSERT_TRUE(s_session->Put(20, 0, {0xDE, 0xAD, 0x00, 0xEF}));
+    // A machine name after "/n" (any case) connects without the dialog.
+    SetProfile("ShowOnStartup", "TRUE");
+    ToolProcess tool("/n  localhost");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), nullptr, kDialogTitle));
+
+    // A block the server polls from the simulated controller, with its traffic on.
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    LONG device = 0, block = 0;
+    VARIANT_BOOL found = VARIANT_FALSE;
+    BSTR name = Bstr("PLC1");
+    ASSERT_HRESULT_SUCCEEDED(driver->ObjectName2Handle(name, &device, &found));
+    SysFreeString(name);
+    ASSERT_TRUE(found);
+    VARIANT errors;
+    VariantInit(&errors);
+    {
+        Properties p({{"Name", Text("ScopeBlk")}, {"DataType", I2(9)}, {"StartAddress", Text("DB20,0")},
+                      {"Length", I4(4)}, {"PrimaryPollTime", Text("0.1")}, {"Enabled", I2(1)},
+                      {"TracewellOn", I2(1)}});
+        ASSERT_EQ(S_OK, driver->AddDataBlock(device, p.names, p.values, &errors, &block));
+        VariantClear(&errors);
+    }
+    VARIANT_BOOL running = VARIANT_FALSE;
+    driver->get_Running(&running);
+    if (!running)
+        ASSERT_HRESULT_SUCCEEDED(driver->Start(VARIANT_TRUE));
+
+    // The server offers the connection: the button is there and enabled.
+    EXPECT_TRUE(WaitUntil([&] { return ButtonState(frame, TB_ISBUTTONENABLED, 32787) != 0; }, 5000));
+    EXPECT_EQ(0, ButtonState(frame, TB_ISBUTTONCHECKED, 32787));
+    const std::string shown = "Tracewell frame ";
+    size_t before = CountOf(s_session->Log(), shown);
+    EXPECT_EQ(0u, before) << "frames before the window opened";
+
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    HWND scope = tool.WaitWindow("TracewellFrame", nullptr, 10000);
+    ASSERT_TRUE(scope != NULL) << "no Tracewell window";
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(s_session->Log(), "Tracewell frame 1 ") >= 4 &&
+                                       CountOf(s_session->Log(), "Tracewell frame 0 4 shown 1") >= 4; },
+                          15000))
+        << s_session->Log();
+    EXPECT_TRUE(WaitUntil([&] { return ButtonState(frame, TB_ISBUTTONCHECKED, 32787) != 0; }, 5000));
+    // The lines the window shows grow with the frames.
+    SCROLLINFO info = {sizeof info, SIF_RANGE};
+    if (GetScrollInfo(FindWindowExA(scope, NULL, "TracewellView", NULL), SB_VERT, &info)) {
+        int first = info.nMax;
+        EXPECT_TRUE(WaitUntil([&] {
+            GetScrollInfo(FindWindowExA(scope, NULL, "TracewellView", NULL), SB_VERT, &info);
+            return info.nMax > first;
+        }, 10000)) << first;
+    }
+
+    // Again: the window closes and the server sends no more.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(scope); }, 10000)) << "the window stays";
+    Sleep(500);
+    size_t after = CountOf(s_session->Log(), shown);
+    Sleep(1500);
+    EXPECT_EQ(after, CountOf(s_session->Log(), shown)) << "frames after the window closed";
+    EXPECT_TRUE(WaitUntil([&] { return ButtonState(frame, TB_ISBUTTONCHECKED, 32787) == 0; }, 5000));
+
+    // The window's own close box: the next frame lets the server go.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    scope = tool.WaitWindow("TracewellFrame", nullptr, 10000);
+    ASSERT_TRUE(scope != NULL) << "no Tracewell window the second time";
+    size_t reopened = CountOf(s_session->Log(), shown);
+    EXPECT_TRUE(WaitUntil([&] { return CountOf(s_session->Log(), shown) > reopened + 2; }, 10000));
+    PostMessageA(scope, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(scope); }, 10000));
+    Sleep(1000);
+    after = CountOf(s_session->Log(), shown);
+    Sleep(1500);
+    EXPECT_EQ(after, CountOf(s_session->Log(), shown)) << "frames after the close box";
+
+    // Closing Tolvane with the window open closes the window too.
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32787, 0), 0);
+    scope = tool.WaitWindow("TracewellFrame", nullptr, 10000);
+    ASSERT_TRUE(scope != NULL) << "no Tracewell window the third time";
+    driver->Release();
+    CloseAnsweringNo(tool, frame);
+    EXPECT_FALSE(IsWindow(scope));
+    ExpectServerShutdown();
+}
+
+TEST_F(TolvaneProcessTest, EmbeddingAndAutomationStartsEndAtOnce)
+{
+    for (const char *line : {"-Embedding", "/Automation"}) {
+        ToolProcess tool(line);
+        ASSERT_TRUE(tool.Started());
+        EXPECT_EQ(0u, tool.Wait(10000)) << line;
+        EXPECT_TRUE(ServerProcesses().empty()) << line;
+    }
+}
