@@ -11,32 +11,10 @@
 # the dialog again from "&OLE Server" with "Connection Already
 # Established".
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QOR_BUILD_DIR:-$root/build}
-arch=$(grep -m1 '^QOR_TARGET_ARCH:' "$build/CMakeCache.txt" | cut -d= -f2)
-out=$root/docs/screenshots
-mkdir -p "$out"
-if [ -z "${QOR_IN_XVFB:-}" ]; then
-  exec env QOR_IN_XVFB=1 xvfb-run -a -s "-screen 0 800x600x24" "$0" "$@"
-fi
-display=$DISPLAY
-export QOR_WINEPREFIX=$build/shotprefix QOR_TARGET_ARCH=$arch
-. "$root/scripts/wine-env.sh"
-export DISPLAY=$display
-"$WINESERVER_BIN" -k 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE_BIN" wineboot -i >/dev/null 2>&1 || true
-# Wine's own desktop draws the windows' frames and captions: Xvfb has no
-# window manager.
-"$WINE_BIN" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-"$WINE_BIN" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
-"$WINESERVER_BIN" -k 2>/dev/null || true
-"$WINESERVER_BIN" -w 2>/dev/null || true
-"$WINESERVER_BIN" -p
+shot_prefix=shotprefix
+. "$(dirname "$0")/shot-prefix.sh"
 cd "$build/bin"
-winpath() { "$WINE_BIN" winepath -w "$1" 2>/dev/null; }
 drive() { "$WINE_BIN" tolvane_ui_driver.exe "$@"; }
-shot() { sleep "${2:-1}"; import -window root "$out/$1.png"; echo "$out/$1.png"; }
 dialog="I/O Driver Server Connection"
 
 S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
