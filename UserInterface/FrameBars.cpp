@@ -36,12 +36,12 @@ const Button ConfigButtons[] = {
     {32775, -1, "Delete", "Delete the selected object"},
 };
 
-struct ToolbarSpec {
+struct ToolbarLayout {
     const Button *buttons;
     int count;
     UINT id;
 };
-const ToolbarSpec Toolbars[] = {
+const ToolbarLayout Toolbars[] = {
     {MainButtons, int(sizeof MainButtons / sizeof *MainButtons), 128},
     {RunTimeButtons, int(sizeof RunTimeButtons / sizeof *RunTimeButtons), 132},
     {ConfigButtons, int(sizeof ConfigButtons / sizeof *ConfigButtons), 130},
@@ -49,27 +49,27 @@ const ToolbarSpec Toolbars[] = {
 
 const Button *FindButton(UINT id)
 {
-    for (const ToolbarSpec &spec : Toolbars)
-        for (int i = 0; i < spec.count; ++i)
-            if (spec.buttons[i].id == id)
-                return &spec.buttons[i];
+    for (const ToolbarLayout &bar : Toolbars)
+        for (int i = 0; i < bar.count; ++i)
+            if (bar.buttons[i].id == id)
+                return &bar.buttons[i];
     return nullptr;
 }
 
-HWND MakeToolbar(HINSTANCE instance, HWND frame, const ToolbarSpec &spec)
+HWND MakeToolbar(HINSTANCE instance, HWND frame, const ToolbarLayout &layout)
 {
     HWND bar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "",
                                WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | TBSTYLE_LIST | CCS_NODIVIDER |
                                    CCS_NORESIZE | CCS_NOPARENTALIGN,
-                               0, 0, 0, 0, frame, HMENU(UINT_PTR(spec.id)), instance, NULL);
+                               0, 0, 0, 0, frame, HMENU(UINT_PTR(layout.id)), instance, NULL);
     if (!bar)
         return NULL;
     SendMessageA(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageA(bar, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_MIXEDBUTTONS);
     TBADDBITMAP standard = {HINST_COMMCTRL, IDB_STD_SMALL_COLOR};
     SendMessageA(bar, TB_ADDBITMAP, 0, LPARAM(&standard));
-    for (int i = 0; i < spec.count; ++i) {
-        const Button &b = spec.buttons[i];
+    for (int i = 0; i < layout.count; ++i) {
+        const Button &b = layout.buttons[i];
         TBBUTTON button = {};
         button.idCommand = int(b.id);
         button.fsState = TBSTATE_ENABLED;
