@@ -20,6 +20,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "window_wait.h"
 
 // The wizard's title is its page's: "@wizard" finds the visible window that
 // holds a property-sheet page.
@@ -33,51 +34,18 @@ static BOOL CALLBACK FindSheet(HWND hwnd, LPARAM param)
 
 static HWND WaitFor(const char *title, DWORD ms)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND hwnd = NULL;
-        if (!strcmp(title, "@wizard"))
-            EnumWindows(FindSheet, reinterpret_cast<LPARAM>(&hwnd));
-        else
-            hwnd = FindWindowA(NULL, title);
-        if (hwnd && IsWindowVisible(hwnd))
+    return WaitForVisible(
+        [title] {
+            HWND hwnd = NULL;
+            if (!strcmp(title, "@wizard"))
+                EnumWindows(FindSheet, reinterpret_cast<LPARAM>(&hwnd));
+            else
+                hwnd = FindWindowA(NULL, title);
             return hwnd;
-        if (GetTickCount() - start > ms)
-            return NULL;
-        Sleep(100);
-    }
+        },
+        ms);
 }
 
-static HWND WaitForControlText(const char *text, DWORD ms)
-{
-    struct Search {
-        const char *text;
-        HWND found;
-        static BOOL CALLBACK Child(HWND hwnd, LPARAM param)
-        {
-            Search &s = *reinterpret_cast<Search *>(param);
-            char buffer[256] = "";
-            GetWindowTextA(hwnd, buffer, sizeof buffer);
-            if (!IsWindowVisible(hwnd) || strcmp(buffer, s.text) != 0)
-                return TRUE;
-            s.found = hwnd;
-            return FALSE;
-        }
-        static BOOL CALLBACK Top(HWND hwnd, LPARAM param)
-        {
-            if (IsWindowVisible(hwnd))
-                EnumChildWindows(hwnd, Child, param);
-            return reinterpret_cast<Search *>(param)->found == NULL;
-        }
-    } search{text, NULL};
-    DWORD start = GetTickCount();
-    for (;;) {
-        EnumWindows(Search::Top, reinterpret_cast<LPARAM>(&search));
-        if (search.found || GetTickCount() - start > ms)
-            return search.found;
-        Sleep(50);
-    }
-}
 
 static HWND Page(HWND sheet)
 {
@@ -144,7 +112,7 @@ int main(int argc, char **argv)
             }
             args = 2;
         } else if (!strcmp(command, "shows") && i + 2 < argc) {
-            hwnd = WaitForControlText(argv[i + 1], DWORD(atoi(argv[i + 2])));
+            hwnd = WaitForControlText(argv[i + 1], DWORD(atoi(argv[i + 2])), true);
             args = 2;
         } else if (!strcmp(command, "sleep") && i + 1 < argc) {
             Sleep(DWORD(atoi(argv[i + 1])));

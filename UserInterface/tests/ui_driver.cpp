@@ -26,6 +26,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "window_wait.h"
 
 static HWND Find(const char *title)
 {
@@ -34,47 +35,9 @@ static HWND Find(const char *title)
 
 static HWND WaitFor(const char *title, DWORD ms)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND hwnd = Find(title);
-        if (hwnd && IsWindowVisible(hwnd))
-            return hwnd;
-        if (GetTickCount() - start > ms)
-            return NULL;
-        Sleep(100);
-    }
+    return WaitForVisible([title] { return Find(title); }, ms);
 }
 
-static HWND WaitForControlText(const char *text, DWORD ms)
-{
-    struct Search {
-        const char *text;
-        HWND found;
-        static BOOL CALLBACK Child(HWND hwnd, LPARAM param)
-        {
-            Search &s = *reinterpret_cast<Search *>(param);
-            char buffer[256] = "";
-            GetWindowTextA(hwnd, buffer, sizeof buffer);
-            if (strcmp(buffer, s.text) != 0)
-                return TRUE;
-            s.found = hwnd;
-            return FALSE;
-        }
-        static BOOL CALLBACK Top(HWND hwnd, LPARAM param)
-        {
-            if (IsWindowVisible(hwnd))
-                EnumChildWindows(hwnd, Child, param);
-            return reinterpret_cast<Search *>(param)->found == NULL;
-        }
-    } search{text, NULL};
-    DWORD start = GetTickCount();
-    for (;;) {
-        EnumWindows(Search::Top, reinterpret_cast<LPARAM>(&search));
-        if (search.found || GetTickCount() - start > ms)
-            return search.found;
-        Sleep(50);
-    }
-}
 
 static HWND FindVisibleChild(HWND parent, int id)
 {
@@ -194,7 +157,7 @@ int main(int argc, char **argv)
                 PostMessageA(hwnd, WM_CLOSE, 0, 0);
             i += 2;
         } else if (!strcmp(command, "shows") && i + 2 < argc) {
-            hwnd = WaitForControlText(argv[i + 1], DWORD(atoi(argv[i + 2])));
+            hwnd = WaitForControlText(argv[i + 1], DWORD(atoi(argv[i + 2])), false);
             i += 3;
         } else if (!strcmp(command, "treeall") && i + 1 < argc) {
             hwnd = TreeOf(argv[i + 1]);
