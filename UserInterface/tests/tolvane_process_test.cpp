@@ -556,8 +556,12 @@ TEST_F(TolvaneProcessTest, PanesCommitEachFieldAndCopyDeviceMakesANewOne)
     LONG before = Children(driver, 2, devices[0], nullptr);
 
     // Two new blocks on the first device, the second one selected.
-    // The tree fills item by item: wait until the first device is in it.
-    ASSERT_TRUE(WaitUntil([&] { return SelectPath(tree, {0, 0, 0}); }, 5000)) << TreeCount(tree);
+    // The tree fills item by item, and while it fills the tool takes no
+    // selection: select the first device (from the root, so that each try is
+    // a change) until its pane shows.
+    ASSERT_TRUE(WaitUntil([&] {
+        return SelectPath(tree, {0}) && SelectPath(tree, {0, 0, 0}) && VisiblePane(frame, 5001) != NULL;
+    }, 10000)) << TreeCount(tree);
     for (int i = 0; i < 2; ++i)
         PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32773, 0), 0);
     ASSERT_TRUE(WaitUntil([&] { return Children(driver, 2, devices[0], nullptr) == before + 2; }, 10000))
