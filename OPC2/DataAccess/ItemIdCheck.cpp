@@ -68,7 +68,8 @@ HRESULT CItemIdCheck::Parse(const char *itemId)
     kind.low = float(std::atof(m_lo.c_str()));
     kind.span = float(std::atof(m_hi.c_str())) - kind.low;
     KivStatus status = KIV_OK;
-    kiv_paddr(&status, &block, &kind, m_address.c_str());
+    // The "!" only marks a digital item; Oxley parses the address after it.
+    kiv_paddr(&status, &block, &kind, m_address.c_str() + (m_digital ? 1 : 0));
     if (status != KIV_OK)
         return OPC_E_INVALIDITEMID;
     if (m_digital) {

@@ -239,6 +239,7 @@ TEST_F(AddressSpace, PropertiesOfTheBlockAnItemLiesIn)
         Expect(apartment, {
             {"properties:Press1:DB10,2", "properties hr=0x00000000 count=8 " + table},
             {"properties:Oven1:DB20,0|NONE", "properties hr=0x00000000 count=8 " + table},
+            {"properties:!Press1:DB10,2:3", "properties hr=0x00000000 count=8 " + table},
             {"properties:XYZ", "properties hr=0xC0040008 count=0 "},
             {"properties:   ", "properties hr=0xC0040008 count=0 "},
             {"getprops:5000,5003,5004~Press1:DB10,2",
