@@ -306,7 +306,10 @@ void CMainFrame::Layout()
     GetClientRect(m_hwnd, &client);
     // The view takes what the bars leave.
     RECT rest = m_bars.Layout(client);
-    MoveWindow(m_view.Window(), rest.left, rest.top, rest.right - rest.left, rest.bottom - rest.top, TRUE);
+    // Painted anew where it lands: the bits Wine copies along with a moved
+    // window leave its forms' labels cut.
+    SetWindowPos(m_view.Window(), NULL, rest.left, rest.top, rest.right - rest.left, rest.bottom - rest.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
 }
 
 void CMainFrame::OnSize(int, int) { Layout(); }

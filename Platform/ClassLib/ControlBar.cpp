@@ -227,8 +227,10 @@ RECT CDockManager::Layout(const RECT &area)
         GetWindowRect(window, &now);
         MapWindowPoints(NULL, m_frame, reinterpret_cast<POINT *>(&now), 2);
         const RECT &r = placed.second;
+        // Painted anew: the bits copied along with a moved window may be stale.
         if (!EqualRect(&now, &r))
-            MoveWindow(window, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+            SetWindowPos(window, NULL, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
     return rest;
 }
