@@ -1,5 +1,6 @@
 #include "ControlBar.h"
 #include <stdlib.h>
+#include "WindowClass.h"
 
 namespace {
 
@@ -104,15 +105,7 @@ void CDockManager::Attach(HINSTANCE instance, HWND frame)
 {
     m_instance = instance;
     m_frame = frame;
-    WNDCLASSA wc = {};
-    if (!GetClassInfoA(instance, kMiniFrameClass, &wc)) {
-        wc.lpfnWndProc = MiniFrameProc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursor(NULL, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kMiniFrameClass;
-        RegisterClassA(&wc);
-    }
+    RegisterWindowClass(instance, kMiniFrameClass, MiniFrameProc);
 }
 
 CDockManager::Slot &CDockManager::SlotOf(CControlBar &bar)
@@ -333,10 +326,7 @@ bool CDockManager::Drag(CControlBar &bar, HWND from, POINT screen)
 
 LRESULT CALLBACK CDockManager::MiniFrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE)
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams));
-    Slot *slot = reinterpret_cast<Slot *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    Slot *slot = WindowObject<Slot>(hwnd, message, lParam);
     if (!slot || !slot->bar->m_manager)
         return DefWindowProcA(hwnd, message, wParam, lParam);
     return slot->bar->m_manager->OnMiniFrameMessage(*slot, hwnd, message, wParam, lParam);

@@ -1,6 +1,7 @@
 #include "ToolBar.h"
 #include <commctrl.h>
 #include <algorithm>
+#include "WindowClass.h"
 
 namespace {
 const char kBarClass[] = "QorToolBar";
@@ -21,17 +22,9 @@ bool CToolBar::Create(HINSTANCE instance, HWND frame, UINT id, const std::string
     m_frame = frame;
     m_caption = caption;
     m_buttons.assign(buttons, buttons + count);
-    WNDCLASSA wc = {};
-    if (!GetClassInfoA(instance, kBarClass, &wc)) {
-        wc.style = CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursor(NULL, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kBarClass;
-        if (!RegisterClassA(&wc))
-            return false;
-    }
+    // Redrawn whole when sized: the gripper runs along an edge.
+    if (!RegisterWindowClass(instance, kBarClass, Proc, CS_HREDRAW | CS_VREDRAW))
+        return false;
     m_hwnd = CreateWindowExA(0, kBarClass, caption.c_str(), WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0, 0, frame, NULL,
                              instance, this);
     if (!m_hwnd)
@@ -152,10 +145,7 @@ bool CToolBar::OnNotify(NMHDR *header) const
 
 LRESULT CALLBACK CToolBar::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE)
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams));
-    CToolBar *self = reinterpret_cast<CToolBar *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    CToolBar *self = WindowObject<CToolBar>(hwnd, message, lParam);
     if (!self)
         return DefWindowProcA(hwnd, message, wParam, lParam);
     switch (message) {

@@ -1184,21 +1184,6 @@ TEST_F(TolvaneProcessTest, TracewellShowsTheServersFramesWhileItsWindowIsOpen)
 
 // --- the docking tree bar ---------------------------------------------------------------
 
-RECT InClient(HWND window, HWND frame)
-{
-    RECT rect;
-    GetWindowRect(window, &rect);
-    MapWindowPoints(NULL, frame, reinterpret_cast<POINT *>(&rect), 2);
-    return rect;
-}
-
-POINT OnScreen(HWND frame, LONG x, LONG y)
-{
-    POINT point = {x, y};
-    ClientToScreen(frame, &point);
-    return point;
-}
-
 TEST_F(TolvaneProcessTest, TreeBarFloatsDocksRightAndKeepsItsWidth)
 {
     int width = 0;
@@ -1212,13 +1197,13 @@ TEST_F(TolvaneProcessTest, TreeBarFloatsDocksRightAndKeepsItsWidth)
         ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 1; }, 15000)) << "the tree is not filled";
         RECT client;
         GetClientRect(frame, &client);
-        RECT docked = InClient(bar, frame);
+        RECT docked = RectInClient(bar, frame);
         EXPECT_EQ(0, docked.left) << "on the left at start";
         width = docked.right - docked.left;
 
         // Let go in the middle of the view, it floats in a window of its
         // own, the tree still in it.
-        PostBarDrag(bar, OnScreen(frame, client.right / 2 + 60, client.bottom / 2));
+        PostBarDrag(bar, ScreenPoint(frame, client.right / 2 + 60, client.bottom / 2));
         HWND mini = tool.WaitWindow("QorMiniFrame", nullptr, 10000);
         ASSERT_TRUE(mini != NULL) << "it does not float";
         EXPECT_EQ(mini, GetParent(bar));
@@ -1228,10 +1213,10 @@ TEST_F(TolvaneProcessTest, TreeBarFloatsDocksRightAndKeepsItsWidth)
 
         // Its caption to the frame's right edge docks it there, as wide as
         // it was.
-        PostBarDrag(bar, OnScreen(frame, client.right - 4, client.bottom / 2));
+        PostBarDrag(bar, ScreenPoint(frame, client.right - 4, client.bottom / 2));
         ASSERT_TRUE(WaitUntil([&] { return GetParent(bar) == frame; }, 10000)) << "not docked again";
         EXPECT_FALSE(IsWindow(mini));
-        docked = InClient(bar, frame);
+        docked = RectInClient(bar, frame);
         EXPECT_EQ(client.right, docked.right);
         EXPECT_EQ(width, docked.right - docked.left);
 
@@ -1241,19 +1226,19 @@ TEST_F(TolvaneProcessTest, TreeBarFloatsDocksRightAndKeepsItsWidth)
         GetWindowRect(bar, &screen);
         POINT edge = {screen.left + 5, screen.top + 120};
         PostDrag(bar, edge, POINT{edge.x - 60, edge.y});
-        EXPECT_TRUE(WaitUntil([&] { return InClient(bar, frame).left == docked.left - 60; }, 10000))
-            << InClient(bar, frame).left;
-        EXPECT_EQ(client.right, InClient(bar, frame).right);
+        EXPECT_TRUE(WaitUntil([&] { return RectInClient(bar, frame).left == docked.left - 60; }, 10000))
+            << RectInClient(bar, frame).left;
+        EXPECT_EQ(client.right, RectInClient(bar, frame).right);
         GetWindowRect(bar, &screen);
         edge = {screen.left + 5, screen.top + 120};
         PostDrag(bar, edge, POINT{screen.right + 40, edge.y});
-        EXPECT_TRUE(WaitUntil([&] { return InClient(bar, frame).left == client.right - 20; }, 10000))
-            << InClient(bar, frame).left;
+        EXPECT_TRUE(WaitUntil([&] { return RectInClient(bar, frame).left == client.right - 20; }, 10000))
+            << RectInClient(bar, frame).left;
         GetWindowRect(bar, &screen);
         edge = {screen.left + 5, screen.top + 120};
         PostDrag(bar, edge, POINT{edge.x - (width + 40), edge.y});
-        EXPECT_TRUE(WaitUntil([&] { return InClient(bar, frame).left == client.right - (width + 60); }, 10000))
-            << InClient(bar, frame).left;
+        EXPECT_TRUE(WaitUntil([&] { return RectInClient(bar, frame).left == client.right - (width + 60); }, 10000))
+            << RectInClient(bar, frame).left;
         width += 60;
 
         PostMessageA(frame, WM_CLOSE, 0, 0);
@@ -1273,7 +1258,7 @@ TEST_F(TolvaneProcessTest, TreeBarFloatsDocksRightAndKeepsItsWidth)
     ASSERT_TRUE(bar != NULL);
     RECT client;
     GetClientRect(frame, &client);
-    RECT docked = InClient(bar, frame);
+    RECT docked = RectInClient(bar, frame);
     EXPECT_EQ(client.right, docked.right);
     EXPECT_EQ(width, docked.right - docked.left);
     PostMessageA(frame, WM_CLOSE, 0, 0);

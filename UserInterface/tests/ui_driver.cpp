@@ -118,22 +118,14 @@ static HWND ControlOf(const char *className, int id)
     return search.found;
 }
 
-// A visible control ID in any window of top's thread (a floating bar's
-// mini frame too).
-static HWND ControlOfThread(HWND top, int id)
+// A visible control ID in top or in a mini frame that one of its bars
+// floats in.
+static HWND ControlOfFrame(HWND top, int id)
 {
-    struct Search {
-        int id;
-        HWND found;
-        static BOOL CALLBACK Top(HWND hwnd, LPARAM param)
-        {
-            Search &s = *reinterpret_cast<Search *>(param);
-            s.found = FindVisibleChild(hwnd, s.id);
-            return s.found == NULL;
-        }
-    } search{id, NULL};
-    EnumThreadWindows(GetWindowThreadProcessId(top, NULL), Search::Top, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND found = FindVisibleChild(top, id);
+    for (HWND mini = NULL; !found && (mini = FindWindowExA(NULL, mini, "QorMiniFrame", NULL)) != NULL;)
+        found = FindVisibleChild(mini, id);
+    return found;
 }
 
 int main(int argc, char **argv)
@@ -236,7 +228,7 @@ int main(int argc, char **argv)
             i += 4;
         } else if (!strcmp(command, "dragbar") && i + 4 < argc) {
             HWND top = FindWindowA(argv[i + 1], NULL);
-            HWND control = top ? ControlOfThread(top, atoi(argv[i + 2])) : NULL;
+            HWND control = top ? ControlOfFrame(top, atoi(argv[i + 2])) : NULL;
             if (control) {
                 RECT client;
                 GetClientRect(top, &client);

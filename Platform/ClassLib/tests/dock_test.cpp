@@ -219,21 +219,6 @@ void Pump()
     }
 }
 
-RECT ClientRectOf(HWND window, HWND frame)
-{
-    RECT rect;
-    GetWindowRect(window, &rect);
-    MapWindowPoints(NULL, frame, reinterpret_cast<POINT *>(&rect), 2);
-    return rect;
-}
-
-POINT ScreenPoint(HWND window, int x, int y)
-{
-    POINT point = {x, y};
-    ClientToScreen(window, &point);
-    return point;
-}
-
 class DockManagerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -264,7 +249,7 @@ protected:
         ASSERT_TRUE(topBottom.Create(instance, frame, 132, "TopBottom", texts, 2));
         topBottom.SetAllowedSides(AlignTop | AlignBottom);
         dock.Dock(any, DockTop);
-        RECT at = ClientRectOf(any.BarWindow(), frame);
+        RECT at = RectInClient(any.BarWindow(), frame);
         OffsetRect(&at, 1, 0);
         dock.Dock(topBottom, DockTop, &at);
         g_commands.clear();
@@ -279,7 +264,7 @@ protected:
 
 TEST_F(DockManagerTest, GrippersAndCaptionsMoveBarsBetweenSidesAndMiniFrames)
 {
-    RECT a = ClientRectOf(any.BarWindow(), frame), b = ClientRectOf(topBottom.BarWindow(), frame);
+    RECT a = RectInClient(any.BarWindow(), frame), b = RectInClient(topBottom.BarWindow(), frame);
     EXPECT_EQ(0, a.left);
     EXPECT_EQ(0, a.top);
     EXPECT_EQ(a.right, b.left) << "beside the first toolbar";
@@ -291,7 +276,7 @@ TEST_F(DockManagerTest, GrippersAndCaptionsMoveBarsBetweenSidesAndMiniFrames)
     PostBarDrag(any.BarWindow(), ScreenPoint(frame, 2, 200));
     Pump();
     EXPECT_EQ(DockLeft, any.Side());
-    a = ClientRectOf(any.BarWindow(), frame);
+    a = RectInClient(any.BarWindow(), frame);
     EXPECT_GT(a.bottom - a.top, a.right - a.left) << "upright";
     EXPECT_EQ(0, a.left);
     EXPECT_EQ(a.right, rest.left);
@@ -299,7 +284,7 @@ TEST_F(DockManagerTest, GrippersAndCaptionsMoveBarsBetweenSidesAndMiniFrames)
     SendMessageA(any.Control(), TB_GETITEMRECT, 0, LPARAM(&buttons[0]));
     SendMessageA(any.Control(), TB_GETITEMRECT, 1, LPARAM(&buttons[1]));
     EXPECT_GE(buttons[1].top, buttons[0].bottom) << "one button under the other";
-    EXPECT_EQ(1, ClientRectOf(topBottom.BarWindow(), frame).left);
+    EXPECT_EQ(1, RectInClient(topBottom.BarWindow(), frame).left);
 
     // The left side is not the other's: let go there, it floats in a mini
     // frame, where its buttons still command the frame.
@@ -329,13 +314,13 @@ TEST_F(DockManagerTest, GrippersAndCaptionsMoveBarsBetweenSidesAndMiniFrames)
     EXPECT_EQ(DockBottom, topBottom.Side());
     EXPECT_FALSE(IsWindow(mini));
     EXPECT_EQ(frame, GetParent(topBottom.BarWindow()));
-    EXPECT_EQ(client.bottom, ClientRectOf(topBottom.BarWindow(), frame).bottom);
-    EXPECT_EQ(ClientRectOf(topBottom.BarWindow(), frame).top, rest.bottom);
+    EXPECT_EQ(client.bottom, RectInClient(topBottom.BarWindow(), frame).bottom);
+    EXPECT_EQ(RectInClient(topBottom.BarWindow(), frame).top, rest.bottom);
 }
 
 TEST_F(DockManagerTest, EscapeClicksAndClosingLeaveBarsWhereTheyAre)
 {
-    RECT before = ClientRectOf(any.BarWindow(), frame);
+    RECT before = RectInClient(any.BarWindow(), frame);
     // Escape in the middle of a drag, and a click without a move.
     POINT grip = GripperPoint(any.BarWindow());
     PostMessageA(any.BarWindow(), WM_LBUTTONDOWN, MK_LBUTTON, ClientPoint(any.BarWindow(), grip));
@@ -346,7 +331,7 @@ TEST_F(DockManagerTest, EscapeClicksAndClosingLeaveBarsWhereTheyAre)
     PostDrag(any.BarWindow(), grip, POINT{grip.x + 1, grip.y});
     Pump();
     EXPECT_EQ(DockTop, any.Side());
-    EXPECT_EQ(Text(before), Text(ClientRectOf(any.BarWindow(), frame)));
+    EXPECT_EQ(Text(before), Text(RectInClient(any.BarWindow(), frame)));
 
     // Hidden, a docked bar gives its room back; the mini frame's close box
     // hides a floating one, and showing it brings the mini frame back.
@@ -369,7 +354,7 @@ TEST_F(DockManagerTest, EscapeClicksAndClosingLeaveBarsWhereTheyAre)
     EXPECT_FALSE(IsWindow(mini));
     RECT client;
     GetClientRect(frame, &client);
-    EXPECT_EQ(client.right, ClientRectOf(any.BarWindow(), frame).right);
+    EXPECT_EQ(client.right, RectInClient(any.BarWindow(), frame).right);
 }
 
 } // namespace

@@ -11,6 +11,22 @@ inline LPARAM ClientPoint(HWND window, POINT point)
     return MAKELPARAM(point.x, point.y);
 }
 
+inline POINT ScreenPoint(HWND window, LONG x, LONG y)
+{
+    POINT point = {x, y};
+    ClientToScreen(window, &point);
+    return point;
+}
+
+// Where window stands in parent's client area.
+inline RECT RectInClient(HWND window, HWND parent)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    MapWindowPoints(NULL, parent, reinterpret_cast<POINT *>(&rect), 2);
+    return rect;
+}
+
 // The press at from on target (its client or non-client area, as its hit
 // test answers), moves in steps, and the release at to.
 inline void PostDrag(HWND target, POINT from, POINT to, int steps = 4)
