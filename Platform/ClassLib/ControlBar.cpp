@@ -344,7 +344,9 @@ LRESULT CDockManager::OnMiniFrameMessage(Slot &slot, HWND hwnd, UINT message, WP
         }
         break;
     case WM_SIZE:
-        MoveWindow(bar.BarWindow(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        // Not while it is made: the bar still stands docked then.
+        if (GetParent(bar.BarWindow()) == hwnd)
+            MoveWindow(bar.BarWindow(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         return 0;
     case WM_SIZING: {
         // The bar decides its size; the edge not dragged stays.
