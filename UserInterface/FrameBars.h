@@ -1,11 +1,17 @@
-// The main window's bars: the main toolbar and the RunTime toolbar in one
-// row at the top, the Configuration toolbar in a row at the bottom, and the
-// status bar (message pane, CAP, NUM, SCRL) below it. The toolbars stay in
-// their rows; the View menu shows and hides each bar.
+// The main window's bars: the main toolbar (docks on any side), the RunTime
+// and Configuration toolbars (the top or the bottom), and the status bar
+// (message pane, CAP, NUM, SCRL) along the bottom. At start the main
+// toolbar and the RunTime toolbar beside it share the top row and the
+// Configuration toolbar docks at the bottom; the user drags each by its
+// gripper to another side or out into a window of its own. The View menu
+// shows and hides each bar. Other bars (the tree bar) dock through the same
+// docking.
 #pragma once
 #include <windows.h>
 #include <functional>
 #include "CmdUI.h"
+#include "ControlBar.h"
+#include "ToolBar.h"
 
 class CFrameBars {
 public:
@@ -15,11 +21,13 @@ public:
     static const UINT ViewConfigToolbar = 32781;
     static const UINT ViewStatusBar = 59393;
 
-    // Makes the four bars; false when any cannot be made.
+    // Makes the four bars and docks the toolbars at their places; false
+    // when any cannot be made.
     bool Create(HINSTANCE instance, HWND frame);
-    // Places the bars in the client area and returns what is left between them.
+    // Places the status bar and the docked bars in the client area and
+    // returns what is left between them.
     RECT Layout(const RECT &client);
-    bool Visible(Bar bar) const { return m_visible[bar]; }
+    bool Visible(Bar bar) const;
     void Toggle(Bar bar);
     // The View command for a bar, or BarCount when id is none.
     static Bar BarOfCommand(UINT id);
@@ -30,9 +38,12 @@ public:
     // The message pane's text ("Ready" when empty) and the key indicators.
     void SetMessage(const char *text);
     void UpdateIndicators();
-    HWND Window(Bar bar) const { return m_windows[bar]; }
+    CToolBar &Toolbar(Bar bar) { return m_toolbars[bar]; }
+    CDockManager &Docking() { return m_dock; }
 
 private:
-    HWND m_windows[BarCount] = {};
-    bool m_visible[BarCount] = {true, true, true, true};
+    CToolBar m_toolbars[StatusBar];
+    HWND m_status = NULL;
+    bool m_statusVisible = true;
+    CDockManager m_dock;
 };

@@ -283,10 +283,11 @@ bool CMainFrame::OnCreate()
         return false;
     if (!m_bar.Create(m_hwnd) || !m_view.Create(m_instance, m_hwnd))
         return false;
+    m_bars.Docking().Dock(m_bar, m_bar.Sizes().Side());
+    m_bars.Docking().OnChanged([this] { Layout(); });
     m_tree.reset(new CTreeManager(m_instance, m_bar.Tree()));
     m_doc.SetTree(*m_tree);
     m_view.SetMenuOwner(m_hwnd);
-    m_bar.OnResized([this] { Layout(); });
     m_bar.OnTreeNotify([this](NMHDR *header, LRESULT *result) { return OnTreeNotify(header, result); });
     // A pane commits its pending edit when it loses the focus.
     m_browser.OnKillFocus([] {
@@ -301,19 +302,14 @@ bool CMainFrame::OnCreate()
 
 void CMainFrame::Layout()
 {
-    RECT whole;
-    GetClientRect(m_hwnd, &whole);
-    // The tree bar and the view share what the toolbars and status bar leave.
-    RECT client = m_bars.Layout(whole);
-    int top = client.top;
-    client.bottom -= top;
-    int barWidth = m_barVisible ? m_bar.DockedWidth() : 0;
-    if (barWidth > client.right - 20)
-        barWidth = client.right > 40 ? client.right - 20 : client.right;
-    int barLeft = m_bar.DockedLeft() ? 0 : client.right - barWidth;
-    int viewLeft = m_bar.DockedLeft() ? barWidth : 0;
-    MoveWindow(m_bar.Window(), barLeft, top, barWidth, client.bottom, TRUE);
-    MoveWindow(m_view.Window(), viewLeft, top, client.right - barWidth, client.bottom, TRUE);
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    // The view takes what the bars leave.
+    RECT rest = m_bars.Layout(client);
+    // Painted anew where it lands: the bits Wine copies along with a moved
+    // window leave its forms' labels cut.
+    SetWindowPos(m_view.Window(), NULL, rest.left, rest.top, rest.right - rest.left, rest.bottom - rest.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
 }
 
 void CMainFrame::OnSize(int, int) { Layout(); }
@@ -336,7 +332,8 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             UpdateRecentFiles(reinterpret_cast<HMENU>(wParam));
         break;
     case WM_SETFOCUS:
-        SetFocus(m_bar.Tree());
+        // A floating tree has its own window to be active in.
+        SetFocus(m_bar.Side() == DockFloat ? m_view.Window() : m_bar.Tree());
         return 0;
     case WM_HELP:
         // F1 on a control or menu item: its context-help pop-up, unless a
@@ -392,7 +389,7 @@ bool CMainFrame::OnUpdateCmdUI(CCmdUI &ui)
     switch (ui.Id()) {
     case IDM_TREE_BROWSER:
         ui.Enable(true);
-        ui.SetCheck(m_barVisible);
+        ui.SetCheck(m_bars.Docking().Shown(m_bar));
         return true;
     case CmdAppExit:
     case CmdRefresh:
@@ -448,9 +445,7 @@ bool CMainFrame::OnCmdMsg(UINT id)
         RunSetupSheet(m_instance, m_hwnd, m_doc, m_bar.Tree());
         return true;
     case IDM_TREE_BROWSER:
-        m_barVisible = !m_barVisible;
-        ShowWindow(m_bar.Window(), m_barVisible ? SW_SHOW : SW_HIDE);
-        Layout();
+        m_bars.Docking().Show(m_bar, !m_bars.Docking().Shown(m_bar));
         return true;
     case IDM_ABOUT:
         ShowAboutBox(m_instance, m_hwnd);

@@ -108,7 +108,6 @@ private:
     CObjectView m_view;
     CTreeBrowserCtrl m_browser;
     std::unique_ptr<CTreeManager> m_tree;
-    bool m_barVisible = true;
     CToolHelp *m_help = nullptr;
     CFrameBars m_bars;
     class CScopeCallback *m_scope = nullptr;

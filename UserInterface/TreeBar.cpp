@@ -10,9 +10,72 @@ const char kFloatingY[] = "FloatingDlgCYSize";
 const char kDockedX[] = "DockedDlgCXSize";
 const char kDockedY[] = "DockedDlgCYSize";
 const WORD kResizeCursor = 104;
+
+int ReadInt(IProfile &profile, const char *entry, int fallback)
+{
+    std::string text = profile.GetString(kSection, entry, std::string());
+    char *end = nullptr;
+    long value = strtol(text.c_str(), &end, 10);
+    return text.empty() || *end ? fallback : int(value);
 }
 
-CTreeBar::CTreeBar(HINSTANCE instance, IProfile &profile) : CDialog(instance, TemplateId), m_profile(profile) {}
+int AtLeast(int value, int least) { return value < least ? least : value; }
+
+} // namespace
+
+// --- the sizes -------------------------------------------------------------------------
+
+void CTreeBarLayout::Load(IProfile &profile, SIZE size)
+{
+    m_docked = m_floating = size;
+    // A size too small to grab again would lose the bar.
+    m_floating.cx = AtLeast(ReadInt(profile, kFloatingX, m_floating.cx), MinWidth);
+    m_floating.cy = AtLeast(ReadInt(profile, kFloatingY, m_floating.cy), MinWidth);
+    m_docked.cx = AtLeast(ReadInt(profile, kDockedX, m_docked.cx), MinWidth);
+    m_docked.cy = AtLeast(ReadInt(profile, kDockedY, m_docked.cy), MinWidth);
+    DWORD state = DWORD(ReadInt(profile, kState, int(AlignLeft))) & 0xFF00;
+    m_side = state == AlignRight ? DockRight : DockLeft;
+}
+
+void CTreeBarLayout::Save(IProfile &profile, DWORD style) const
+{
+    profile.WriteString(kSection, kState, std::to_string(style & 0xFF00));
+    profile.WriteString(kSection, kFloatingX, std::to_string(m_floating.cx));
+    profile.WriteString(kSection, kFloatingY, std::to_string(m_floating.cy));
+    profile.WriteString(kSection, kDockedX, std::to_string(m_docked.cx));
+    profile.WriteString(kSection, kDockedY, std::to_string(m_docked.cy));
+}
+
+SIZE CTreeBarLayout::Request(const CBarRequest &request)
+{
+    switch (request.kind) {
+    case CBarRequest::Docked:
+        if (!request.stretch)
+            return m_docked;
+        return request.horizontal ? SIZE{FullLength, m_docked.cy} : SIZE{m_docked.cx, FullLength};
+    case CBarRequest::FloatLength:
+        m_floating.cy = AtLeast(request.length, 0);
+        if (request.commit)
+            m_docked.cy = AtLeast(request.length, MinWidth);
+        break;
+    case CBarRequest::FloatWidth:
+        m_floating.cx = AtLeast(request.length, 0);
+        m_docked.cx = AtLeast(request.length, MinWidth);
+        break;
+    case CBarRequest::Floating:
+        break;
+    }
+    return m_floating;
+}
+
+void CTreeBarLayout::SetDockedWidth(int width) { m_docked.cx = AtLeast(width, MinWidth); }
+
+// --- the bar ---------------------------------------------------------------------------
+
+CTreeBar::CTreeBar(HINSTANCE instance, IProfile &profile) : CDialog(instance, TemplateId), m_profile(profile)
+{
+    SetAllowedSides(AlignLeft | AlignRight);
+}
 
 int CTreeBar::DraggedWidth(bool dockedLeft, int width, int startX, int endX)
 {
@@ -25,14 +88,6 @@ bool CTreeBar::OnEdge(bool dockedLeft, int width, int x)
     return dockedLeft ? x > width - EdgeGrip && x < width + EdgeGrip : x > -EdgeGrip && x < EdgeGrip;
 }
 
-int CTreeBar::ReadInt(const char *entry, int fallback)
-{
-    std::string text = m_profile.GetString(kSection, entry, std::string());
-    char *end = nullptr;
-    long value = strtol(text.c_str(), &end, 10);
-    return text.empty() || *end ? fallback : int(value);
-}
-
 bool CTreeBar::Create(HWND frame)
 {
     if (!CDialog::Create(frame))
@@ -40,27 +95,28 @@ bool CTreeBar::Create(HWND frame)
     // The template's size is the default until the profile says otherwise.
     RECT rect;
     GetWindowRect(Window(), &rect);
-    m_docked = m_floating = SIZE{rect.right - rect.left, rect.bottom - rect.top};
-    m_floating.cx = ReadInt(kFloatingX, m_floating.cx);
-    m_floating.cy = ReadInt(kFloatingY, m_floating.cy);
-    m_docked.cx = ReadInt(kDockedX, m_docked.cx);
-    m_docked.cy = ReadInt(kDockedY, m_docked.cy);
-    if (m_docked.cx < MinWidth)
-        m_docked.cx = MinWidth;
-    m_align = (DWORD(ReadInt(kState, int(AlignLeft))) & 0xFF00) == AlignRight ? AlignRight : AlignLeft;
+    m_layout.Load(m_profile, SIZE{rect.right - rect.left, rect.bottom - rect.top});
     m_resizeCursor = LoadCursorA(m_instance, MAKEINTRESOURCEA(kResizeCursor));
     if (!m_resizeCursor)
         m_resizeCursor = LoadCursor(NULL, IDC_SIZEWE);
     return true;
 }
 
-void CTreeBar::SaveState()
+void CTreeBar::SaveState() { m_layout.Save(m_profile, AlignStyle()); }
+
+SIZE CTreeBar::RequestLayout(const CBarRequest &request)
 {
-    m_profile.WriteString(kSection, kState, std::to_string(m_align & 0xFF00));
-    m_profile.WriteString(kSection, kFloatingX, std::to_string(m_floating.cx));
-    m_profile.WriteString(kSection, kFloatingY, std::to_string(m_floating.cy));
-    m_profile.WriteString(kSection, kDockedX, std::to_string(m_docked.cx));
-    m_profile.WriteString(kSection, kDockedY, std::to_string(m_docked.cy));
+    SIZE size = m_layout.Request(request);
+    if (request.kind == CBarRequest::FloatWidth)
+        InvalidateRect(Window(), NULL, TRUE);
+    return size;
+}
+
+void CTreeBar::OnPlaced(DockSide)
+{
+    // The gripper and the resize edge are a docked bar's only.
+    LayoutTree();
+    InvalidateRect(Window(), NULL, TRUE);
 }
 
 BOOL CTreeBar::OnInitDialog()
@@ -99,19 +155,30 @@ void CTreeBar::DrawTracker(int x)
 
 bool CTreeBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR *result)
 {
-    int x = short(LOWORD(lParam));
+    POINT at = {short(LOWORD(lParam)), short(HIWORD(lParam))};
     RECT client;
     GetClientRect(Window(), &client);
+    bool dockedLeft = Side() == DockLeft;
     switch (message) {
     case WM_SIZE:
         LayoutTree();
         return false;
+    case WM_PAINT: {
+        if (!Docked())
+            return false;
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(Window(), &paint);
+        DrawGripper(dc, client, false);
+        EndPaint(Window(), &paint);
+        *result = TRUE;
+        return true;
+    }
     case WM_SETCURSOR:
-        if (!m_dragging && LOWORD(lParam) == HTCLIENT) {
+        if (Docked() && !m_dragging && LOWORD(lParam) == HTCLIENT) {
             POINT point;
             GetCursorPos(&point);
             ScreenToClient(Window(), &point);
-            if (OnEdge(DockedLeft(), client.right, point.x)) {
+            if (OnEdge(dockedLeft, client.right, point.x)) {
                 SetCursor(m_resizeCursor);
                 SetWindowLongPtrA(Window(), DWLP_MSGRESULT, TRUE);
                 *result = TRUE;
@@ -119,21 +186,32 @@ bool CTreeBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR *re
             }
         }
         return false;
-    case WM_LBUTTONDOWN:
-        if (!OnEdge(DockedLeft(), client.right, x))
+    case WM_LBUTTONDOWN: {
+        if (!Docked())
             return false;
+        if (!OnEdge(dockedLeft, client.right, at.x)) {
+            // The gripper along the top moves the bar.
+            RECT grip = GripperRect(client, false);
+            if (!PtInRect(&grip, at))
+                return false;
+            ClientToScreen(Window(), &at);
+            StartDrag(at);
+            *result = 0;
+            return true;
+        }
         m_dragging = true;
-        m_dragStart = x;
+        m_dragStart = at.x;
         SetCapture(Window());
         SetCursor(m_resizeCursor);
-        DrawTracker(m_lastTrack = x);
+        DrawTracker(m_lastTrack = at.x);
         *result = 0;
         return true;
+    }
     case WM_MOUSEMOVE:
         if (!m_dragging)
             return false;
         DrawTracker(m_lastTrack);
-        DrawTracker(m_lastTrack = x);
+        DrawTracker(m_lastTrack = at.x);
         *result = 0;
         return true;
     case WM_LBUTTONUP:
@@ -144,9 +222,9 @@ bool CTreeBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR *re
         DrawTracker(m_lastTrack);
         if (message == WM_LBUTTONUP) {
             ReleaseCapture();
-            m_docked.cx = DraggedWidth(DockedLeft(), client.right, m_dragStart, x);
-            if (m_resized)
-                m_resized();
+            m_layout.SetDockedWidth(DraggedWidth(dockedLeft, client.right, m_dragStart, at.x));
+            if (Manager())
+                Manager()->Changed();
         }
         *result = 0;
         return true;

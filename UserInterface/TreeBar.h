@@ -1,38 +1,66 @@
-// CTreeBar: the bar at the side of the main window that holds the tree
-// control (template 103, tree 1000). It docks left, or right when the profile
-// says so, and the user sizes it by dragging its inner edge; its sizes and
-// side live in the profile section "Misc". It does not float: the floating
-// sizes are kept as read.
+// CTreeBar: the bar that holds the tree control (template 103, tree 1000).
+// It docks on the left or the right of the main window (left unless the
+// profile says right) and floats in a mini frame when dragged there by its
+// gripper; docked, the user sizes it by dragging its inner edge. Its sizes
+// and side live in the profile section "Misc" (CTreeBarLayout).
 #pragma once
 #include <windows.h>
 #include <functional>
+#include <string>
+#include "ControlBar.h"
 #include "Dialog.h"
 #include "Profile.h"
 
-class CTreeBar : public CDialog {
+// The tree bar's sizes: what it asks of the frame's layout, docked and
+// floating, and their profile entries.
+class CTreeBarLayout {
+public:
+    static const int MinWidth = 20;
+
+    // The sizes start as size and then take the profile's values (none
+    // below MinWidth); the side comes from "DockedDialogState".
+    void Load(IProfile &profile, SIZE size);
+    // "DockedDialogState" (style's alignment bits), then the floating and
+    // the docked sizes.
+    void Save(IProfile &profile, DWORD style) const;
+    // The side the profile named: the right for its right alignment, else
+    // the left.
+    DockSide Side() const { return m_side; }
+    SIZE Request(const CBarRequest &request);
+    SIZE Docked() const { return m_docked; }
+    SIZE Floating() const { return m_floating; }
+    // The width a drag of the inner edge gave; never below MinWidth.
+    void SetDockedWidth(int width);
+
+private:
+    SIZE m_docked{200, 400}, m_floating{200, 400};
+    DockSide m_side = DockLeft;
+};
+
+class CTreeBar : public CDialog, public CControlBar {
 public:
     static const UINT TemplateId = 103;
     static const int TreeId = 1000;
     static const int EdgeGrip = 15;   // pixels from the inner edge that start a resize
-    static const int MinWidth = 20;
+    static const int MinWidth = CTreeBarLayout::MinWidth;
     static const int Margin = 10;     // between the bar and the tree
-    // Alignment bits of "DockedDialogState".
-    static const DWORD AlignLeft = 0x1000, AlignRight = 0x4000;
 
     CTreeBar(HINSTANCE instance, IProfile &profile);
 
     // Makes the bar a child of frame and reads the sizes from the profile.
     bool Create(HWND frame);
     HWND Tree() const { return Item(TreeId); }
-    bool DockedLeft() const { return m_align != AlignRight; }
-    int DockedWidth() const { return m_docked.cx; }
-    SIZE FloatingSize() const { return m_floating; }
-    // The frame lays out again after a resize by the edge.
-    void OnResized(std::function<void()> handler) { m_resized = std::move(handler); }
+    const CTreeBarLayout &Sizes() const { return m_layout; }
     // Tree notifications, for the browser.
     void OnTreeNotify(std::function<bool(NMHDR *, LRESULT *)> handler) { m_notify = std::move(handler); }
     // Writes the side and sizes to the profile.
     void SaveState();
+
+    HWND BarWindow() const override { return Window(); }
+    SIZE RequestLayout(const CBarRequest &request) override;
+    std::string FloatingCaption() const override { return "Tree Browser"; }
+    bool SizableFloating() const override { return true; }
+    void OnPlaced(DockSide side) override;
 
     // The width after dragging the inner edge from startX to endX (the bar's
     // client coordinates): docked left, the distance from the left edge;
@@ -50,16 +78,14 @@ protected:
     void OnCancel() override {}
 
 private:
+    bool Docked() const { return Side() == DockLeft || Side() == DockRight; }
     void LayoutTree();
     void DrawTracker(int x);
-    int ReadInt(const char *entry, int fallback);
 
     IProfile &m_profile;
-    DWORD m_align = AlignLeft;
-    SIZE m_docked{200, 400}, m_floating{200, 400};
+    CTreeBarLayout m_layout;
     bool m_dragging = false;
     int m_dragStart = 0, m_lastTrack = -1;
     HCURSOR m_resizeCursor = NULL;
-    std::function<void()> m_resized;
     std::function<bool(NMHDR *, LRESULT *)> m_notify;
 };

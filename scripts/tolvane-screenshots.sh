@@ -7,9 +7,9 @@
 # menu, the delete question, the modify and copy dialogs, the whole main
 # window with its toolbars and status bar, the About box, the Tracewell window,
 # the data monitor, the Setup sheet's pages and the Templates dialog's tabs,
-# the driver form, the System Statistics form and the statistics panes, and
-# the dialog again from "&OLE Server" with "Connection Already
-# Established".
+# the driver form, the System Statistics form and the statistics panes, the
+# tree bar floating and the main toolbar docked on the left, and the dialog
+# again from "&OLE Server" with "Connection Already Established".
 set -euo pipefail
 shot_prefix=shotprefix
 . "$(dirname "$0")/shot-prefix.sh"
@@ -137,6 +137,18 @@ shot tolvane-templates-device 1
 drive tab Templates 1001 2
 shot tolvane-templates-datablock 1
 drive click Templates 2
+sleep 1
+
+# Docking: the tree bar let go in the view floats in a window of its own;
+# the main toolbar dragged to the left edge stands upright there. Both go
+# back to their places.
+drive dragbar $frame 1000 430 40
+shot tolvane-tree-floating 2
+drive dragbar $frame 128 2 80
+shot tolvane-toolbar-left 2
+drive dragbar $frame 128 2 2
+sleep 1
+drive dragbar $frame 1000 2 200
 sleep 1
 
 # "&OLE Server" with the server attached: the dialog shows; Connect finds

@@ -14,6 +14,7 @@
 #include "ObjectItems.h"
 #include "ServerError.h"
 #include "ToolFakes.h"
+#include "mouse_drag.h"
 #include "server_session.h"
 
 namespace {
@@ -21,6 +22,7 @@ namespace {
 using kivserver::ServerProcesses;
 
 const char kProfileKey[] = "Software\\Veltrane\\Tolvane\\OLEServerInfo";
+const char kMiscKey[] = "Software\\Veltrane\\Tolvane\\Misc";
 const char kDialogTitle[] = "I/O Driver Server Connection";
 
 bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs)
@@ -42,10 +44,10 @@ void SetProfile(const char *name, const char *value)
     RegCloseKey(key);
 }
 
-std::string GetProfile(const char *name)
+std::string GetProfile(const char *name, const char *section = kProfileKey)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kProfileKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, section, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return "<none>";
     char text[256] = "";
     DWORD size = sizeof text - 1, type = 0;
@@ -159,6 +161,8 @@ protected:
         ASSERT_TRUE(s_failure.empty()) << s_failure;
         ASSERT_TRUE(WaitUntil([] { return ServerProcesses().empty(); }, 15000)) << "a server from before still runs";
         RegDeleteKeyA(HKEY_CURRENT_USER, kProfileKey);
+        // Each test's tree bar starts where a first start puts it.
+        RegDeleteKeyA(HKEY_CURRENT_USER, kMiscKey);
     }
     void TearDown() override
     {
@@ -1079,7 +1083,9 @@ size_t CountOf(const std::string &text, const std::string &word)
 
 LRESULT ButtonState(HWND frame, UINT message, UINT id)
 {
-    return SendMessageA(GetDlgItem(frame, 132), message, id, 0);
+    // The RunTime toolbar's control, in its docking bar.
+    HWND bar = FindWindowExA(frame, NULL, "QorToolBar", "RunTime Toolbar");
+    return SendMessageA(GetDlgItem(bar, 132), message, id, 0);
 }
 
 } // namespace
@@ -1173,6 +1179,90 @@ TEST_F(TolvaneProcessTest, TracewellShowsTheServersFramesWhileItsWindowIsOpen)
     driver->Release();
     CloseAnsweringNo(tool, frame);
     EXPECT_FALSE(IsWindow(scope));
+    ExpectServerShutdown();
+}
+
+// --- the docking tree bar ---------------------------------------------------------------
+
+TEST_F(TolvaneProcessTest, TreeBarFloatsDocksRightAndKeepsItsWidth)
+{
+    int width = 0;
+    {
+        ToolProcess tool("/L");
+        HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+        ASSERT_TRUE(frame != NULL) << "no main window";
+        HWND bar = FindWindowExA(frame, NULL, "#32770", NULL);
+        ASSERT_TRUE(bar != NULL);
+        HWND tree = FindTree(frame);
+        ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 1; }, 15000)) << "the tree is not filled";
+        RECT client;
+        GetClientRect(frame, &client);
+        RECT docked = RectInClient(bar, frame);
+        EXPECT_EQ(0, docked.left) << "on the left at start";
+        width = docked.right - docked.left;
+
+        // Let go in the middle of the view, it floats in a window of its
+        // own, the tree still in it.
+        PostBarDrag(bar, ScreenPoint(frame, client.right / 2 + 60, client.bottom / 2));
+        HWND mini = tool.WaitWindow("QorMiniFrame", nullptr, 10000);
+        ASSERT_TRUE(mini != NULL) << "it does not float";
+        EXPECT_EQ(mini, GetParent(bar));
+        EXPECT_EQ("Tree Browser", WindowText(mini));
+        EXPECT_EQ(tree, FindWindowExA(bar, NULL, "SysTreeView32", NULL));
+        EXPECT_GT(TreeCount(tree), 1);
+
+        // Its caption to the frame's right edge docks it there, as wide as
+        // it was.
+        PostBarDrag(bar, ScreenPoint(frame, client.right - 4, client.bottom / 2));
+        ASSERT_TRUE(WaitUntil([&] { return GetParent(bar) == frame; }, 10000)) << "not docked again";
+        EXPECT_FALSE(IsWindow(mini));
+        docked = RectInClient(bar, frame);
+        EXPECT_EQ(client.right, docked.right);
+        EXPECT_EQ(width, docked.right - docked.left);
+
+        // Its inner edge is now its left one: 60 pixels further left make
+        // it 60 pixels wider; an edge dragged over the whole bar leaves 20.
+        RECT screen;
+        GetWindowRect(bar, &screen);
+        POINT edge = {screen.left + 5, screen.top + 120};
+        PostDrag(bar, edge, POINT{edge.x - 60, edge.y});
+        EXPECT_TRUE(WaitUntil([&] { return RectInClient(bar, frame).left == docked.left - 60; }, 10000))
+            << RectInClient(bar, frame).left;
+        EXPECT_EQ(client.right, RectInClient(bar, frame).right);
+        GetWindowRect(bar, &screen);
+        edge = {screen.left + 5, screen.top + 120};
+        PostDrag(bar, edge, POINT{screen.right + 40, edge.y});
+        EXPECT_TRUE(WaitUntil([&] { return RectInClient(bar, frame).left == client.right - 20; }, 10000))
+            << RectInClient(bar, frame).left;
+        GetWindowRect(bar, &screen);
+        edge = {screen.left + 5, screen.top + 120};
+        PostDrag(bar, edge, POINT{edge.x - (width + 40), edge.y});
+        EXPECT_TRUE(WaitUntil([&] { return RectInClient(bar, frame).left == client.right - (width + 60); }, 10000))
+            << RectInClient(bar, frame).left;
+        width += 60;
+
+        PostMessageA(frame, WM_CLOSE, 0, 0);
+        EXPECT_EQ(0u, tool.Wait(20000));
+        ExpectServerShutdown();
+    }
+    EXPECT_EQ("16384", GetProfile("DockedDialogState", kMiscKey)) << "the right side's alignment bits";
+    EXPECT_EQ(std::to_string(width), GetProfile("DockedDlgCXSize", kMiscKey));
+    for (const char *size : {"DockedDlgCYSize", "FloatingDlgCXSize", "FloatingDlgCYSize"})
+        EXPECT_GT(atoi(GetProfile(size, kMiscKey).c_str()), 20) << size;
+
+    // The next start docks it on the right again, as wide as it was left.
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND bar = FindWindowExA(frame, NULL, "#32770", NULL);
+    ASSERT_TRUE(bar != NULL);
+    RECT client;
+    GetClientRect(frame, &client);
+    RECT docked = RectInClient(bar, frame);
+    EXPECT_EQ(client.right, docked.right);
+    EXPECT_EQ(width, docked.right - docked.left);
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, tool.Wait(20000));
     ExpectServerShutdown();
 }
 

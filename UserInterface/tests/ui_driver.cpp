@@ -18,6 +18,10 @@
 //   f1 CLASS ID              F1 as the system delivers it (WM_KEYF1) to the
 //                            visible control ID inside the window of the class
 //   notify CLASS ID CODE     the control's notification CODE (decimal) to its parent
+//   dragbar CLASS ID X Y     drags the docking bar that holds control ID (by its
+//                            gripper, or its mini frame's caption while it
+//                            floats) to the client point X, Y of the window of
+//                            the class (negative: from the right or bottom)
 //   sleep MS
 // Exit code 0 when every step found its window, else the failing step's number.
 #include <windows.h>
@@ -26,6 +30,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "mouse_drag.h"
 #include "window_wait.h"
 
 static HWND Find(const char *title)
@@ -111,6 +116,16 @@ static HWND ControlOf(const char *className, int id)
     if (top)
         EnumChildWindows(top, Search::Child, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// A visible control ID in top or in a mini frame that one of its bars
+// floats in.
+static HWND ControlOfFrame(HWND top, int id)
+{
+    HWND found = FindVisibleChild(top, id);
+    for (HWND mini = NULL; !found && (mini = FindWindowExA(NULL, mini, "QorMiniFrame", NULL)) != NULL;)
+        found = FindVisibleChild(mini, id);
+    return found;
 }
 
 int main(int argc, char **argv)
@@ -211,6 +226,19 @@ int main(int argc, char **argv)
             if (hwnd)
                 PostMessageA(GetDlgItem(hwnd, atoi(argv[i + 2])), TCM_SETCURFOCUS, WPARAM(atoi(argv[i + 3])), 0);
             i += 4;
+        } else if (!strcmp(command, "dragbar") && i + 4 < argc) {
+            HWND top = FindWindowA(argv[i + 1], NULL);
+            HWND control = top ? ControlOfFrame(top, atoi(argv[i + 2])) : NULL;
+            if (control) {
+                RECT client;
+                GetClientRect(top, &client);
+                int x = atoi(argv[i + 3]), y = atoi(argv[i + 4]);
+                POINT to = {x < 0 ? client.right + x : x, y < 0 ? client.bottom + y : y};
+                ClientToScreen(top, &to);
+                PostBarDrag(GetParent(control), to);
+                hwnd = control;
+            }
+            i += 5;
         } else if (!strcmp(command, "sleep") && i + 1 < argc) {
             Sleep(DWORD(atoi(argv[i + 1])));
             hwnd = HWND(1);
