@@ -378,8 +378,9 @@ TEST(SetupProgram, InstallsFromTheDistributionFolderThenFindsAndReplacesItsInsta
         // The second run's Yes ran the uninstall, which took the emptied
         // folder too: it is to be made again.
         ASSERT_EQ(asker.asked.size(), run == 0 ? 1u : 2u);
-        if (run == 1)
+        if (run == 1) {
             EXPECT_EQ(asker.asked[0].substr(0, 44), "The Veltrane QOR driver is already installed");
+        }
         EXPECT_EQ(asker.asked.back().substr(0, 25), "The specified directory\n\n");
         // The installed server answers a client.
         CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
