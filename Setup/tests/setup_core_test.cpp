@@ -102,6 +102,25 @@ void RemoveHmiKeys()
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Veltrane, Inc.\\Halvo");
 }
 
+// A fresh test log for Setup's boxes (its path), no HMI and no earlier
+// installation, the S7 software in place.
+std::string PrepareSetupRun(const char *logName)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string log = std::string(temp) + logName;
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
+    HoldSystemProxies();
+    RemoveHmiKeys();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    CopyFileA((BinFolder() + "\\s732.dll").c_str(), (std::string(system) + "\\s732.dll").c_str(), TRUE);
+    return log;
+}
+
 void WriteHmiKey(const std::string &key, const std::string &base)
 {
     SetDefault(HKEY_CLASSES_ROOT, key + "\\BASPATH", base);
@@ -341,18 +360,7 @@ TEST(SetupProgram, PageTextsFromTheDistributionFiles)
 // pages would run it: the licence's Next, the folder with a blank, Server.
 TEST(SetupProgram, InstallsFromTheDistributionFolderThenFindsAndReplacesItsInstallation)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string log = std::string(temp) + "setup_program_test.log";
-    DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
-    HoldSystemProxies();
-    RemoveHmiKeys();
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    CopyFileA((BinFolder() + "\\s732.dll").c_str(), (std::string(system) + "\\s732.dll").c_str(), TRUE);
+    PrepareSetupRun("setup_program_test.log");
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     SetCurrentDirectoryA(DistFolder().c_str());
@@ -437,36 +445,39 @@ DWORD RunWaited(const std::string &command, const std::string &folder, DWORD tim
     return code;
 }
 
+// Setup.exe started from the distribution folder.
+bool StartSetup(PROCESS_INFORMATION &setup)
+{
+    std::string setupCommand = "\"" + DistFolder() + "\\Setup.exe\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(NULL, &setupCommand[0], NULL, NULL, FALSE, 0, NULL, DistFolder().c_str(), &startup,
+                          &setup) != FALSE;
+}
+
+const char kMainTitle[] = "\"QOR Server Installation\"";
+
+// The driver's command line up to the licence page's Next: welcome, release
+// notes, licence.
+std::string StepsPastTheLicence()
+{
+    return "\"" + BinFolder() + "\\setup_ui_driver.exe\" wait " + kMainTitle + " 30000 click " + kMainTitle +
+           " 1002 wait @wizard 20000 onpage @wizard 1010 20000 next @wizard onpage @wizard 1011 20000 next @wizard ";
+}
+
 TEST(SetupProgram, WindowsDrivenFromOutsideInstallAndReinstall)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string log = std::string(temp) + "setup_program_ui.log";
-    DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
-    HoldSystemProxies();
-    RemoveHmiKeys();
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    CopyFileA((BinFolder() + "\\s732.dll").c_str(), (std::string(system) + "\\s732.dll").c_str(), TRUE);
+    std::string log = PrepareSetupRun("setup_program_ui.log");
     const std::string target = "C:\\Setup UI Test\\QOR Server";
-    const std::string driver = "\"" + BinFolder() + "\\setup_ui_driver.exe\" ";
-    const std::string main = "\"QOR Server Installation\"";
+    const std::string main = kMainTitle;
 
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "first run" : "second run");
-        std::string setupCommand = "\"" + DistFolder() + "\\Setup.exe\"";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
         PROCESS_INFORMATION setup = {};
-        ASSERT_TRUE(CreateProcessA(NULL, &setupCommand[0], NULL, NULL, FALSE, 0, NULL, DistFolder().c_str(), &startup,
-                                   &setup));
+        ASSERT_TRUE(StartSetup(setup));
         // Welcome, release notes, licence (the earlier installation's question
         // is answered Yes by default), folder, Server, program folder, Finish.
-        std::string steps = driver + "wait " + main + " 30000 click " + main + " 1002 wait @wizard 20000 " +
-                            "onpage @wizard 1010 20000 next @wizard onpage @wizard 1011 20000 next @wizard " +
+        std::string steps = StepsPastTheLicence() +
                             "onpage @wizard 1020 120000 page @wizard 1020 \"" + target + "\" next @wizard " +
                             "onpage @wizard 1030 20000 pagecheck @wizard 1030 next @wizard " +
                             "onpage @wizard 1050 20000 page @wizard 1050 \"QOR UI Test\" finish @wizard " +
@@ -512,34 +523,21 @@ TEST(SetupProgram, WindowsDrivenFromOutsideInstallAndReinstall)
 // licence page, not to the folder page). Then the wizard is cancelled.
 TEST(SetupProgram, FolderPageRefusesFoldersThatCannotBeMade)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string log = std::string(temp) + "setup_program_folders.log";
-    DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
-    RemoveHmiKeys();
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
+    std::string log = PrepareSetupRun("setup_program_folders.log");
     const std::string blocked = "C:\\Setup Blocked";
     std::ofstream(blocked) << "a file where a folder should be";
     const std::string longParent = "C:\\Setup Long\\" + std::string(200, 'a');
     const std::string longFolder = longParent + "\\" + std::string(299 - longParent.size() - 1, 'b');
     const std::vector<std::string> folders = {blocked + "\\QOR", longFolder};
 
-    const std::string driver = "\"" + BinFolder() + "\\setup_ui_driver.exe\" ";
-    const std::string main = "\"QOR Server Installation\"";
-    std::string setupCommand = "\"" + DistFolder() + "\\Setup.exe\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION setup = {};
-    ASSERT_TRUE(CreateProcessA(NULL, &setupCommand[0], NULL, NULL, FALSE, 0, NULL, DistFolder().c_str(), &startup,
-                               &setup));
-    std::string steps = driver + "wait " + main + " 30000 click " + main + " 1002 wait @wizard 20000 " +
-                        "onpage @wizard 1010 20000 next @wizard onpage @wizard 1011 20000 next @wizard ";
+    ASSERT_TRUE(StartSetup(setup));
+    std::string steps = StepsPastTheLicence();
     for (const std::string &folder : folders)
         steps += "onpage @wizard 1020 20000 page @wizard 1020 \"" + folder + "\" next @wizard back @wizard " +
                  "onpage @wizard 1011 20000 next @wizard ";
-    steps += "onpage @wizard 1020 20000 click @wizard 2 shows \"Installation Canceled\" 60000 click " + main + " 1002";
+    steps += std::string("onpage @wizard 1020 20000 click @wizard 2 shows \"Installation Canceled\" 60000 click ") +
+             kMainTitle + " 1002";
     EXPECT_EQ(RunWaited(steps, "", 300000), 0u) << steps;
     EXPECT_EQ(WaitForSingleObject(setup.hProcess, 30000), WAIT_OBJECT_0);
     CloseHandle(setup.hThread);
