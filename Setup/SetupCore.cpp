@@ -7,7 +7,6 @@ namespace {
 
 const char kTitle[] = "QOR Server Setup";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Hadrel";
-const char kDriverKey[] = "SOFTWARE\\Veltrane\\Drivers\\QOR";
 
 bool KeyExists(HKEY root, const char *key)
 {

@@ -9,10 +9,6 @@
 
 namespace {
 
-const char kInfName[] = "QOR.inf";
-const char kDriverKey[] = "Software\\Veltrane\\Drivers\\QOR";
-const DWORD kInstallDirId = 65701;
-const DWORD kLanguageDirId = 65702;
 // Shell-folder directory ids of the setup API (0x4000 + the CSIDL), which
 // the uninstall section uses to find the shortcuts again.
 const int kCommonProgramsDirId = 0x4000 + CSIDL_COMMON_PROGRAMS;

@@ -6,6 +6,14 @@
 namespace {
 std::string Text(const char *text) { return text ? text : ""; }
 
+HMODULE ModuleOf(const void *address)
+{
+    HMODULE module = NULL;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCSTR>(address), &module);
+    return module;
+}
+
 std::string ModulePath(HMODULE module)
 {
     char path[MAX_PATH] = "";
@@ -45,10 +53,8 @@ extern "C" void __cdecl FinishUninstall(HMODULE installed, HWND owner)
     for (int i = 0; i < 8 && GetModuleHandleA(path.c_str()); ++i)
         FreeLibrary(installed);
     DWORD code = RemoveInstallation(folder, DefaultReporter(), owner);
-    HMODULE self = NULL;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&FinishUninstall), &self);
-    MoveFileExA(ModulePath(self).c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExA(ModulePath(ModuleOf(reinterpret_cast<const void *>(&FinishUninstall))).c_str(), NULL,
+                MOVEFILE_DELAY_UNTIL_REBOOT);
     ExitProcess(code);
 }
 
@@ -61,9 +67,7 @@ extern "C" void CALLBACK UninstallDriver(HWND owner, HINSTANCE, LPSTR, int)
         ExitProcess(1);
     // A mapped library can remove neither itself nor its folder: a copy in
     // the temporary folder carries on.
-    HMODULE installed = NULL;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&UninstallDriver), &installed);
+    HMODULE installed = ModuleOf(reinterpret_cast<const void *>(&UninstallDriver));
     char temp[MAX_PATH] = "", copy[MAX_PATH] = "";
     HMODULE library = NULL;
     if (GetTempPathA(MAX_PATH, temp) && GetTempFileNameA(temp, "QOR", 0, copy) &&

@@ -1,9 +1,16 @@
-// What the Setup program, the installation and the uninstall all ask of the
-// machine: whether the driver's store is in use, folders made level by
-// level, and the system folder.
+// What the Setup program, the installation and the uninstall share: the
+// INF's name and directory ids, the driver's settings key, whether the
+// driver's store is in use, folders made level by level, and the system
+// folder.
 #pragma once
 #include <windows.h>
 #include <string>
+
+inline constexpr char kInfName[] = "QOR.inf";
+inline constexpr char kDriverKey[] = "Software\\Veltrane\\Drivers\\QOR";
+// The INF's directory ids of the installation and the language folder.
+inline constexpr DWORD kInstallDirId = 65701;
+inline constexpr DWORD kLanguageDirId = 65702;
 
 // True when the driver's store is in use (the server or a program that
 // reads its data runs): the store's input mutex exists.

@@ -6,10 +6,6 @@
 
 namespace {
 
-const char kDriverKey[] = "Software\\Veltrane\\Drivers\\QOR";
-const DWORD kInstallDirId = 65701;
-const DWORD kLanguageDirId = 65702;
-
 std::string RegText(HKEY root, const char *key, const char *value)
 {
     char buffer[MAX_PATH] = "";
@@ -47,7 +43,7 @@ bool UninstallAllowed(CSetupReporter &reporter, HWND owner)
 
 DWORD RemoveInstallation(const std::string &installFolder, CSetupReporter &reporter, HWND owner)
 {
-    std::string infPath = installFolder + "\\QOR.inf";
+    std::string infPath = installFolder + "\\" + kInfName;
     HINF inf = SetupOpenInfFileA(infPath.c_str(), NULL, INF_STYLE_WIN4, NULL);
     if (inf == INVALID_HANDLE_VALUE) {
         ShowSetupError(reporter, owner, "Failed to open server's information file " + infPath, long(GetLastError()));
