@@ -7,7 +7,6 @@ namespace {
 
 const char kTitle[] = "QOR Server Setup";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Hadrel";
-const char kDriverKey[] = "SOFTWARE\\Veltrane\\Drivers\\QOR";
 
 bool KeyExists(HKEY root, const char *key)
 {
@@ -79,15 +78,6 @@ CHmiInfo DetectHmi()
     return hmi;
 }
 
-bool DriverRunning()
-{
-    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "QOR_InputLock");
-    if (!mutex)
-        return false;
-    CloseHandle(mutex);
-    return true;
-}
-
 std::string Trim(const std::string &text)
 {
     size_t first = text.find_first_not_of(" \t");
@@ -95,27 +85,6 @@ std::string Trim(const std::string &text)
         return std::string();
     size_t last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
-}
-
-bool CreateFolderLevels(const std::string &path)
-{
-    // Below the drive ("C:\") or the share, each level in turn.
-    size_t start = path.size() > 2 && path[1] == ':' ? 3 : 0;
-    if (path.compare(0, 2, "\\\\") == 0) {
-        size_t server = path.find('\\', 2);
-        size_t share = server == std::string::npos ? std::string::npos : path.find('\\', server + 1);
-        start = share == std::string::npos ? path.size() : share + 1;
-    }
-    for (size_t slash = path.find('\\', start);; slash = path.find('\\', slash + 1)) {
-        std::string level = path.substr(0, slash);
-        bool exists = false;
-        if (!IsFolder(level, exists)) {
-            if (exists || !CreateDirectoryA(level.c_str(), NULL))
-                return false;
-        }
-        if (slash == std::string::npos)
-            return true;
-    }
 }
 
 bool CheckDestination(const std::string &text, ISetupAsker &asker, std::string &path)

@@ -6,6 +6,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include "SetupShared.h"
 
 // Exit codes of the worker.
 const DWORD kSetupInstalled = 99;
@@ -48,16 +49,10 @@ public:
 // Dynamics", else the older "Software\Kestrune".
 CHmiInfo DetectHmi();
 
-// True when the driver runs: its store's input mutex exists.
-bool DriverRunning();
-
 // The installation-folder page's Next: trims text, asks to create a missing
 // folder and creates it level by level. True (with the folder in path) when
 // the page may be left.
 bool CheckDestination(const std::string &text, ISetupAsker &asker, std::string &path);
-
-// Creates a folder level by level below its drive; false when a level fails.
-bool CreateFolderLevels(const std::string &path);
 
 // Leaving the licence page: an earlier installation is found by its
 // uninstall command, which may be run (and waited for). False when the user

@@ -7,9 +7,10 @@
 # stood in for first: its key and the stand-in s732.dll in the system
 # folder. Wine only stubs accounts, groups and rights, and no display is
 # here for message boxes: the test-only log file (QOR_TEST_LOG_FILE) takes
-# the boxes and the account calls, and is shown. Then the README's main job runs against the installed server, and
-# last the uninstall command that the installation left runs and the
-# server's class is gone. Extra arguments: "keep" leaves it installed.
+# the boxes and the account calls, and is shown. Then the README's main job
+# runs against the installed server, and last the uninstall command that the
+# installation left runs, and only the user's configuration files may be
+# left. Extra arguments: "keep" leaves it installed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QOR_BUILD_DIR:-$root/build}
@@ -57,10 +58,29 @@ sleep 3
 [ "$keep" = keep ] && exit 0
 
 echo "== Uninstalling with the UninstallString"
-uninstall=$("$WINE_BIN" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Hadrel' /v UninstallString 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')
-timeout 120 "$WINE_BIN" $uninstall
-echo "left in $target:"; ls "$("$WINE_BIN" winepath -u "$target" 2>/dev/null)"
+rm -f "$log"
+QOR_TEST_LOG_FILE='C:\setup.log' timeout 120 "$WINE_BIN" setup_install_host.exe uninstall
+cat "$log" 2>/dev/null || true
+unix_target=$("$WINE_BIN" winepath -u "$target" 2>/dev/null)
+echo "left in $target:"; ls "$unix_target"
+failed=
+fail() { echo "$1" >&2; failed=1; }
 if "$WINE_BIN" reg query 'HKCR\CLSID\{402D97D2-7270-11D6-B98B-0050DACA0D41}' >/dev/null 2>&1; then
-  echo "the server's class is still registered" >&2; exit 1
+  fail "the server's class is still registered"
 fi
-echo "== Uninstalled: only the configuration files are left, and the server's class is gone"
+# Only the user's configuration files stay.
+for f in "$unix_target"/*; do
+  case "$f" in *.QOR) ;; *) fail "left in the installation folder: $f" ;; esac
+done
+menu=$("$WINE_BIN" winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Veltrane QOR' 2>/dev/null)
+[ -e "$menu" ] && fail "the Start-menu folder is still there: $menu"
+"$WINE_BIN" reg query 'HKLM\Software\Veltrane\Drivers' >/dev/null 2>&1 && fail "the driver keys are still there"
+shared=$("$WINE_BIN" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDlls' 2>/dev/null | tr -d '\r' |
+         grep -iE 'Veltrane QOR|OpcProxy|opc_aeps' || true)
+[ -n "$shared" ] && fail "shared counts are still there: $shared"
+unix_system32=$("$WINE_BIN" winepath -u "$system32" 2>/dev/null)
+for f in OpcProxy.dll opc_aeps.dll; do
+  [ -e "$unix_system32/$f" ] && fail "the shared library $f is still in the system folder"
+done
+[ -n "$failed" ] && exit 1
+echo "== Uninstalled: only the configuration files are left, the server's class, the shortcuts, the settings, the shared counts and the OPC proxy libraries are gone"

@@ -2,8 +2,10 @@
 # Takes the pictures of Setup's windows in docs/screenshots/ under Xvfb with
 # Wine's X driver, in a prefix of their own (build/setupshotprefix): Setup.exe
 # runs from the distribution folder (build/dist) with a stand-in HMI key, and
-# setup_ui_driver.exe walks it through its pages into a folder with a blank,
-# as a server node, to "Installation Successful".
+# setup_ui_driver.exe walks it through its pages (first into a folder that
+# cannot be made) into a folder with a blank, as a server node, to
+# "Installation Successful". Last, the uninstall command runs while the
+# driver's store is in use, and refuses.
 set -euo pipefail
 shot_prefix=setupshotprefix
 . "$(dirname "$0")/shot-prefix.sh"
@@ -17,6 +19,7 @@ for k in BASPATH:'C:\Halvo' PDBPATH:'C:\Halvo\PDB' NLSPATH:'C:\Halvo\NLS' NODENA
 done
 "$WINE_BIN" reg add 'HKLM\Software\Veltrane, Inc.\Halvo' /f >/dev/null 2>&1
 mkdir -p "$WINEPREFIX/drive_c/Halvo/PDB"
+echo "a file where a folder should be" > "$WINEPREFIX/drive_c/blocked"
 
 main="QOR Server Installation"
 wizard="@wizard"
@@ -34,6 +37,10 @@ shot setup-destination 1
 drive pageclick "$wizard" 1021 wait "Destination directory" 10000 expand "Destination directory" 1060
 shot setup-browse-directory 1
 drive click "Destination directory" 2
+drive page "$wizard" 1020 'C:\blocked\QOR' next "$wizard" wait "QOR Server Setup" 10000
+drive answer "QOR Server Setup" 6 shows "Failed to create directory" 10000
+shot setup-failed-directory 1
+drive answer "QOR Server Setup" 1
 drive page "$wizard" 1020 'C:\Program Files\Veltrane QOR' next "$wizard" wait "QOR Server Setup" 10000
 shot setup-create-directory 1
 drive answer "QOR Server Setup" 6
@@ -60,4 +67,16 @@ shot setup-done 1
 drive click "$main" 1002 || true
 wait "$setup" || true
 sleep 2
+
+# The uninstall while the store is in use (held as a running driver would).
+"$WINE_BIN" "$build/bin/setup_input_lock_holder.exe" >/dev/null &
+holder=$!
+sleep 2
+"$WINE_BIN" "$build/bin/setup_install_host.exe" uninstall >/dev/null &
+uninstall=$!
+drive wait "Veltrane QOR Driver Setup" 30000
+shot uninstall-running 1
+drive answer "Veltrane QOR Driver Setup" 1
+wait "$uninstall" || true
+kill "$holder" 2>/dev/null || true
 "$WINESERVER_BIN" -k 2>/dev/null || true

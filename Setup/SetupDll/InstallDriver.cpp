@@ -4,14 +4,11 @@
 #include <ole2.h>
 #include <cstdio>
 #include <vector>
+#include "SetupShared.h"
+#include "SharedCounts.h"
 
 namespace {
 
-const char kInfName[] = "QOR.inf";
-const char kDriverKey[] = "Software\\Veltrane\\Drivers\\QOR";
-const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
-const DWORD kInstallDirId = 65701;
-const DWORD kLanguageDirId = 65702;
 // Shell-folder directory ids of the setup API (0x4000 + the CSIDL), which
 // the uninstall section uses to find the shortcuts again.
 const int kCommonProgramsDirId = 0x4000 + CSIDL_COMMON_PROGRAMS;
@@ -32,13 +29,6 @@ std::string Join(const std::string &folder, const std::string &name)
 bool FileExists(const std::string &path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string SystemFolder()
-{
-    char buffer[MAX_PATH];
-    UINT length = GetSystemDirectoryA(buffer, MAX_PATH);
-    return length && length < MAX_PATH ? std::string(buffer, length) : std::string();
 }
 
 void ShowInfBox(CSetupReporter &reporter, HWND owner, const char *text)
@@ -229,37 +219,6 @@ void CreateShortcuts(const CInstallArguments &args, const std::string &installFo
     CoUninitialize();
 }
 
-// Adds 1 to the shared-library count of each installed file; a missing value
-// starts at 1, one that cannot be read for another reason stays.
-void CountSharedLibraries(const std::string &installFolder)
-{
-    HKEY key = NULL;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key, NULL) !=
-        ERROR_SUCCESS)
-        return;
-    std::string system = SystemFolder();
-    std::vector<std::string> paths;
-    for (const char *name : {"Tessary.dll", "ZorbErr.dll", "Dornel.OCX"})
-        paths.push_back(Join(installFolder, name));
-    for (const char *name : {"QORPS.dll", "OPCProxy.dll", "opccomn_ps.dll", "opc_aeps.dll"})
-        paths.push_back(Join(system, name));
-    for (const std::string &path : paths) {
-        // Outside files this system does not ship are not counted.
-        if (!FileExists(path))
-            continue;
-        DWORD count = 0, size = sizeof count, type = 0;
-        LONG result = RegQueryValueExA(key, path.c_str(), NULL, &type, reinterpret_cast<BYTE *>(&count), &size);
-        if (result == ERROR_FILE_NOT_FOUND)
-            count = 1;
-        else if (result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof count)
-            ++count;
-        else
-            continue;
-        RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count);
-    }
-    RegCloseKey(key);
-}
-
 // The proxy libraries in the system folder register themselves; those that
 // this system does not ship are skipped.
 void RegisterProxyLibraries(CSetupReporter &reporter, HWND owner)
@@ -269,8 +228,10 @@ void RegisterProxyLibraries(CSetupReporter &reporter, HWND owner)
         ShowSetupError(reporter, owner, "Failed to retrieve system directory", long(GetLastError()));
         return;
     }
-    for (const char *name : {"QORPS.dll", "OpcProxy.dll", "opccomn_ps.dll", "opc_aeps.dll"}) {
-        std::string path = Join(system, name);
+    for (size_t i = 0; i < kSharedFileCount; ++i) {
+        if (!kSharedFiles[i].systemFolder || !kSharedFiles[i].registered)
+            continue;
+        std::string path = SharedFilePath(kSharedFiles[i], std::string(), system);
         if (!FileExists(path))
             continue;
         HMODULE library = LoadLibraryA(path.c_str());
@@ -328,16 +289,29 @@ void ClearReadOnly(const std::string &path)
         SetFileAttributesA(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
 }
 
-void PlaceConfiguration(const CInstallArguments &args, const std::string &installFolder)
+// The first configuration file, unless the configuration folder already
+// holds one of that name; the folder is made when it is missing.
+void PlaceConfiguration(const CInstallArguments &args, const std::string &installFolder, CSetupReporter &reporter,
+                        HWND owner)
 {
     std::string folder = TrimmedFolder(installFolder);
-    if (!args.configName.empty()) {
-        char source[MAX_PATH], target[2 * MAX_PATH];
-        std::snprintf(source, sizeof source, "%s\\default.QOR", folder.c_str());
-        std::snprintf(target, sizeof target, "%s\\%s.QOR", TrimmedFolder(args.configFolder).c_str(),
-                      args.configName.c_str());
+    char source[MAX_PATH], target[2 * MAX_PATH];
+    std::snprintf(source, sizeof source, "%s\\default.QOR", folder.c_str());
+    // A client node has no default configuration; a server node's that did
+    // not arrive was shown with the copy's failure.
+    if (!args.configName.empty() && FileExists(source)) {
+        std::string configFolder = TrimmedFolder(args.configFolder);
+        std::snprintf(target, sizeof target, "%s\\%s.QOR", configFolder.c_str(), args.configName.c_str());
         ClearReadOnly(source);
-        CopyFileA(source, target, TRUE);
+        if (!configFolder.empty() && !CreateFolderLevels(configFolder)) {
+            ShowSetupError(reporter, owner, "Failed to create the configuration folder " + configFolder,
+                           long(GetLastError()));
+        } else if (!CopyFileA(source, target, TRUE)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                ShowSetupError(reporter, owner, std::string("Failed to copy the configuration file ") + target,
+                               long(error));
+        }
     }
     ClearReadOnly(Join(folder, "QORstext.drv"));
 }
@@ -385,7 +359,7 @@ int RunInstallation(const CInstallArguments &args, CSetupReporter &reporter, ISe
     if (!InstallFromInf(args, reporter, accounts, owner))
         return 0;
     RegisterComServers(args, args.installFolder, reporter, owner);
-    PlaceConfiguration(args, args.installFolder);
+    PlaceConfiguration(args, args.installFolder, reporter, owner);
     StartHelpUpdater(args.installFolder, reporter, owner);
     return 1;
 }
@@ -446,8 +420,11 @@ bool InstallFromInf(const CInstallArguments &args, CSetupReporter &reporter, ISe
     SetupScanFileQueueA(inf.m_queue, SPQ_SCAN_USE_CALLBACKEX, owner, ScanCallback, NULL, &scanResult);
     queueSection("NtSystem32", SP_COPY_FORCE_NEWER, "Failed to process System files");
 
+    // A target folder that cannot be made keeps the commit retrying it for
+    // ever; made here first, such a folder fails the commit instead.
     CCommitContext commit{inf.m_context};
-    if (!SetupCommitFileQueueA(owner, inf.m_queue, CommitCallback, &commit))
+    if (!CreateFolderLevels(args.installFolder) || !CreateFolderLevels(args.languageFolder) ||
+        !SetupCommitFileQueueA(owner, inf.m_queue, CommitCallback, &commit))
         ShowSetupError(reporter, owner, "Failed to commit the file queue", long(GetLastError()));
 
     if (!SetupInstallFromInfSectionA(owner, inf.m_inf, "ProductInstall", SPINST_REGISTRY, NULL, NULL, 0, NULL,
@@ -459,8 +436,9 @@ bool InstallFromInf(const CInstallArguments &args, CSetupReporter &reporter, ISe
         ShowInfBox(reporter, owner,
                    args.serverNode ? "Failed to add scada registry info" : "Failed to add view registry info");
 
-    CreateShortcuts(args, args.installFolder, args.languageFolder, Join(args.installFolder, kInfName));
-    CountSharedLibraries(args.installFolder);
+    std::string installedInf = Join(args.installFolder, kInfName);
+    CreateShortcuts(args, args.installFolder, args.languageFolder, installedInf);
+    CountSharedLibraries(args.installFolder, SystemFolder(), FileExists(installedInf) ? installedInf : std::string());
     CreateServiceAccount(accounts, reporter, owner);
     return true;
 }

@@ -62,11 +62,63 @@ void SetText(HKEY root, const std::string &key, const char *name, const std::str
     RegCloseKey(handle);
 }
 
+// True once the driver's store is no longer in use (within a minute).
+bool WaitUntilStopped()
+{
+    DWORD start = GetTickCount();
+    while (DriverRunning()) {
+        if (GetTickCount() - start > 60000)
+            return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+// Other tests in this prefix use the system folder's OPC proxy libraries:
+// a count held for them, as other software would hold it, keeps the
+// uninstalls here from removing them.
+void HoldSystemProxies()
+{
+    HKEY key = NULL;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls", 0, NULL, 0,
+                        KEY_READ | KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    for (const char *name : {"OPCProxy.dll", "opc_aeps.dll"}) {
+        std::string path = std::string(system) + "\\" + name;
+        DWORD count = 0, size = sizeof count;
+        RegQueryValueExA(key, path.c_str(), NULL, NULL, reinterpret_cast<BYTE *>(&count), &size);
+        ++count;
+        RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count);
+    }
+    RegCloseKey(key);
+}
+
 void RemoveHmiKeys()
 {
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "Software\\Brenta Dynamics");
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "Software\\Kestrune");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Veltrane, Inc.\\Halvo");
+}
+
+// A fresh test log for Setup's boxes (its path), no HMI and no earlier
+// installation, the S7 software in place.
+std::string PrepareSetupRun(const char *logName)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string log = std::string(temp) + logName;
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
+    HoldSystemProxies();
+    RemoveHmiKeys();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    CopyFileA((BinFolder() + "\\s732.dll").c_str(), (std::string(system) + "\\s732.dll").c_str(), TRUE);
+    return log;
 }
 
 void WriteHmiKey(const std::string &key, const std::string &base)
@@ -308,17 +360,7 @@ TEST(SetupProgram, PageTextsFromTheDistributionFiles)
 // pages would run it: the licence's Next, the folder with a blank, Server.
 TEST(SetupProgram, InstallsFromTheDistributionFolderThenFindsAndReplacesItsInstallation)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string log = std::string(temp) + "setup_program_test.log";
-    DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
-    RemoveHmiKeys();
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    CopyFileA((BinFolder() + "\\s732.dll").c_str(), (std::string(system) + "\\s732.dll").c_str(), TRUE);
+    PrepareSetupRun("setup_program_test.log");
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     SetCurrentDirectoryA(DistFolder().c_str());
@@ -341,13 +383,13 @@ TEST(SetupProgram, InstallsFromTheDistributionFolderThenFindsAndReplacesItsInsta
             return true;
         };
         EXPECT_EQ(RunSetupWorker(asker, DistFolder()), kSetupInstalled);
-        if (run == 0) {
-            EXPECT_EQ(asker.asked.size(), 1u) << "only the folder to create";
-        } else {
-            // Yes ran the uninstall; its folder stays, so nothing more is asked.
-            ASSERT_EQ(asker.asked.size(), 1u);
+        // The second run's Yes ran the uninstall, which took the emptied
+        // folder too: it is to be made again.
+        ASSERT_EQ(asker.asked.size(), run == 0 ? 1u : 2u);
+        if (run == 1) {
             EXPECT_EQ(asker.asked[0].substr(0, 44), "The Veltrane QOR driver is already installed");
         }
+        EXPECT_EQ(asker.asked.back().substr(0, 25), "The specified directory\n\n");
         // The installed server answers a client.
         CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
         CLSID clsid;
@@ -360,8 +402,8 @@ TEST(SetupProgram, InstallsFromTheDistributionFolderThenFindsAndReplacesItsInsta
             server->Release();
         CoUninitialize();
         EXPECT_EQ(GetFileAttributesA((target + "\\Hadrel.exe").c_str()) != INVALID_FILE_ATTRIBUTES, true);
-        // Let the server go before the next run replaces its files.
-        Sleep(3000);
+        // The uninstall refuses while the server runs.
+        EXPECT_TRUE(WaitUntilStopped()) << "the server did not end";
     }
     // Leave the prefix as it was: the installation's own uninstall command.
     HKEY key = NULL;
@@ -403,35 +445,39 @@ DWORD RunWaited(const std::string &command, const std::string &folder, DWORD tim
     return code;
 }
 
+// Setup.exe started from the distribution folder.
+bool StartSetup(PROCESS_INFORMATION &setup)
+{
+    std::string setupCommand = "\"" + DistFolder() + "\\Setup.exe\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(NULL, &setupCommand[0], NULL, NULL, FALSE, 0, NULL, DistFolder().c_str(), &startup,
+                          &setup) != FALSE;
+}
+
+const char kMainTitle[] = "\"QOR Server Installation\"";
+
+// The driver's command line up to the licence page's Next: welcome, release
+// notes, licence.
+std::string StepsPastTheLicence()
+{
+    return "\"" + BinFolder() + "\\setup_ui_driver.exe\" wait " + kMainTitle + " 30000 click " + kMainTitle +
+           " 1002 wait @wizard 20000 onpage @wizard 1010 20000 next @wizard onpage @wizard 1011 20000 next @wizard ";
+}
+
 TEST(SetupProgram, WindowsDrivenFromOutsideInstallAndReinstall)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string log = std::string(temp) + "setup_program_ui.log";
-    DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", log.c_str());
-    RemoveHmiKeys();
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    SetDefault(HKEY_LOCAL_MACHINE, "SOFTWARE\\SIEMENS\\SIMATIC_NET", "");
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    CopyFileA((BinFolder() + "\\s732.dll").c_str(), (std::string(system) + "\\s732.dll").c_str(), TRUE);
+    std::string log = PrepareSetupRun("setup_program_ui.log");
     const std::string target = "C:\\Setup UI Test\\QOR Server";
-    const std::string driver = "\"" + BinFolder() + "\\setup_ui_driver.exe\" ";
-    const std::string main = "\"QOR Server Installation\"";
+    const std::string main = kMainTitle;
 
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "first run" : "second run");
-        std::string setupCommand = "\"" + DistFolder() + "\\Setup.exe\"";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
         PROCESS_INFORMATION setup = {};
-        ASSERT_TRUE(CreateProcessA(NULL, &setupCommand[0], NULL, NULL, FALSE, 0, NULL, DistFolder().c_str(), &startup,
-                                   &setup));
+        ASSERT_TRUE(StartSetup(setup));
         // Welcome, release notes, licence (the earlier installation's question
         // is answered Yes by default), folder, Server, program folder, Finish.
-        std::string steps = driver + "wait " + main + " 30000 click " + main + " 1002 wait @wizard 20000 " +
-                            "onpage @wizard 1010 20000 next @wizard onpage @wizard 1011 20000 next @wizard " +
+        std::string steps = StepsPastTheLicence() +
                             "onpage @wizard 1020 120000 page @wizard 1020 \"" + target + "\" next @wizard " +
                             "onpage @wizard 1030 20000 pagecheck @wizard 1030 next @wizard " +
                             "onpage @wizard 1050 20000 page @wizard 1050 \"QOR UI Test\" finish @wizard " +
@@ -453,7 +499,7 @@ TEST(SetupProgram, WindowsDrivenFromOutsideInstallAndReinstall)
         if (server)
             server->Release();
         CoUninitialize();
-        Sleep(3000);
+        EXPECT_TRUE(WaitUntilStopped()) << "the server did not end";
     }
     std::ifstream in(log);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -468,6 +514,53 @@ TEST(SetupProgram, WindowsDrivenFromOutsideInstallAndReinstall)
         RegCloseKey(key);
     }
     EXPECT_TRUE(RunAndAwait(command));
+    SetEnvironmentVariableA("QOR_TEST_LOG_FILE", NULL);
+}
+
+// The folder page of Setup.exe, driven from outside: a folder below a file
+// and one of 299 characters are refused after Yes to create them, with
+// "Failed to create directory", and the page stays (Back leads to the
+// licence page, not to the folder page). Then the wizard is cancelled.
+TEST(SetupProgram, FolderPageRefusesFoldersThatCannotBeMade)
+{
+    std::string log = PrepareSetupRun("setup_program_folders.log");
+    const std::string blocked = "C:\\Setup Blocked";
+    std::ofstream(blocked) << "a file where a folder should be";
+    const std::string longParent = "C:\\Setup Long\\" + std::string(200, 'a');
+    const std::string longFolder = longParent + "\\" + std::string(299 - longParent.size() - 1, 'b');
+    const std::vector<std::string> folders = {blocked + "\\QOR", longFolder};
+
+    PROCESS_INFORMATION setup = {};
+    ASSERT_TRUE(StartSetup(setup));
+    std::string steps = StepsPastTheLicence();
+    for (const std::string &folder : folders)
+        steps += "onpage @wizard 1020 20000 page @wizard 1020 \"" + folder + "\" next @wizard back @wizard " +
+                 "onpage @wizard 1011 20000 next @wizard ";
+    steps += std::string("onpage @wizard 1020 20000 click @wizard 2 shows \"Installation Canceled\" 60000 click ") +
+             kMainTitle + " 1002";
+    EXPECT_EQ(RunWaited(steps, "", 300000), 0u) << steps;
+    EXPECT_EQ(WaitForSingleObject(setup.hProcess, 30000), WAIT_OBJECT_0);
+    CloseHandle(setup.hThread);
+    CloseHandle(setup.hProcess);
+
+    std::ifstream in(log);
+    std::vector<std::string> boxes;
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, 4, "BOX ") == 0)
+            boxes.push_back(line.substr(0, line.find_last_not_of("\r") + 1));
+    std::vector<std::string> expected;
+    for (const std::string &folder : folders) {
+        expected.push_back("BOX [QOR Server Setup] The specified directory\\n\\n" + folder +
+                           "\\n\\ndoes not exist. Do you wish to create it?\\n -> yes");
+        expected.push_back("BOX [QOR Server Setup] Failed to create directory -> ok");
+    }
+    EXPECT_EQ(boxes, expected);
+    EXPECT_FALSE(IsFolder(longFolder));
+    EXPECT_FALSE(IsFolder(blocked));
+    // The levels that could be made stay, as on the page.
+    RemoveDirectoryA(longParent.c_str());
+    RemoveDirectoryA("C:\\Setup Long");
+    DeleteFileA(blocked.c_str());
     SetEnvironmentVariableA("QOR_TEST_LOG_FILE", NULL);
 }
 

@@ -1,8 +1,9 @@
 // The Setup library: the arguments and files that stop an installation
-// with their texts, and a whole installation from the distribution folder
-// that the build assembles (server node into a folder with a blank, a
-// second installation over it, a client node), undone by the command that
-// the installation leaves under the Uninstall key.
+// with their texts, folders that cannot be made, the shared counts, and a
+// whole installation from the distribution folder that the build assembles
+// (server node into a folder with a blank, a second installation over it, a
+// client node), undone by the command that the installation leaves under the
+// Uninstall key, which refuses while the server runs.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <ole2.h>
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 #include "InstallDriver.h"
+#include "SetupShared.h"
+#include "SharedCounts.h"
 
 namespace {
 
@@ -92,6 +95,18 @@ bool KeyExists(HKEY root, const std::string &key)
     return true;
 }
 
+// Subkeys and values of a key together.
+DWORD EntryCount(HKEY root, const std::string &key)
+{
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return 0;
+    DWORD subkeys = 0, values = 0;
+    RegQueryInfoKeyA(handle, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+    RegCloseKey(handle);
+    return subkeys + values;
+}
+
 std::string RegText(HKEY root, const std::string &key, const char *value)
 {
     char buffer[1024] = "";
@@ -108,6 +123,12 @@ DWORD RegCount(const std::string &value)
         ERROR_SUCCESS)
         return 0;
     return count;
+}
+
+bool CountValueExists(const std::string &value)
+{
+    return RegGetValueA(HKEY_LOCAL_MACHINE, kSharedDlls, value.c_str(), RRF_RT_ANY, NULL, NULL, NULL) ==
+           ERROR_SUCCESS;
 }
 
 // Runs a command line and waits for its end; its exit code.
@@ -285,6 +306,67 @@ TEST(SetupLibrary, StopsWithItsTextBeforeInstallingAnything)
     InstallS7Software();
 }
 
+// The shared counts in folders of the test's own: each installation adds 1
+// and records it; the uninstall takes back what was recorded, so a count
+// that other software holds stays, and a file nobody counts any more goes.
+TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    struct Case {
+        const char *name;
+        int installations;
+        DWORD othersProxyCount; // another product's count of OPCProxy.dll
+        bool textCount;         // opc_aeps.dll's value is no count
+    } cases[] = {
+        {"one installation", 1, 0, false},
+        {"installed twice over itself", 2, 0, false},
+        {"another product counts the proxy", 1, 1, false},
+        {"a value that is no count stays", 1, 0, true},
+    };
+    int run = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string base = std::string(temp) + "shared_counts_" + std::to_string(run++);
+        std::string install = base + "\\install", system = base + "\\system", record = install + "\\QOR.inf";
+        ASSERT_TRUE(CreateFolderLevels(install));
+        ASSERT_TRUE(CreateFolderLevels(system));
+        WriteFile(record, "[SharedDlls]\r\n");
+        // Present: two of the installation folder's files and two proxies;
+        // the others are not counted.
+        for (const std::string &file : {install + "\\Tessary.dll", install + "\\ZorbErr.dll",
+                                        system + "\\OPCProxy.dll", system + "\\opc_aeps.dll"})
+            WriteFile(file, "not a library");
+        HKEY key = NULL;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL),
+                  ERROR_SUCCESS);
+        std::string proxy = system + "\\OPCProxy.dll", aeProxy = system + "\\opc_aeps.dll";
+        if (c.othersProxyCount)
+            RegSetValueExA(key, proxy.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&c.othersProxyCount),
+                           sizeof(DWORD));
+        if (c.textCount)
+            RegSetValueExA(key, aeProxy.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>("7"), 2);
+        RegCloseKey(key);
+
+        for (int i = 0; i < c.installations; ++i)
+            CountSharedLibraries(install, system, record);
+        EXPECT_EQ(RegCount(install + "\\Tessary.dll"), DWORD(c.installations));
+        EXPECT_EQ(RegCount(proxy), c.othersProxyCount + c.installations);
+        EXPECT_FALSE(CountValueExists(install + "\\Dornel.OCX")) << "absent files are not counted";
+        EXPECT_FALSE(CountValueExists(system + "\\QORPS.dll"));
+
+        ReleaseSharedLibraries(RaisedCounts(install, system, record), install, system);
+        EXPECT_FALSE(CountValueExists(install + "\\Tessary.dll"));
+        EXPECT_FALSE(Exists(install + "\\Tessary.dll"));
+        EXPECT_EQ(RegCount(proxy), c.othersProxyCount);
+        EXPECT_EQ(Exists(proxy), c.othersProxyCount != 0);
+        EXPECT_EQ(CountValueExists(aeProxy), c.textCount);
+        EXPECT_EQ(Exists(aeProxy), c.textCount);
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, proxy.c_str());
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, aeProxy.c_str());
+    }
+}
+
 // Scripted account calls: each answers from its row.
 class CScriptedAccounts : public ISetupAccounts {
 public:
@@ -372,15 +454,23 @@ protected:
         CoUninitialize();
     }
 
-    int Install(int server, const std::string &install, const std::string &config)
+    // InstallDriver's result; -1 when the host did not end in time.
+    int Install(int server, const std::string &install, const std::string &config,
+                const std::string &language = std::string())
     {
         std::string command = "\"" + BinFolder() + "\\setup_install_host.exe\" 1 1 " + std::to_string(server) +
-                              " \"" + DistFolder() + "\" \"" + install + "\" \"" + config + "\" \"" + install +
-                              "\" NODE1 \"" + kProgramFolder + "\"";
-        return RunCommand(command) == 0 ? 1 : 0;
+                              " \"" + DistFolder() + "\" \"" + install + "\" \"" + config + "\" \"" +
+                              (language.empty() ? install : language) + "\" NODE1 \"" + kProgramFolder + "\"";
+        DWORD code = RunCommand(command);
+        return code == 0 ? 1 : code == 1 ? 0 : -1;
     }
 
-    std::vector<std::string> Log(const char *prefix)
+    // The uninstall command from the Uninstall key, run by the host as the
+    // system's program list would; its exit code.
+    DWORD Uninstall() { return RunCommand("\"" + BinFolder() + "\\setup_install_host.exe\" uninstall"); }
+
+    // The log's lines that start with prefix, after the first skip of them.
+    std::vector<std::string> Log(const char *prefix, size_t skip = 0)
     {
         std::vector<std::string> lines;
         std::istringstream in(ReadFile(m_log));
@@ -388,7 +478,11 @@ protected:
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            if (line.compare(0, strlen(prefix), prefix) == 0)
+            if (line.compare(0, strlen(prefix), prefix) != 0)
+                continue;
+            if (skip)
+                --skip;
+            else
                 lines.push_back(line);
         }
         return lines;
@@ -418,8 +512,11 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     const std::string server = root + "\\Server Files";
     const std::string client = root + "\\Client Files";
     const std::string config = root + "\\Config";
+    // The configuration folder does not exist yet (a run before this one
+    // may have left it): the installation makes it.
+    DeleteFileA((config + "\\NODE1.QOR").c_str());
+    RemoveDirectoryA(config.c_str());
     CreateDirectoryA(root.c_str(), NULL);
-    CreateDirectoryA(config.c_str(), NULL);
     const std::string links = CommonPrograms() + "\\" + kProgramFolder;
 
     // The system folder's counts are shared with every earlier installation
@@ -452,8 +549,9 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     }
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath"), server);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey, "FolderName"), kProgramFolder);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey, "NlsPath"), server);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
-              "rundll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 " + server + "\\QOR.inf");
+              "rundll32.exe \"" + server + "\\Setup.dll\",UninstallDriver");
 
     EXPECT_EQ(Upper(LinkTarget(links + "\\QOR Tolvane.lnk")), Upper(server + "\\Tolvane.exe"));
     EXPECT_EQ(Upper(LinkTarget(links + "\\QOR Help.lnk")), Upper(server + "\\QOR.chm"));
@@ -513,6 +611,8 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     EXPECT_EQ(UnexpectedBoxes(), std::vector<std::string>());
     EXPECT_TRUE(Exists(client + "\\Tolvane.exe"));
     EXPECT_TRUE(Exists(client + "\\Hadrel.tlb"));
+    EXPECT_TRUE(Exists(client + "\\QOR.chm"));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey, "NlsPath"), client) << "a client node finds its help too";
     EXPECT_FALSE(Exists(client + "\\Hadrel.exe"));
     EXPECT_EQ(Log("BOX ").size(), 0u);
     for (const std::string &line : Log(""))
@@ -528,10 +628,23 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     EXPECT_EQ(Upper(narrow), Upper(client + "\\Hadrel.tlb"));
     (void)typeLib;
 
-    // The uninstall command of the server's installation (the last one
-    // wrote it) removes files, registrations, settings, links and the service.
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    ASSERT_EQ(Install(1, server, config), 1);
+    // A third server installation with the help in a folder of its own,
+    // made by the installation, and a configuration folder that cannot be
+    // made: its box, and the rest goes on. It writes the uninstall command.
+    const std::string help = root + "\\Help Files\\QOR";
+    const std::string blocked = root + "\\Blocked";
+    WriteFile(blocked, "a file where a folder should be");
+    DeleteFileA(m_log.c_str());
+    ASSERT_EQ(Install(1, server, blocked + "\\Config", help), 1);
+    std::vector<std::string> boxes = UnexpectedBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].substr(0, boxes[0].find(" -> ")),
+              "BOX [I/O Server Setup Error] Failed to create the configuration folder " + blocked +
+                  "\\Config\\nWin32 error code: 183\\n\\nI/O Server Setup aborted");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kDriverKey, "NlsPath"), help);
+    EXPECT_TRUE(Exists(help + "\\QOR.chm"));
+    EXPECT_EQ(Upper(LinkTarget(links + "\\QOR Help.lnk")), Upper(help + "\\QOR.chm"));
+
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr);
     std::string serviceCommand = "\"" + server + "\\Hadrel.exe\" /Service";
@@ -540,19 +653,45 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
                                        serviceCommand.c_str(), NULL, NULL, NULL, NULL, NULL);
     if (service)
         CloseServiceHandle(service);
-    std::string uninstall = RegText(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString");
-    ASSERT_EQ(RunCommand(uninstall), 0u) << uninstall;
-    for (const char *file : {"Hadrel.exe", "Hadrel.tlb", "Tessary.dll", "Oxley.dll", "Parvel.dll", "ZorbErr.dll",
-                             "Tolvane.exe", "default.QOR", "QORREL.TXT", "License", "QOR.inf", "Brisko.dll",
-                             "Aleron.dll"})
-        EXPECT_FALSE(Exists(server + "\\" + file)) << file;
-    for (const char *link : {"QOR Tolvane.lnk", "QOR Help.lnk", "QOR Release Notes.lnk"})
-        EXPECT_FALSE(Exists(links + "\\" + link)) << link;
+
+    // While a client holds the server, the uninstall says why it refuses
+    // and changes nothing.
+    ASSERT_EQ(CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IUnknown, reinterpret_cast<void **>(&unknown)),
+              S_OK);
+    ASSERT_TRUE(WaitUntil(DriverRunning, 30000));
+    // The running server keeps the log open: only the boxes from here on.
+    size_t earlier = Log("BOX ").size();
+    EXPECT_EQ(Uninstall(), 1u);
+    EXPECT_EQ(Log("BOX ", earlier), std::vector<std::string>{
+                               "BOX [Veltrane QOR Driver Setup] The Veltrane QOR Driver is running. Please shutdown "
+                               "the Veltrane QOR Driver application and the programs that use its data before "
+                               "uninstalling. -> ok"});
+    for (const char *file : {"Hadrel.exe", "Tessary.dll", "ZorbErr.dll", "Setup.dll", "QOR.inf"})
+        EXPECT_TRUE(Exists(server + "\\" + file)) << file;
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 3u);
+    unknown->Release();
+    ASSERT_TRUE(WaitUntil([] { return !DriverRunning(); }, 60000)) << "the server did not end";
+
+    // Once the server has ended, the uninstall removes files, registrations,
+    // settings, links and the service, the counts its installations raised,
+    // and the folders and keys it leaves empty. (Other tests in this prefix
+    // may keep keys of other drivers beside it.)
+    bool othersUnderDrivers = EntryCount(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers") != 1;
+    earlier = Log("BOX ").size();
+    ASSERT_EQ(Uninstall(), 0u);
+    EXPECT_EQ(Log("BOX ", earlier), std::vector<std::string>());
+    EXPECT_FALSE(Exists(server)) << "the empty installation folder";
+    EXPECT_FALSE(Exists(help + "\\QOR.chm"));
+    EXPECT_FALSE(Exists(links)) << "the empty Start-menu folder";
     for (const std::string &key : {classKey, std::string("Veltrane.Hadrel"), std::string("TypeLib\\") + kLibId,
                                    std::string("CLSID\\") + kBriskoClsid, std::string("CLSID\\") + kAleronClsid})
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDriverKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDriverKey));
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers"), othersUnderDrivers)
+        << "the driver keys go when they are left empty";
     service = OpenServiceA(manager, "Hadrel", SERVICE_QUERY_STATUS);
     EXPECT_EQ(service, nullptr);
     if (service)
@@ -560,8 +699,55 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     CloseServiceHandle(manager);
     EXPECT_EQ(CoCreateInstance(clsid, NULL, CLSCTX_LOCAL_SERVER, IID_IUnknown, reinterpret_cast<void **>(&unknown)),
               REGDB_E_CLASSNOTREG);
+    // The three installations into the server folder counted 3; the client
+    // installation still counts the system folder's proxies, which stay.
+    for (const char *file : {"Tessary.dll", "ZorbErr.dll"})
+        EXPECT_FALSE(CountValueExists(server + "\\" + file)) << file;
+    for (const auto &proxy : proxies) {
+        EXPECT_EQ(RegCount(SystemFolder() + "\\" + proxy.first), proxy.second + 1) << proxy.first;
+        EXPECT_TRUE(Exists(SystemFolder() + "\\" + proxy.first)) << proxy.first;
+    }
     // The user's configuration is not the installation's to remove.
     EXPECT_TRUE(Exists(config + "\\NODE1.QOR"));
+}
+
+// A folder that cannot be made, for the installation or for the help,
+// fails the commit with its box (the file copy would retry it for ever);
+// the rest of the installation goes on.
+TEST_F(SetupInstallation, AFolderThatCannotBeMadeFailsTheCommit)
+{
+    const std::string blocked = "C:\\QOR Blocked";
+    WriteFile(blocked, "a file where a folder should be");
+    std::string longFolder = "C:\\QOR Long\\" + std::string(200, 'a') + "\\";
+    longFolder += std::string(299 - longFolder.size(), 'b');
+    struct Case {
+        const char *name;
+        std::string install, language;
+        int error;
+    } cases[] = {
+        {"a file in the way", blocked + "\\QOR", "", ERROR_ALREADY_EXISTS},
+        {"a folder of 299 characters", longFolder, "", ERROR_FILENAME_EXCED_RANGE},
+        {"the help folder in the way", "C:\\QOR Help Blocked", blocked + "\\Help", ERROR_ALREADY_EXISTS},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileA(m_log.c_str());
+        ASSERT_EQ(Install(1, c.install, c.install, c.language), 1) << "InstallDriver did not return";
+        std::vector<std::string> boxes = Log("BOX ");
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes[0], "BOX [I/O Server Setup Error] Failed to commit the file queue\\nWin32 error code: " +
+                                std::to_string(c.error) + "\\n\\nI/O Server Setup aborted -> ok");
+        EXPECT_FALSE(Exists(c.install + "\\Hadrel.exe"));
+    }
+    // What the rest of those installations wrote.
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kDriverKey);
+    const std::string links = CommonPrograms() + "\\" + kProgramFolder;
+    for (const char *link : {"QOR Tolvane.lnk", "QOR Help.lnk", "QOR Release Notes.lnk"})
+        DeleteFileA((links + "\\" + link).c_str());
+    RemoveDirectoryA(links.c_str());
+    RemoveDirectoryA("C:\\QOR Help Blocked");
+    DeleteFileA(blocked.c_str());
 }
 
 } // namespace

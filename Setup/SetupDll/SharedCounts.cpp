@@ -1,0 +1,119 @@
+#include "SharedCounts.h"
+#include <ole2.h>
+
+namespace {
+
+const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+const char kRecordSection[] = "SharedDlls";
+
+bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The count under the value, or false when it is missing or not a count.
+bool ReadCount(HKEY key, const std::string &path, DWORD &count, LONG &result)
+{
+    DWORD size = sizeof count, type = 0;
+    result = RegQueryValueExA(key, path.c_str(), NULL, &type, reinterpret_cast<BYTE *>(&count), &size);
+    return result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof count;
+}
+
+void RemoveSharedFile(const CSharedFile &file, const std::string &path)
+{
+    if (!FileExists(path))
+        return;
+    if (file.registered) {
+        if (HMODULE library = LoadLibraryA(path.c_str())) {
+            typedef HRESULT(STDAPICALLTYPE * UnregisterFunction)();
+            if (UnregisterFunction unregister =
+                    reinterpret_cast<UnregisterFunction>(GetProcAddress(library, "DllUnregisterServer")))
+                unregister();
+            FreeLibrary(library);
+        }
+    }
+    if (!DeleteFileA(path.c_str()))
+        MoveFileExA(path.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+} // namespace
+
+const CSharedFile kSharedFiles[] = {
+    {"Tessary.dll", false, false},    {"ZorbErr.dll", false, false},    {"Dornel.OCX", false, true},
+    {"QORPS.dll", true, true},        {"OPCProxy.dll", true, true},     {"opccomn_ps.dll", true, true},
+    {"opc_aeps.dll", true, true},
+};
+const size_t kSharedFileCount = sizeof kSharedFiles / sizeof kSharedFiles[0];
+
+std::string SharedFilePath(const CSharedFile &file, const std::string &installFolder,
+                           const std::string &systemFolder)
+{
+    std::string folder = file.systemFolder ? systemFolder : installFolder;
+    if (!folder.empty() && folder.back() != '\\')
+        folder += '\\';
+    return folder + file.name;
+}
+
+void CountSharedLibraries(const std::string &installFolder, const std::string &systemFolder,
+                          const std::string &recordFile)
+{
+    HKEY key = NULL;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
+        return;
+    for (size_t i = 0; i < kSharedFileCount; ++i) {
+        std::string path = SharedFilePath(kSharedFiles[i], installFolder, systemFolder);
+        // Outside files this system does not ship are not counted.
+        if (!FileExists(path))
+            continue;
+        DWORD count = 0;
+        LONG result;
+        if (ReadCount(key, path, count, result))
+            ++count;
+        else if (result == ERROR_FILE_NOT_FOUND)
+            count = 1;
+        else
+            continue;
+        if (RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count) !=
+                ERROR_SUCCESS ||
+            recordFile.empty())
+            continue;
+        UINT raised = GetPrivateProfileIntA(kRecordSection, path.c_str(), 0, recordFile.c_str());
+        WritePrivateProfileStringA(kRecordSection, path.c_str(), std::to_string(raised + 1).c_str(),
+                                   recordFile.c_str());
+    }
+    RegCloseKey(key);
+    if (!recordFile.empty())
+        WritePrivateProfileStringA(NULL, NULL, NULL, recordFile.c_str());
+}
+
+std::vector<UINT> RaisedCounts(const std::string &installFolder, const std::string &systemFolder,
+                               const std::string &recordFile)
+{
+    std::vector<UINT> raised;
+    for (size_t i = 0; i < kSharedFileCount; ++i)
+        raised.push_back(GetPrivateProfileIntA(
+            kRecordSection, SharedFilePath(kSharedFiles[i], installFolder, systemFolder).c_str(), 0,
+            recordFile.c_str()));
+    return raised;
+}
+
+void ReleaseSharedLibraries(const std::vector<UINT> &raised, const std::string &installFolder,
+                            const std::string &systemFolder)
+{
+    HKEY key = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS)
+        return;
+    for (size_t i = 0; i < kSharedFileCount && i < raised.size(); ++i) {
+        std::string path = SharedFilePath(kSharedFiles[i], installFolder, systemFolder);
+        DWORD count = 0;
+        LONG result;
+        if (!raised[i] || !ReadCount(key, path, count, result))
+            continue;
+        count = count > raised[i] ? count - raised[i] : 0;
+        if (count) {
+            RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count);
+        } else {
+            RegDeleteValueA(key, path.c_str());
+            RemoveSharedFile(kSharedFiles[i], path);
+        }
+    }
+    RegCloseKey(key);
+}

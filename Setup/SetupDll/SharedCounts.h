@@ -1,0 +1,39 @@
+// The "SharedDlls" counts of the files that an installation shares with
+// other software. Each installation adds 1 to the count of every such file
+// present, and writes what it added into its record file (the installed
+// INF's section "SharedDlls"), so that the uninstall takes back exactly
+// that and leaves other software's counts alone.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+// A shared file: in the installation folder or in the system folder;
+// registered ones register themselves (DllRegisterServer) when installed
+// and are unregistered before they are removed.
+struct CSharedFile {
+    const char *name;
+    bool systemFolder;
+    bool registered;
+};
+extern const CSharedFile kSharedFiles[];
+extern const size_t kSharedFileCount;
+
+std::string SharedFilePath(const CSharedFile &file, const std::string &installFolder,
+                           const std::string &systemFolder);
+
+// Adds 1 to the count of each shared file present; a missing value starts
+// at 1, one that cannot be read for another reason stays. An empty record
+// file records nothing.
+void CountSharedLibraries(const std::string &installFolder, const std::string &systemFolder,
+                          const std::string &recordFile);
+
+// What the record file says the installation added, one entry per shared file.
+std::vector<UINT> RaisedCounts(const std::string &installFolder, const std::string &systemFolder,
+                               const std::string &recordFile);
+
+// Takes the raised counts back; a file whose count reaches 0 loses its value
+// and is removed (unregistered first when registered; when it is in use,
+// at the next restart).
+void ReleaseSharedLibraries(const std::vector<UINT> &raised, const std::string &installFolder,
+                            const std::string &systemFolder);
