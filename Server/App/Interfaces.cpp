@@ -64,7 +64,7 @@ bool CInterfaces::Start(CommandLineAction action, int &exitCode)
     }
     // Made with one reference, the module's, released at shutdown.
     m_factory = new CDriverAppFactory();
-    if (FAILED(m_factory->StartUp(this, m_version.acronym, m_typeLib)))
+    if (FAILED(m_factory->StartUp(this, m_version.acronym, m_version.productName, m_version.productVersion, m_typeLib)))
         return false;
     SetDriverErrorInfoHost(this);
     m_monitor = new (std::nothrow) CTracewellConnect(this);
