@@ -395,8 +395,9 @@ TEST_F(ServerProcess, StartsAtTheSameMomentLeaveOneServerAndLaterStartsFree)
     // showed a box; the log starts afresh for the next step.
     auto allEnded = [&] {
         for (const LogLine &line : log.Lines())
-            if (line.text == "Server initialized")
+            if (line.text == "Server initialized") {
                 EXPECT_TRUE(ends(line.pid)) << log.Dump();
+            }
         EXPECT_FALSE(log.Has(0, "box", "")) << log.Dump();
         DeleteFileA(logPath.c_str());
     };
@@ -457,8 +458,9 @@ TEST_F(ServerProcess, StartsAtTheSameMomentLeaveOneServerAndLaterStartsFree)
         served += clients[i].result == S_OK;
     }
     EXPECT_GE(served, 1) << log.Dump();
-    if (served < 2)
+    if (served < 2) {
         EXPECT_TRUE(log.Has(0, "3", "Second instance of server denied launch")) << log.Dump();
+    }
     allEnded();
 
     IQORDriver *driver = nullptr;
