@@ -421,9 +421,10 @@ HRESULT CDriverApp::ExchangeConfigurationRoot(std::unique_ptr<CDriver> driver, s
         driver.reset(new (std::nothrow) CDriver(m_acronym.c_str(), m_productName.c_str(), m_productVersion.c_str()));
         if (!driver)
             return E_OUTOFMEMORY;
+    } else {
+        // A tree read from a file or made by an import knows no product.
+        driver->SetProduct(m_productName, m_productVersion);
     }
-    // A tree read from a file or made by an import knows no product.
-    driver->SetProduct(m_productName, m_productVersion);
     if (previous)
         *previous = std::move(m_driver);
     m_driver = std::move(driver);

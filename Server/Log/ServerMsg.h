@@ -97,8 +97,8 @@ public:
     // NULL restores the system's message box. The seam must outlive any box
     // still open when it is replaced.
     void SetMessageBox(IMessageBoxSeam *seam);
-    // Unattended (a service, or a start that nobody at the desktop made) no
-    // message box is shown: nobody could answer it.
+    // While unattended (a service, or a start that nobody at the desktop
+    // made) no message box is shown: nobody could answer it.
     void SetUnattended(BOOL on) { m_unattended = on != FALSE; }
     // The thread on which a fatal box may be modal; by default the thread
     // that made the log. Any other thread shows it without waiting.
