@@ -25,7 +25,7 @@ CInterfaces::~CInterfaces() = default;
 
 CInterfaces *CInterfaces::Get() { return g_module; }
 
-bool CInterfaces::StartUp(const CServerVersion &version, const std::string &commandLine, int &exitCode)
+bool CInterfaces::StartUp(const CServerVersion &version, CommandLineAction action, int &exitCode)
 {
     exitCode = 1;
     if (g_module) {
@@ -33,7 +33,7 @@ bool CInterfaces::StartUp(const CServerVersion &version, const std::string &comm
         return false;
     }
     g_module = new CInterfaces(version);
-    return g_module->Start(ParseCommandLine(commandLine), exitCode);
+    return g_module->Start(action, exitCode);
 }
 
 bool CInterfaces::Start(CommandLineAction action, int &exitCode)
@@ -64,7 +64,7 @@ bool CInterfaces::Start(CommandLineAction action, int &exitCode)
     }
     // Made with one reference, the module's, released at shutdown.
     m_factory = new CDriverAppFactory();
-    if (FAILED(m_factory->StartUp(this, m_version.acronym, m_typeLib)))
+    if (FAILED(m_factory->StartUp(this, m_version.acronym, m_version.productName, m_version.productVersion, m_typeLib)))
         return false;
     SetDriverErrorInfoHost(this);
     m_monitor = new (std::nothrow) CTracewellConnect(this);

@@ -18,9 +18,10 @@ class CServerDoc;
 
 class CInterfaces : public IDriverAppHost {
 public:
-    // The start-up entry. True: start-up goes on. False: the process ends
-    // with exitCode (0 after a successful registration switch).
-    static bool StartUp(const CServerVersion &version, const std::string &commandLine, int &exitCode);
+    // The start-up entry for what the command line asked. True: start-up
+    // goes on. False: the process ends with exitCode (0 after a successful
+    // registration switch).
+    static bool StartUp(const CServerVersion &version, CommandLineAction action, int &exitCode);
     // The process's module; null before StartUp and after Shutdown.
     static CInterfaces *Get();
     // Revokes and releases everything, deletes the module, CoUninitialize.

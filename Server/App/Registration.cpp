@@ -148,6 +148,12 @@ CommandLineAction ParseCommandLine(const std::string &commandLine)
     return CommandLineAction::PlainStart;
 }
 
+bool IsDesktopStart(const std::string &commandLine, const std::string &serviceName)
+{
+    return ParseCommandLine(commandLine) == CommandLineAction::PlainStart &&
+           Upper(commandLine).find("SERVICE") == std::string::npos && !IsServiceInstalled(serviceName);
+}
+
 std::string QuotedCommand(const std::string &modulePath, const char *switchText)
 {
     return "\"" + modulePath + "\"" + switchText;

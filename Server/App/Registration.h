@@ -9,6 +9,10 @@
 // ("UNREGSERVER" first: it holds "REGSERVER").
 enum class CommandLineAction { Unregister, Register, RegisterService, StartedByCom, PlainStart };
 CommandLineAction ParseCommandLine(const std::string &commandLine);
+// Whether someone at the desktop started the program and could answer a box:
+// a plain start that is not the service's (its switch, or the service
+// installed, which such a start then serves).
+bool IsDesktopStart(const std::string &commandLine, const std::string &serviceName);
 
 
 // The system's text for a Win32 error, without its line end.

@@ -131,9 +131,30 @@ bool CServerApp::InitInstance(HINSTANCE instance, const std::string &commandLine
     }
     m_comInitialized = true;
 
+    m_helpFile = FindHelpFile(m_version.acronym, "Hadrel.chm");
+    SetServiceAccountHelpFile(m_helpFile);
+
+    // A registration only writes the registry, so it runs beside a running
+    // server, and before anything here that would touch that server's store.
+    const CommandLineAction action = ParseCommandLine(commandLine);
+    if (action == CommandLineAction::Unregister || action == CommandLineAction::Register ||
+        action == CommandLineAction::RegisterService) {
+        CInterfaces::StartUp(m_version, action, exitCode);
+        return false;
+    }
+
     std::string mutexName = m_version.acronym + "Driver";
     m_mutex = CreateMutexA(NULL, FALSE, mutexName.c_str());
     if (!m_mutex || GetLastError() != ERROR_SUCCESS) {
+        // Let go of the name at once: while a denied instance holds it,
+        // every later start would be denied too, even after the first ends.
+        if (m_mutex)
+            CloseHandle(m_mutex);
+        m_mutex = NULL;
+        // COM or the service manager would wait on a process held by a box
+        // that nobody answers.
+        if (!IsDesktopStart(commandLine, MakeServerNames(m_version).serviceName))
+            m_log->SetUnattended(TRUE);
         LogMessage(SeverityFatal, "Second instance of server denied launch");
         return false;
     }
@@ -155,10 +176,7 @@ bool CServerApp::InitInstance(HINSTANCE instance, const std::string &commandLine
     } else {
         m_frame.reset();
     }
-    m_helpFile = FindHelpFile(m_version.acronym, "Hadrel.chm");
-    SetServiceAccountHelpFile(m_helpFile);
-
-    if (!CInterfaces::StartUp(m_version, commandLine, exitCode))
+    if (!CInterfaces::StartUp(m_version, action, exitCode))
         return false;
     exitCode = 1;
     CInterfaces *module = CInterfaces::Get();

@@ -238,22 +238,19 @@ HRESULT CServerDoc::OpenArchive(const std::string &path)
     }
     // The tree is read into a new driver and takes the place of the present
     // one only once the whole file was read: a damaged file costs nothing.
-    std::unique_ptr<CDriver> tree;
-    if (!bytes.empty()) {
-        CArchive archive(bytes.data(), bytes.size());
-        ConfigLoadResult result = LoadConfiguration(archive);
-        if (!result.Succeeded()) {
-            ReportFailure(std::string(result.formatFault ? "Unexpected file format." : "Failed to open document.") +
-                          "  " + path);
-            ReportFailure(result.error);
-            return Fail(DOC_E_ARCHIVE);
-        }
-        for (const std::string &line : result.skipped)
-            LogMessage(SeverityWarning, "%s", line.c_str());
-        tree = std::move(result.driver);
+    // Every saved file holds at least the driver, so an empty one was cut
+    // short like any other.
+    CArchive archive(bytes.data(), bytes.size());
+    ConfigLoadResult result = LoadConfiguration(archive);
+    if (!result.Succeeded()) {
+        ReportFailure(std::string(result.formatFault ? "Unexpected file format." : "Failed to open document.") +
+                      "  " + path);
+        ReportFailure(result.error);
+        return Fail(DOC_E_ARCHIVE);
     }
-    // An empty file holds no tree: it opens as an empty configuration.
-    if (!m_host || FAILED(m_host->ReplaceConfiguration(std::move(tree), nullptr))) {
+    for (const std::string &line : result.skipped)
+        LogMessage(SeverityWarning, "%s", line.c_str());
+    if (!m_host || FAILED(m_host->ReplaceConfiguration(std::move(result.driver), nullptr))) {
         ReportFailure("Failed to open document.  " + path);
         return Fail(DOC_E_ARCHIVE);
     }

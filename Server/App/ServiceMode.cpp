@@ -93,7 +93,7 @@ void SetServiceCloseRequest(bool (*postClose)()) { g_postClose = postClose; }
 bool StartServiceDispatcher()
 {
     if (CServerMsg *log = GetServerMsg())
-        log->SetServiceMode(TRUE);
+        log->SetUnattended(TRUE);
     if (!g_answered)
         g_answered = CreateEventA(NULL, FALSE, FALSE, NULL);
     g_thread = CreateThread(NULL, 0, DispatcherThread, nullptr, 0, NULL);

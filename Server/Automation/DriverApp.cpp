@@ -264,7 +264,9 @@ private:
 
 // --- life ---------------------------------------------------------------------
 
-CDriverApp::CDriverApp(IDriverAppHost *host, const std::string &acronym) : m_host(host), m_acronym(acronym)
+CDriverApp::CDriverApp(IDriverAppHost *host, const std::string &acronym, const std::string &productName,
+                       const std::string &productVersion)
+    : m_host(host), m_acronym(acronym), m_productName(productName), m_productVersion(productVersion)
 {
     LogMessage(SeverityDebug3, "Creating new CDriverApp Object (0x%p) at %ld ms\n", static_cast<void *>(this),
                long(GetTickCount()));
@@ -416,9 +418,12 @@ HRESULT CDriverApp::ExchangeConfigurationRoot(std::unique_ptr<CDriver> driver, s
     if (driver && !driver->IsKindOf(CDriver::StaticClass()))
         return E_INVALIDARG;
     if (!driver) {
-        driver.reset(new (std::nothrow) CDriver(m_acronym.c_str(), "", ""));
+        driver.reset(new (std::nothrow) CDriver(m_acronym.c_str(), m_productName.c_str(), m_productVersion.c_str()));
         if (!driver)
             return E_OUTOFMEMORY;
+    } else {
+        // A tree read from a file or made by an import knows no product.
+        driver->SetProduct(m_productName, m_productVersion);
     }
     if (previous)
         *previous = std::move(m_driver);
@@ -887,12 +892,13 @@ CDriverAppFactory::CDriverAppFactory() = default;
 
 CDriverAppFactory::~CDriverAppFactory() { Shutdown(); }
 
-HRESULT CDriverAppFactory::StartUp(IDriverAppHost *host, const std::string &acronym, ITypeLib *typeLib)
+HRESULT CDriverAppFactory::StartUp(IDriverAppHost *host, const std::string &acronym, const std::string &productName,
+                                   const std::string &productVersion, ITypeLib *typeLib)
 {
     if (m_app)
         return S_OK;
     SetDriverErrorInfoHost(host);
-    CDriverApp *app = new (std::nothrow) CDriverApp(host, acronym);
+    CDriverApp *app = new (std::nothrow) CDriverApp(host, acronym, productName, productVersion);
     if (!app) {
         LogMessage(SeverityFatal, "Server object creation error:  %s", "DriverApp");
         return E_OUTOFMEMORY;

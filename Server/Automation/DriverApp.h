@@ -14,7 +14,10 @@ class CConfigObject;
 
 class CDriverApp : public IQORDriver {
 public:
-    CDriverApp(IDriverAppHost *host, const std::string &acronym);
+    // acronym: the driver's short name; the product name and version are
+    // what the driver's Name shows ("<product>, Version <version>").
+    CDriverApp(IDriverAppHost *host, const std::string &acronym, const std::string &productName,
+               const std::string &productVersion);
     virtual ~CDriverApp();
 
     // Registry defaults, type information from typeLib, the interface parts.
@@ -22,7 +25,8 @@ public:
     bool Initialize(ITypeLib *typeLib);
 
     // The configuration root; null makes a new default driver. Refuses (E_INVALIDARG)
-    // anything that is not a CDriver. The Name property follows the root.
+    // anything that is not a CDriver. The Name property follows the root; the
+    // root takes this object's product name and version.
     HRESULT SetConfigurationRoot(std::unique_ptr<CDriver> driver);
     // The same, handing the previous root to the caller instead of deleting
     // it (a CSV import keeps it until the new tree stands).
@@ -185,7 +189,7 @@ private:
     CConfigObject *Prototype(HandleKind kind);
 
     IDriverAppHost *m_host;
-    std::string m_acronym;
+    std::string m_acronym, m_productName, m_productVersion;
     std::unique_ptr<CDriver> m_driver;
     std::unique_ptr<CErrorInfoPart> m_errorInfo;
     std::unique_ptr<CMessagePart> m_message;
@@ -213,7 +217,8 @@ public:
     virtual ~CDriverAppFactory();
     // Creates and initialises the automation object; logs and fails as the
     // start-up rules say. The factory keeps the object until Shutdown.
-    HRESULT StartUp(IDriverAppHost *host, const std::string &acronym, ITypeLib *typeLib);
+    HRESULT StartUp(IDriverAppHost *host, const std::string &acronym, const std::string &productName,
+                    const std::string &productVersion, ITypeLib *typeLib);
     CDriverApp *App() const;
     // Revokes the running-object-table entry (logging a failure), disconnects and
     // destroys the automation object.

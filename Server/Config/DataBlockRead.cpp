@@ -126,11 +126,17 @@ LONG CDataBlock::ReadData(VARTYPE wanted, LONG first, LONG bit, LONG count, unsi
             default: raw = p[0]; break;
             }
             float value = float(raw);
+            // The conversion marks its input good before judging the value, so
+            // it gets a good word of its own: the block's word may say the
+            // data is bad or was never read, and that must reach the caller.
+            unsigned short converted = uint16_t((status & 0xFF00) | 0xC0);
             if (condition)
                 condition(sigCond, low, high - low, raw, &value,
-                          type == S7TypeInt ? int(SIGCOND_FLAG_SIGNED16) : 0, &quality);
+                          type == S7TypeInt ? int(SIGCOND_FLAG_SIGNED16) : 0, &converted);
             else
-                quality = uint16_t((quality & 0xFF00) | 0x04);   // bad: configuration error
+                converted = uint16_t((status & 0xFF00) | 0x04);   // bad: configuration error
+            if ((status & 0xC0) == 0xC0)
+                quality = converted;
             ConfigValue::PutR4(&v, value);
         } else if (type == S7TypeReal) {
             ConfigValue::PutR4(&v, Load<float>(p));

@@ -107,6 +107,12 @@ std::string CDriver::DisplayName() const
     return m_productName + ", Version " + m_versionText;
 }
 
+void CDriver::SetProduct(const std::string &productName, const std::string &versionText)
+{
+    m_productName = productName;
+    m_versionText = versionText;
+}
+
 void CDriver::SetRunningState(bool running)
 {
     if (running == IsRunning())

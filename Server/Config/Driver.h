@@ -37,6 +37,7 @@ public:
 
     const std::string &Acronym() const { return m_acronym; }
     std::string DisplayName() const;
+    void SetProduct(const std::string &productName, const std::string &versionText);
 
     // Polling state; the start and stop sequences set it.
     bool IsRunning() const { return m_running != 0; }

@@ -55,7 +55,7 @@ const char CServerMsg::FatalAdvice[] = "Please shutdown the server and use the E
 
 CServerMsg::CServerMsg(const char *driverName)
     : m_driverName(driverName ? driverName : ""), m_maximumMessages(DefaultMaximumMessages), m_eventLog(nullptr),
-      m_view(nullptr), m_messageBox(&g_systemMessageBox), m_serviceMode(false), m_mainThread(GetCurrentThreadId())
+      m_view(nullptr), m_messageBox(&g_systemMessageBox), m_unattended(false), m_mainThread(GetCurrentThreadId())
 {
     InitializeCriticalSection(&m_viewLock);
     InitializeCriticalSection(&m_sinkLock);
@@ -219,9 +219,9 @@ void CServerMsg::AddMessage(ServerMessage message)
 
 void CServerMsg::ShowFatal(const std::string &text)
 {
-    // Nobody can answer a box in a service, and a worker thread held by one
+    // Nobody answers a box when unattended, and a worker thread held by one
     // would stop its part of the server: only the main thread waits for it.
-    if (m_serviceMode)
+    if (m_unattended)
         return;
     IMessageBoxSeam *seam = m_messageBox;
     if (GetCurrentThreadId() == m_mainThread) {

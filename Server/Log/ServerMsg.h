@@ -97,8 +97,9 @@ public:
     // NULL restores the system's message box. The seam must outlive any box
     // still open when it is replaced.
     void SetMessageBox(IMessageBoxSeam *seam);
-    // In service mode no message box is shown: nobody could answer it.
-    void SetServiceMode(BOOL on) { m_serviceMode = on != FALSE; }
+    // While unattended (a service, or a start that nobody at the desktop
+    // made) no message box is shown: nobody could answer it.
+    void SetUnattended(BOOL on) { m_unattended = on != FALSE; }
     // The thread on which a fatal box may be modal; by default the thread
     // that made the log. Any other thread shows it without waiting.
     void SetMainThread(DWORD threadId) { m_mainThread = threadId; }
@@ -121,7 +122,7 @@ private:
     CRITICAL_SECTION m_sinkLock;
     std::vector<IServerEventSink *> m_sinks;
     std::atomic<IMessageBoxSeam *> m_messageBox;
-    std::atomic<bool> m_serviceMode;
+    std::atomic<bool> m_unattended;
     std::atomic<DWORD> m_mainThread;
 };
 

@@ -218,6 +218,7 @@ TEST_F(Document, ADamagedFileIsReportedAndLeavesTheTreeAndThePath)
     } cases[] = {
         {"cut.qor", Bytes(whole.begin(), whole.begin() + whole.size() / 2)},
         {"cut1.qor", Bytes(whole.begin(), whole.end() - 1)},
+        {"zero.qor", Bytes()},
         {"junk.qor", Bytes{0xFF, 0xFF, 0x01, 0x00, 0x07, 0x00, 'C', 'D', 'r', 'i', 'v', 'e', 'X'}},
     };
     for (const Case &c : cases) {
@@ -239,10 +240,9 @@ TEST_F(Document, ADamagedFileIsReportedAndLeavesTheTreeAndThePath)
     EXPECT_EQ(0, doc->Status());
 }
 
-// A configuration of a channel, a device and a block, cut at every length:
-// each cut is a damaged file with its code, the present tree stays current
-// and the document keeps its name. An empty file is the one exception: it
-// holds no tree and opens as an empty configuration.
+// A configuration of a channel, a device and a block, cut at every length
+// down to an empty file: each cut is a damaged file with its code, the
+// present tree stays current and the document keeps its name.
 TEST_F(Document, EveryCutOfASavedFileIsADamagedFile)
 {
     using namespace configtest;
@@ -264,7 +264,7 @@ TEST_F(Document, EveryCutOfASavedFileIsADamagedFile)
     const int replaced = host.replaced;
 
     std::string cutPath = folder + "cut.qor";
-    for (size_t cut = 1; cut < whole.size(); ++cut) {
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
         WriteFile(cutPath, Bytes(whole.begin(), whole.begin() + cut));
         ASSERT_EQ(HRESULT(DOC_E_ARCHIVE), doc->Open(cutPath, false, nullptr)) << "cut at " << cut;
         ASSERT_EQ(present, host.driver.get()) << "cut at " << cut;
@@ -286,17 +286,6 @@ TEST_F(Document, AMissingFileIsAnOpenFailureThatTouchesNothing)
     EXPECT_EQ(present, host.driver.get());
     EXPECT_EQ(folder + "Untitled.qor", doc->PathName());
     EXPECT_TRUE(Logged("Cannot find this file.  " + missing));
-}
-
-TEST_F(Document, AnEmptyFileOpensAsAnEmptyConfiguration)
-{
-    BuildTree();
-    std::string empty = folder + "zero.qor";
-    WriteFile(empty, Bytes());
-    EXPECT_EQ(S_OK, doc->Open(empty, false, nullptr));
-    ASSERT_NE(nullptr, host.driver);
-    EXPECT_EQ(1u, Objects(*host.driver));
-    EXPECT_EQ(empty, doc->PathName());
 }
 
 TEST_F(Document, ExtensionsChooseTheFormatAndUnknownOnesChangeNothing)

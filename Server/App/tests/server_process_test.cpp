@@ -16,6 +16,7 @@
 #include "Driver.h"
 #include "MainFrame.h"
 #include "QORDriver.h"
+#include "S7Sim.h"
 
 namespace {
 
@@ -342,11 +343,27 @@ TEST_F(ServerProcess, AClientStartsTheServerAndItsLastReleaseClosesIt)
     Sleep(500);
     EXPECT_EQ(STILL_ACTIVE, server.Wait(0)) << "closed while a part was still held";
 
-    // A second instance is turned away and leaves the first alone.
-    CServerProcess second("/Automation");
-    EXPECT_EQ(1u, second.Wait(kWaitMs));
-    EXPECT_TRUE(log.Has(second.Pid(), "box", "Second instance of server denied launch")) << log.Dump();
-    EXPECT_TRUE(log.Has(second.Pid(), "3", "Second instance of server denied launch"));
+    // A second instance is turned away at once and leaves the first alone.
+    // Only a start from the desktop has someone to show the box to.
+    const struct {
+        const char *arguments;
+        bool box;
+    } seconds[] = {{"/Automation", false}, {"/Automation -Embedding", false}, {"/Service", false}, {"", true}};
+    for (const auto &start : seconds) {
+        CServerProcess second(start.arguments);
+        EXPECT_EQ(1u, second.Wait(kWaitMs)) << start.arguments;
+        EXPECT_TRUE(log.Has(second.Pid(), "3", "Second instance of server denied launch")) << start.arguments;
+        EXPECT_EQ(start.box, log.Has(second.Pid(), "box", "Second instance of server denied launch"))
+            << start.arguments << "\n" << log.Dump();
+    }
+    // Registration does its work beside the running server.
+    for (const char *arguments : {"/UnregServer", "/RegServer"}) {
+        CServerProcess registration(arguments);
+        EXPECT_EQ(0u, registration.Wait(kWaitMs)) << arguments << "\n" << log.Dump();
+        EXPECT_FALSE(log.Has(registration.Pid(), "3", "Second instance of server denied launch")) << arguments;
+    }
+    EXPECT_TRUE(log.Has(0, "0", "Server unregistration was successful"));
+    EXPECT_TRUE(log.Has(0, "0", "Server registration was successful"));
     IDriverMessage *messages = nullptr;
     ASSERT_EQ(S_OK, message->QueryInterface(IID_IDriverMessage, reinterpret_cast<void **>(&messages)));
     BSTR text = SysAllocString(L"hello from the test");
@@ -358,6 +375,98 @@ TEST_F(ServerProcess, AClientStartsTheServerAndItsLastReleaseClosesIt)
     message->Release();
     EXPECT_TRUE(WaitUntil([&] { return log.Has(pid, "0", "Server shutdown"); }, kWaitMs)) << log.Dump();
     EXPECT_EQ(0u, server.Wait(kWaitMs));
+}
+
+// Two servers started by COM at the same moment, then two clients at the same
+// moment: each time one server serves and the other ends at once, quietly,
+// and when the one that served has ended the next client starts a new one.
+TEST_F(ServerProcess, StartsAtTheSameMomentLeaveOneServerAndLaterStartsFree)
+{
+    Register();
+    auto ends = [](DWORD pid) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+        if (!process)
+            return true;   // gone already
+        bool ended = WaitForSingleObject(process, kWaitMs) == WAIT_OBJECT_0;
+        CloseHandle(process);
+        return ended;
+    };
+    // Every server that started ends once its clients have gone, and none
+    // showed a box; the log starts afresh for the next step.
+    auto allEnded = [&] {
+        for (const LogLine &line : log.Lines())
+            if (line.text == "Server initialized") {
+                EXPECT_TRUE(ends(line.pid)) << log.Dump();
+            }
+        EXPECT_FALSE(log.Has(0, "box", "")) << log.Dump();
+        DeleteFileA(logPath.c_str());
+    };
+    auto connect = [](IQORDriver **driver) {
+        return CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                reinterpret_cast<void **>(driver));
+    };
+    DeleteFileA(logPath.c_str());
+    {
+        CServerProcess one("/Automation -Embedding"), other("/Automation -Embedding");
+        ASSERT_TRUE(one.Started() && other.Started());
+        CServerProcess *denied = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            denied = one.Wait(0) != STILL_ACTIVE ? &one : other.Wait(0) != STILL_ACTIVE ? &other : nullptr;
+            return denied != nullptr;
+        }, kWaitMs)) << log.Dump();
+        EXPECT_EQ(1u, denied->Wait(0));
+        EXPECT_TRUE(log.Has(denied->Pid(), "3", "Second instance of server denied launch")) << log.Dump();
+        CServerProcess &serving = denied == &one ? other : one;
+        EXPECT_EQ(STILL_ACTIVE, serving.Wait(0));
+        ASSERT_TRUE(WaitUntil([&] { return log.Has(serving.Pid(), "0", "Server initialized"); }, kWaitMs))
+            << log.Dump();
+        IQORDriver *driver = nullptr;
+        ASSERT_EQ(S_OK, connect(&driver)) << log.Dump();
+        driver->Release();
+        EXPECT_EQ(0u, serving.Wait(kWaitMs)) << log.Dump();
+    }
+    allEnded();
+
+    struct Client {
+        HRESULT result = E_FAIL;
+        static DWORD WINAPI Run(void *argument)
+        {
+            Client *self = static_cast<Client *>(argument);
+            CoInitializeEx(NULL, COINIT_MULTITHREADED);
+            IQORDriver *driver = nullptr;
+            self->result = CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                            reinterpret_cast<void **>(&driver));
+            if (driver) {
+                VARIANT_BOOL running;
+                if (FAILED(driver->get_Running(&running)))
+                    self->result = E_UNEXPECTED;
+                driver->Release();
+            }
+            CoUninitialize();
+            return 0;
+        }
+    } clients[2];
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i)
+        threads[i] = CreateThread(NULL, 0, Client::Run, &clients[i], 0, NULL);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, threads, TRUE, 2 * kWaitMs)) << log.Dump();
+    // Wine starts a server for each client and fails the client whose own
+    // server was turned away; the other client is served.
+    int served = 0;
+    for (int i = 0; i < 2; ++i) {
+        CloseHandle(threads[i]);
+        served += clients[i].result == S_OK;
+    }
+    EXPECT_GE(served, 1) << log.Dump();
+    if (served < 2) {
+        EXPECT_TRUE(log.Has(0, "3", "Second instance of server denied launch")) << log.Dump();
+    }
+    allEnded();
+
+    IQORDriver *driver = nullptr;
+    ASSERT_EQ(S_OK, connect(&driver)) << log.Dump();
+    driver->Release();
+    allEnded();
 }
 
 // CSV files through the document of a running server: an export imports
@@ -501,6 +610,7 @@ TEST_F(ServerProcess, FailedCsvOpensInARowNeverHangTheServer)
             auto *device = new CDevice;
             device->SetProperty("Name", ("Plc" + std::to_string(c)).c_str(), nullptr);
             device->SetProperty("PrimaryConnName", "CONNX", nullptr);
+            device->SetProperty("Enabled", LONG(1), nullptr);
             ASSERT_EQ(0, channel->AddDevice(device));
             for (int b = 0; b < 8; ++b) {
                 auto *block = new CDataBlock;
@@ -574,6 +684,132 @@ TEST_F(ServerProcess, FailedCsvOpensInARowNeverHangTheServer)
         CServerProcess server(pid);
         EXPECT_EQ(0u, server.Wait(kWaitMs)) << log.Dump();
     }
+    SetEnvironmentVariableA("S732_CONFIG", NULL);
+}
+
+// A configuration opened from its file: its block reads as never read until
+// polling starts; an empty file in its place is refused as damaged while the
+// configuration goes on polling; and the driver's name says what the program
+// is.
+TEST_F(ServerProcess, AnOpenedConfigurationPollsOnPastAnEmptyFile)
+{
+    Register();
+    const std::string tree = folder + "opened.qor", empty = folder + "zero.qor", catalogue = folder + "opened.cfg";
+    {
+        CDriver driver;
+        auto *channel = new CChannel;
+        channel->SetProperty("Name", "Line1", nullptr);
+        channel->SetProperty("Enabled", LONG(1), nullptr);
+        channel->SetProperty("PrimaryCPName", "CPOPEN", nullptr);
+        channel->SetProperty("PrimaryVFDName", "VFDOPEN", nullptr);
+        ASSERT_EQ(0, driver.AddChannel(channel));
+        auto *device = new CDevice;
+        device->SetProperty("Name", "Plc1", nullptr);
+        device->SetProperty("PrimaryConnName", "CONNOPEN", nullptr);
+        device->SetProperty("Enabled", LONG(1), nullptr);
+        ASSERT_EQ(0, channel->AddDevice(device));
+        auto *block = new CDataBlock;
+        block->SetProperty("Name", "Speeds", nullptr);
+        block->SetProperty("StartAddress", "DB10,0", nullptr);
+        block->SetProperty("Length", LONG(4), nullptr);
+        block->SetProperty("PrimaryPollTime", "0", nullptr);
+        block->SetProperty("Enabled", LONG(1), nullptr);
+        ASSERT_EQ(0, device->AddDataBlock(block));
+        ASSERT_TRUE(SaveConfigurationFile(tree, driver));
+    }
+    for (const auto &file : {std::make_pair(catalogue, std::string("cp CPOPEN\nvfd CPOPEN VFDOPEN\n"
+                                                                  "connection CPOPEN VFDOPEN CONNOPEN\n")),
+                             std::make_pair(empty, std::string())}) {
+        HANDLE handle = CreateFileA(file.first.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+        DWORD written = 0;
+        WriteFile(handle, file.second.data(), DWORD(file.second.size()), &written, NULL);
+        CloseHandle(handle);
+    }
+    SetEnvironmentVariableA("S732_CONFIG", catalogue.c_str());
+    s7sim::Controller plc;
+    ASSERT_TRUE(plc.Open("CPOPEN", "VFDOPEN", "CONNOPEN"));
+    const unsigned char first[4] = {12, 34, 0, 0};
+    ASSERT_TRUE(plc.WriteDb(10, 0, first, sizeof first));
+
+    IQORDriver *driver = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                     reinterpret_cast<void **>(&driver)))
+        << log.Dump();
+    CServerProcess server(log.Logger("Server initialized"));
+    auto bstr = [](const std::string &text) { return SysAllocString(std::wstring(text.begin(), text.end()).c_str()); };
+    BSTR path = bstr(tree);
+    ASSERT_EQ(S_OK, driver->FileOpen(path)) << log.Dump();
+    SysFreeString(path);
+    BSTR name = bstr("Speeds");
+    LONG block = 0;
+    VARIANT_BOOL found = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, driver->ObjectName2Handle(name, &block, &found));
+    SysFreeString(name);
+    ASSERT_EQ(VARIANT_TRUE, found);
+
+    // The first word's value and quality byte as a client reads them.
+    auto read = [&](float &value, int &quality) {
+        VARIANT values, qualities, stamps;
+        VariantInit(&values);
+        VariantInit(&qualities);
+        VariantInit(&stamps);
+        bool got = driver->ReadData(block, VT_R4, 0, 0, 1, 0, 100, 0, &values, &qualities, &stamps) == S_OK &&
+                   V_VT(&values) == (VT_ARRAY | VT_VARIANT);
+        if (got) {
+            LONG at = 0;
+            VARIANT v, q;
+            VariantInit(&v);
+            VariantInit(&q);
+            SafeArrayGetElement(V_ARRAY(&values), &at, &v);
+            SafeArrayGetElement(V_ARRAY(&qualities), &at, &q);
+            value = V_R4(&v);
+            quality = V_I2(&q) & 0xFF;
+        }
+        VariantClear(&values);
+        VariantClear(&qualities);
+        VariantClear(&stamps);
+        return got;
+    };
+    float value = -1;
+    int quality = -1;
+    ASSERT_TRUE(read(value, quality));
+    EXPECT_EQ(0x00, quality) << "opened, not yet polled";
+
+    ASSERT_EQ(S_OK, driver->Start(VARIANT_TRUE));
+    EXPECT_TRUE(WaitUntil([&] { return read(value, quality) && quality == 0xC0 && value == 12.0f; }, kWaitMs))
+        << "quality " << quality << " value " << value << "\n" << log.Dump();
+
+    path = bstr(empty);
+    EXPECT_EQ(HRESULT(0xC1040009), driver->FileOpen(path));
+    SysFreeString(path);
+    VARIANT_BOOL running = VARIANT_FALSE;
+    EXPECT_EQ(S_OK, driver->get_Running(&running));
+    EXPECT_EQ(VARIANT_TRUE, running);
+    const unsigned char next[4] = {42, 34, 0, 0};
+    ASSERT_TRUE(plc.WriteDb(10, 0, next, sizeof next));
+    EXPECT_TRUE(WaitUntil([&] { return read(value, quality) && quality == 0xC0 && value == 42.0f; }, kWaitMs))
+        << "the configuration polls on; quality " << quality << " value " << value;
+    BSTR current = nullptr;
+    EXPECT_EQ(S_OK, driver->get_FullConfigFileName(&current));
+    EXPECT_EQ(std::wstring(tree.begin(), tree.end()), std::wstring(current ? current : L""));
+    SysFreeString(current);
+
+    VARIANT names, values, errors;
+    V_VT(&names) = VT_BSTR;
+    V_BSTR(&names) = SysAllocString(L"Name");
+    VariantInit(&values);
+    VariantInit(&errors);
+    ASSERT_EQ(S_OK, driver->GetPropertyData(0, names, &values, &errors));
+    ASSERT_EQ(VT_BSTR, V_VT(&values));
+    EXPECT_EQ(std::wstring(L"QOR I/O Server, Version 7.10"), std::wstring(V_BSTR(&values)));
+    VariantClear(&names);
+    VariantClear(&values);
+    VariantClear(&errors);
+
+    EXPECT_EQ(S_OK, driver->Stop());
+    driver->Release();
+    EXPECT_EQ(0u, server.Wait(kWaitMs)) << log.Dump();
     SetEnvironmentVariableA("S732_CONFIG", NULL);
 }
 

@@ -48,7 +48,7 @@ int main(int argc, char **argv)
     CDriverAppFactory *factory = new CDriverAppFactory;
     int exitCode = 1;
     DWORD cookie = 0;
-    if (SUCCEEDED(factory->StartUp(&host, acronym, typeLib)) &&
+    if (SUCCEEDED(factory->StartUp(&host, acronym, "QOR I/O Server", "7.10", typeLib)) &&
         SUCCEEDED(factory->App()->SetConfigurationRoot(nullptr)) &&
         SUCCEEDED(CoRegisterClassObject(CLSID_QORDriver, static_cast<IClassFactory *>(factory), CLSCTX_LOCAL_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie))) {

@@ -170,7 +170,7 @@ protected:
         ASSERT_EQ(S_OK, LoadTypeLibEx(TypeLibPath().c_str(), REGKIND_NONE, &typeLib));
         SetDriverErrorInfoHost(&host);
         BeforeCreate();
-        app.reset(new CDriverApp(&host, acronym));
+        app.reset(new CDriverApp(&host, acronym, "QOR I/O Server", "7.10"));
         host.app = app.get();
         ASSERT_TRUE(app->Initialize(typeLib));
         if (WithTree()) {

@@ -211,6 +211,16 @@ TEST_F(AppMembers, NamesFilesAndDocumentCommands)
     EXPECT_EQ(VARIANT_TRUE, saved);
 }
 
+// The driver's Name shows the product and version the object was made
+// with, for a new tree and for one that knows neither, as a tree read from
+// a file does.
+TEST_F(AppMembers, TheDriversNameShowsTheProductAndItsVersion)
+{
+    EXPECT_EQ("QOR I/O Server, Version 7.10", GetText(0, "Name"));
+    ASSERT_EQ(S_OK, app->SetConfigurationRoot(std::unique_ptr<CDriver>(new CDriver(acronym.c_str(), "", ""))));
+    EXPECT_EQ("QOR I/O Server, Version 7.10", GetText(0, "Name"));
+}
+
 TEST_F(AppMembers, NullOutArgumentsAreRefused)
 {
     const std::vector<std::pair<const char *, std::function<HRESULT()>>> calls = {
@@ -548,7 +558,7 @@ TEST(AppInitialization, WithoutTypeInformationTheObjectIsUnusable)
     log.SetSwitch(SeverityError, TRUE);
     log.SetView(&view);
     TestHost host;
-    CDriverApp app(&host, "QAInit");
+    CDriverApp app(&host, "QAInit", "QOR I/O Server", "7.10");
     host.app = &app;
     EXPECT_FALSE(app.Initialize(nullptr));
     EXPECT_EQ("Failed to load type information for interface IDriver", view.Texts()[0]);
@@ -570,7 +580,7 @@ TEST_F(Factory, OneObjectForEveryClientAndOneTableEntry)
     IUnknown *object = nullptr;
     EXPECT_EQ(E_UNEXPECTED, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void **>(&object)));
     TestHost factoryHost;
-    ASSERT_EQ(S_OK, factory->StartUp(&factoryHost, acronym + "F", typeLib));
+    ASSERT_EQ(S_OK, factory->StartUp(&factoryHost, acronym + "F", "QOR I/O Server", "7.10", typeLib));
     factoryHost.app = factory->App();
     ASSERT_NE(nullptr, factory->App());
 
@@ -608,7 +618,7 @@ TEST_F(Factory, StartUpFailureIsLoggedAsFatal)
 {
     CDriverAppFactory *factory = new CDriverAppFactory;
     TestHost factoryHost;
-    EXPECT_EQ(E_FAIL, factory->StartUp(&factoryHost, acronym + "F", nullptr));
+    EXPECT_EQ(E_FAIL, factory->StartUp(&factoryHost, acronym + "F", "QOR I/O Server", "7.10", nullptr));
     EXPECT_EQ(nullptr, factory->App());
     EXPECT_TRUE(Logged("Server object initialization error:  DriverApp"));
     EXPECT_EQ(1u, boxes.Boxes().size());

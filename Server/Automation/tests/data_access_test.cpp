@@ -169,6 +169,58 @@ TEST_F(DataAccess, ReadsAndWritesTheSimulatedController)
     EXPECT_EQ(S_OK, driver->Stop());
 }
 
+// The quality of a read follows the block: bad before its first read, good
+// after one, a communication failure while the controller aborts every
+// request, and bad again after a stop, plain and conditioned alike. The
+// conditioning's own verdict counts only on good data.
+TEST_F(DataAccess, ReadQualityIsTheBlocksWhenItIsNotGood)
+{
+    s7sim::Controller plc;
+    ASSERT_TRUE(plc.Open(blocktest::kCp, blocktest::kVfd, blocktest::kConn));
+    struct Answering {
+        s7sim::Controller &plc;
+        ~Answering() { plc->abortIndication = 0; }
+    } answering{plc};
+    plc->errorConfirmation = plc->abortIndication = 0;
+    const unsigned char memory[4] = {0x00, 0x64, 0xFF, 0xFB};   // 100, -5
+    ASSERT_TRUE(plc.WriteDb(10, 0, memory, sizeof memory));
+
+    // Low quality bytes of elements 0 and 1, unconditioned and through
+    // 12-bit binary with alarming, which finds -5 out of range.
+    auto qualities = [&](short sigCond) {
+        Variant values, qualities, stamps;
+        std::vector<int> low;
+        if (driver->ReadData(block, VT_R4, 0, 0, 2, sigCond, 100, 0, &values.v, &qualities.v, &stamps.v) == S_OK)
+            for (VARIANT &q : Elements(qualities.v))
+                low.push_back(V_I2(&q) & 0xFF);
+        return low;
+    };
+    const struct Step {
+        const char *state;
+        std::function<void()> enter;
+        std::vector<int> plain, alarmed;
+    } steps[] = {
+        {"never read", [] {}, {0x00, 0x00}, {0x00, 0x00}},
+        {"read",
+         [&] {
+             for (LONG handle : {channel, device, block})
+                 ASSERT_EQ(S_OK, SetOne(handle, "Enabled", I2(1)));
+             ASSERT_EQ(S_OK, driver->StartWait());
+         },
+         {0xC0, 0xC0}, {0xC0, 0x56}},
+        {"controller aborts", [&] { plc->abortIndication = -1; }, {0x18, 0x18}, {0x18, 0x18}},
+        {"controller answers again", [&] { plc->abortIndication = 0; }, {0xC0, 0xC0}, {0xC0, 0x56}},
+        {"stopped", [&] { ASSERT_EQ(S_OK, driver->Stop()); }, {0x00, 0x00}, {0x00, 0x00}},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.state);
+        step.enter();
+        EXPECT_TRUE(s7test::WaitFor([&] { return qualities(0) == step.plain; }, 15000));
+        EXPECT_EQ(step.plain, qualities(0));
+        EXPECT_EQ(step.alarmed, qualities(2));
+    }
+}
+
 TEST_F(DataAccess, AddressesTheirTextsAndExceptionPoints)
 {
     struct Case {

@@ -49,7 +49,7 @@ class CsvAppTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        app.reset(new CDriverApp(&appHost, "QOR"));
+        app.reset(new CDriverApp(&appHost, "QOR", "QOR I/O Server", "7.10"));
         ASSERT_EQ(S_OK, app->SetConfigurationRoot(nullptr));
         appHost.app = app.get();
         appHost.csv = &host;

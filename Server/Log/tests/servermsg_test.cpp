@@ -348,7 +348,7 @@ TEST_F(ServerMsgTest, AFatalLineOnAWorkerThreadDoesNotWaitForItsBox)
 TEST_F(ServerMsgTest, AServiceShowsNoBoxButLogsTheFatalLine)
 {
     CServerMsg &msg = open();
-    msg.SetServiceMode(TRUE);
+    msg.SetUnattended(TRUE);
     msg.AddMessage(line(SeverityFatal, "service failed"));
     WorkerPost post{&msg, line(SeverityFatal, "service worker failed")};
     HANDLE worker = CreateThread(NULL, 0, postFromWorker, &post, 0, NULL);
