@@ -69,6 +69,5 @@ private:
 // Writes one event with the insertion strings up to the terminating NULL (at
 // most the first 100) and dataSize bytes of data. Without a log or an event
 // source it writes nothing and answers 0.
-DWORD ReportEventStrings(CEventLog *log, DWORD eventId, WORD type, DWORD dataSize,
-                                        void *data, const char *string1, ...)
-    __attribute__((sentinel));
+DWORD ReportEventStrings(CEventLog *log, DWORD eventId, WORD type, DWORD dataSize, void *data,
+                         const char *string1, ...) __attribute__((sentinel));
