@@ -1,6 +1,6 @@
-// Export control for the helpers in Common/. Each deliverable compiles these
-// sources itself; the store library exports them for the HMI library, which
-// imports them from there.
+// Export control for CRegistry. Each deliverable compiles the helpers in
+// Common/ itself; the store library exports CRegistry for the HMI library,
+// which imports it from there.
 #pragma once
 #if defined(QOR_COMMON_EXPORTS)
 #define QOR_COMMON_API __declspec(dllexport)

@@ -3,10 +3,11 @@
 // registry value "ErrorDll" (default "ZorbErr.dll"). Nothing here reports its
 // own failures: a log that could not be opened swallows events, and a lookup
 // that fails answers the system error so that the caller can decide.
+// No library exports any of this: every module has its own copy, since a
+// std::string must not cross into a module with another copy of the runtime.
 #pragma once
 #include <windows.h>
 #include <string>
-#include "CommonApi.h"
 
 // The event log itself, behind a seam: the NT implementation calls
 // RegisterEventSource / ReportEvent / DeregisterEventSource; tests install a
@@ -24,10 +25,10 @@ public:
 
 // The backend that new CEventLog objects use: the NT event log unless a test
 // installed another. Returns the one it replaces; NULL restores the NT one.
-QOR_COMMON_API IEventLogBackend *SetEventLogBackend(IEventLogBackend *backend);
-QOR_COMMON_API IEventLogBackend *GetEventLogBackend();
+IEventLogBackend *SetEventLogBackend(IEventLogBackend *backend);
+IEventLogBackend *GetEventLogBackend();
 
-class QOR_COMMON_API CEventLog {
+class CEventLog {
 public:
     enum { MaxLibraryName = 259, MaxInsertionStrings = 100 };
 
@@ -68,6 +69,5 @@ private:
 // Writes one event with the insertion strings up to the terminating NULL (at
 // most the first 100) and dataSize bytes of data. Without a log or an event
 // source it writes nothing and answers 0.
-QOR_COMMON_API DWORD ReportEventStrings(CEventLog *log, DWORD eventId, WORD type, DWORD dataSize,
-                                        void *data, const char *string1, ...)
-    __attribute__((sentinel));
+DWORD ReportEventStrings(CEventLog *log, DWORD eventId, WORD type, DWORD dataSize, void *data,
+                         const char *string1, ...) __attribute__((sentinel));

@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <new>
+#include "EventLog.h"
 #include "SharedArea.h"
 #include "StoreLock.h"
 
@@ -659,3 +660,5 @@ unsigned long CCommonMemory::AddEvent(const void *record)
         return STORE_BAD_PARAMETER;
     return UnderLock(EventGroup, [&] { return AddRecord(EventArea, record); });
 }
+
+IEventLogBackend *SetStoreEventLogBackend(IEventLogBackend *backend) { return SetEventLogBackend(backend); }

@@ -23,6 +23,13 @@
 
 class SharedArea;
 class StoreLock;
+class IEventLogBackend;
+
+// Where this library's own event-log reports go (EventLog.h); null restores
+// the NT event log. Answers the backend it replaces. The library keeps an
+// event log apart from its host's, so a test that wants to see the store's
+// reports installs its recorder here as well.
+extern "C" TESSARY_API IEventLogBackend *SetStoreEventLogBackend(IEventLogBackend *backend);
 
 // What a reader of a block needs, taken in one call (GetDataBlockSnapshot).
 struct DataBlockSnapshot {

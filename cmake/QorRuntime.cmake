@@ -1,9 +1,9 @@
-# Copy the compiler's runtime DLLs beside the binaries: the modules share one
-# C++ runtime, so objects may cross DLL boundaries safely.
-foreach(dll libstdc++-6.dll libwinpthread-1.dll libgcc_s_seh-1.dll libgcc_s_dw2-1.dll)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-                  OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(IS_ABSOLUTE "${_path}" AND EXISTS "${_path}")
-    file(COPY ${_path} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-  endif()
-endforeach()
+# Every program and DLL carries its own copy of the C++ runtime, libgcc and
+# winpthread. Windows resolves a DLL's imports from its host program's
+# folder, not from the DLL's own, so shared runtime DLLs would make the
+# libraries fail to load in an HMI or any other host (error 126), and a host
+# that already holds another version of them would bind ours to it. This is
+# safe because no exported interface hands a runtime object across a module
+# boundary: the exports take plain types (no std::string, no exception), and
+# memory is freed by the module that allocated it.
+add_link_options(-static)

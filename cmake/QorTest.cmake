@@ -19,11 +19,14 @@ add_test(NAME wine.prefix.stop
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix.sh stop ${QOR_WINEPREFIX} ${QOR_TARGET_ARCH})
 set_tests_properties(wine.prefix.stop PROPERTIES FIXTURES_CLEANUP wine)
 
-# qor_add_test(NAME name SOURCES ... [LIBS ...] [LOCKS ...])
+# qor_add_test(NAME name SOURCES ... [LIBS ...] [LOCKS ...] [END_TO_END])
 # LOCKS names resources (for example the registry key of the driver) that the
 # test must not share with another test running at the same time.
+# END_TO_END marks a program that starts other processes or waits for
+# windows (label end-to-end): scripts/test.sh lets only these pass on a
+# second run.
 function(qor_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "END_TO_END" "NAME" "SOURCES;LIBS;LOCKS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gmock gtest_main)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1
@@ -32,6 +35,9 @@ function(qor_add_test)
                        ENVIRONMENT "${QOR_TEST_ENV}" TIMEOUT 300)
   if(T_LOCKS)
     set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  if(T_END_TO_END)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS end-to-end)
   endif()
 endfunction()
 

@@ -369,7 +369,7 @@ TEST(BlockTableOpen, AStoreThatCannotOpenAnswersEightAndTriesAgainLater)
 
 TEST(BlockTableOpen, AControlBlockThatCannotBeMadeIsReportedToTheEventLog)
 {
-    CEventLogRecorder events;
+    StoreEventRecorder events;
     std::string name = FreshStoreName("NoCB");
     HANDLE squatter = CreateMutexA(NULL, FALSE, (name + "_InputArea_CB").c_str());
     CCommonMemory store(STORE_STANDARD_GROUPS, name.c_str());

@@ -7,8 +7,20 @@
 #include <string>
 #include <vector>
 #include "CommonMemory.h"
+#include "EventLogRecorder.h"
 
 const DWORD Unit = 65536; // the allocation granularity the tests assume
+
+// A recorder that also hears the store library's own event log, which is
+// apart from the test program's.
+class StoreEventRecorder : public CEventLogRecorder {
+public:
+    StoreEventRecorder() : m_previous(SetStoreEventLogBackend(this)) {}
+    ~StoreEventRecorder() override { SetStoreEventLogBackend(m_previous); }
+
+private:
+    IEventLogBackend *m_previous;
+};
 
 // A store name that no other test (or earlier run) uses.
 std::string FreshStoreName(const char *tag);

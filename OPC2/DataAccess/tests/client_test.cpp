@@ -193,8 +193,51 @@ TEST_F(ClientTest, ServerEdgeCasesThroughTheProxy)
     }
 }
 
+// Names the system's surrogate in Brisko's AppID while it lives, for 64-bit
+// Wine: for an empty "DllSurrogate" it starts "syswow64\dllhost.exe" even for
+// a class of the 64-bit registry, and a Wine without 32-bit support has no
+// such file (the client's activation answers 0x80070002 and no surrogate
+// starts). Windows takes the empty value as the surrogate of the class's own
+// bitness; the registration keeps it empty.
+class SurrogateNamedOnWin64 {
+public:
+    SurrogateNamedOnWin64()
+    {
+        if (sizeof(void *) != 8)
+            return;
+        std::string appId = ClassesText("CLSID\\" + ClassesText("Veltrane.Brisko\\CLSID", nullptr), "AppID");
+        if (appId.empty())
+            return;
+        m_key = "AppID\\" + appId;
+        char folder[MAX_PATH];
+        GetSystemDirectoryA(folder, MAX_PATH);
+        Set(std::string(folder) + "\\dllhost.exe");
+    }
+    ~SurrogateNamedOnWin64()
+    {
+        if (!m_key.empty())
+            Set("");
+    }
+
+private:
+    static std::string ClassesText(const std::string &key, const char *name)
+    {
+        char text[MAX_PATH] = "";
+        DWORD size = sizeof(text);
+        RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size);
+        return text;
+    }
+    void Set(const std::string &value)
+    {
+        RegSetKeyValueA(HKEY_CLASSES_ROOT, m_key.c_str(), "DllSurrogate", REG_SZ, value.c_str(),
+                        DWORD(value.size() + 1));
+    }
+    std::string m_key;
+};
+
 TEST_F(ClientTest, ALocalServerClientGetsBriskoInTheSystemSurrogate)
 {
+    SurrogateNamedOnWin64 surrogate;
     std::vector<std::string> lines =
         Client("--local create status processes:dllhost.exe processes:Hadrel.exe release");
     ASSERT_EQ(5u, lines.size());

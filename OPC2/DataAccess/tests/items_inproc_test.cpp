@@ -566,6 +566,12 @@ std::vector<BYTE> BlockBytes(HGLOBAL block, SIZE_T size)
 // The stream layouts byte for byte, and the advise rules.
 TEST_F(GroupInProcess, OpcOneStreamsHaveTheirLayoutsAndAdviseRules)
 {
+    // The headers keep their 32-bit sizes; a value is the platform's own
+    // VARIANT (16 bytes on 32-bit Windows, 24 on 64-bit).
+    const DWORD groupHeader = sizeof(OPCGROUPHEADER), plainItem = sizeof(OPCITEMHEADER2),
+                timedItem = sizeof(OPCITEMHEADER1), variantBytes = sizeof(VARIANT);
+    const DWORD plainSize = groupHeader + 2 * plainItem + 2 * variantBytes;
+    const DWORD timedSize = groupHeader + 2 * timedItem + 2 * variantBytes;
     OPCHANDLE groupHandle = 0;
     IOPCItemMgt *items = AddGroup(L"Streams", TRUE, &groupHandle);
     std::vector<OPCHANDLE> h = Add(items, {L"PLC1 DB10,2", L"PLC1 DB10,4", L"PLC1 DB10,6"}, VT_I2);
@@ -577,28 +583,28 @@ TEST_F(GroupInProcess, OpcOneStreamsHaveTheirLayoutsAndAdviseRules)
     ASSERT_NE(nullptr, streams);
 
     EnterCriticalSection(&group->m_cs);
-    std::vector<BYTE> plain = BlockBytes(streams->BuildData({h[0], h[1]}, false, 0, SOURCE_CACHE), 76);
-    std::vector<BYTE> timed = BlockBytes(streams->BuildData({h[0], h[1]}, true, 5, SOURCE_CACHE), 92);
+    std::vector<BYTE> plain = BlockBytes(streams->BuildData({h[0], h[1]}, false, 0, SOURCE_CACHE), plainSize);
+    std::vector<BYTE> timed = BlockBytes(streams->BuildData({h[0], h[1]}, true, 5, SOURCE_CACHE), timedSize);
     LeaveCriticalSection(&group->m_cs);
-    EXPECT_EQ(76u, At<DWORD>(plain, 0));
+    EXPECT_EQ(plainSize, At<DWORD>(plain, 0));
     EXPECT_EQ(2u, At<DWORD>(plain, 4));
     EXPECT_EQ(1u, At<DWORD>(plain, 8)) << "the group's client handle";
     EXPECT_EQ(0u, At<DWORD>(plain, 12));
     EXPECT_EQ(S_OK, At<HRESULT>(plain, 16));
     EXPECT_EQ(1u, At<DWORD>(plain, 20)) << "first item's client handle";
-    EXPECT_EQ(44u, At<DWORD>(plain, 24));
-    EXPECT_EQ(60u, At<DWORD>(plain, 36));
-    EXPECT_EQ(VT_I2, At<VARTYPE>(plain, 44));
-    EXPECT_EQ(92u, At<DWORD>(timed, 0));
+    EXPECT_EQ(groupHeader + 2 * plainItem, At<DWORD>(plain, 24)) << "the values follow the headers";
+    EXPECT_EQ(groupHeader + 2 * plainItem + variantBytes, At<DWORD>(plain, 36));
+    EXPECT_EQ(VT_I2, At<VARTYPE>(plain, groupHeader + 2 * plainItem));
+    EXPECT_EQ(timedSize, At<DWORD>(timed, 0));
     EXPECT_EQ(5u, At<DWORD>(timed, 12));
-    EXPECT_EQ(60u, At<DWORD>(timed, 24));
+    EXPECT_EQ(groupHeader + 2 * timedItem, At<DWORD>(timed, 24));
     EXPECT_NE(0u, At<DWORD>(timed, 32) | At<DWORD>(timed, 36)) << "a time stamp";
-    EXPECT_EQ(VT_I2, At<VARTYPE>(timed, 60));
+    EXPECT_EQ(VT_I2, At<VARTYPE>(timed, groupHeader + 2 * timedItem));
     VARIANT ab;
     VariantInit(&ab);
     V_VT(&ab) = VT_BSTR;
     V_BSTR(&ab) = SysAllocString(L"AB");
-    EXPECT_EQ(24u, StreamValueSize(&ab)) << "the VARIANT, the length 4 and the four bytes";
+    EXPECT_EQ(variantBytes + 4 + 4, StreamValueSize(&ab)) << "the VARIANT, the length 4 and the four bytes";
     VariantClear(&ab);
 
     // A removed item: a zero header and S_FALSE; a failed write carries its code.
@@ -606,13 +612,15 @@ TEST_F(GroupInProcess, OpcOneStreamsHaveTheirLayoutsAndAdviseRules)
     ASSERT_EQ(S_OK, items->RemoveItems(1, &h[2], &errors));
     CoTaskMemFree(errors);
     EnterCriticalSection(&group->m_cs);
-    std::vector<BYTE> partial = BlockBytes(streams->BuildData({h[0], h[2]}, false, 9, SOURCE_CACHE), 20 + 24 + 16);
+    const DWORD partialSize = groupHeader + 2 * plainItem + variantBytes;
+    std::vector<BYTE> partial = BlockBytes(streams->BuildData({h[0], h[2]}, false, 9, SOURCE_CACHE), partialSize);
     std::vector<BYTE> written =
         BlockBytes(streams->BuildWriteComplete({h[0], h[1], h[2]}, {S_OK, E_FAIL, S_OK}, 11), 40);
     LeaveCriticalSection(&group->m_cs);
-    EXPECT_EQ(60u, At<DWORD>(partial, 0));
+    EXPECT_EQ(partialSize, At<DWORD>(partial, 0));
     EXPECT_EQ(S_FALSE, At<HRESULT>(partial, 16));
-    EXPECT_EQ(std::vector<BYTE>(12, 0), std::vector<BYTE>(partial.begin() + 32, partial.begin() + 44));
+    EXPECT_EQ(std::vector<BYTE>(plainItem, 0), std::vector<BYTE>(partial.begin() + groupHeader + plainItem,
+                                                     partial.begin() + groupHeader + 2 * plainItem));
     EXPECT_EQ(3u, At<DWORD>(written, 0));
     EXPECT_EQ(11u, At<DWORD>(written, 8));
     EXPECT_EQ(S_FALSE, At<HRESULT>(written, 12));
@@ -628,7 +636,8 @@ TEST_F(GroupInProcess, OpcOneStreamsHaveTheirLayoutsAndAdviseRules)
     items->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void **>(&state));
     ASSERT_EQ(S_OK, state->SetState(nullptr, &revised, &inactive, nullptr, nullptr, nullptr, nullptr));
     EnterCriticalSection(&group->m_cs);
-    std::vector<BYTE> stale = BlockBytes(streams->BuildData({h[0]}, true, 12, SOURCE_CACHE), 56);
+    std::vector<BYTE> stale =
+        BlockBytes(streams->BuildData({h[0]}, true, 12, SOURCE_CACHE), groupHeader + timedItem + variantBytes);
     LeaveCriticalSection(&group->m_cs);
     EXPECT_EQ(OPC_QUALITY_OUT_OF_SERVICE, At<WORD>(stale, 28));
     BOOL active = TRUE;
