@@ -1,9 +1,53 @@
 #include "DataMonitorDlg.h"
 #include "SheetResource.h"
 
+bool IsFixedPitch(HFONT font)
+{
+    HDC dc = GetDC(NULL);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE narrow = {}, wide = {};
+    bool fixed = GetTextExtentPoint32A(dc, "iiii", 4, &narrow) && GetTextExtentPoint32A(dc, "WWWW", 4, &wide) &&
+                 narrow.cx == wide.cx && narrow.cx > 0;
+    SelectObject(dc, old);
+    ReleaseDC(NULL, dc);
+    return fixed;
+}
+
+HFONT CreateFixedPitchFont(HWND window)
+{
+    LOGFONTA font = {};
+    HFONT shown = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+    if (!shown || !GetObjectA(shown, sizeof font, &font))
+        font.lfHeight = -12;
+    font.lfWidth = 0;
+    font.lfWeight = FW_NORMAL;
+    font.lfItalic = font.lfUnderline = font.lfStrikeOut = 0;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    // The dialog asks for "Courier", which not every system has: the font
+    // mapper then gives a proportional face. The first of these that is
+    // there, else whatever fixed-pitch face the mapper finds.
+    for (const char *face : {"Courier New", "Courier", "Lucida Console", "DejaVu Sans Mono", "Liberation Mono", ""}) {
+        lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
+        HFONT candidate = CreateFontIndirectA(&font);
+        if (candidate && IsFixedPitch(candidate))
+            return candidate;
+        if (candidate)
+            DeleteObject(candidate);
+    }
+    return NULL;
+}
+
 CDataMonitorDlg::CDataMonitorDlg(HINSTANCE instance, IQORDriver *server, LONG handle)
     : CDialog(instance, IDD_DATA_MONITOR), m_monitor(server, handle)
 {
+}
+
+CDataMonitorDlg::~CDataMonitorDlg()
+{
+    DestroyWindow();
+    if (m_listFont)
+        DeleteObject(m_listFont);
 }
 
 BOOL CDataMonitorDlg::OnInitDialog()
@@ -16,6 +60,13 @@ BOOL CDataMonitorDlg::OnInitDialog()
     SetWindowTextA(Window(), m_monitor.Title().c_str());
     SetItemText(IDC_MONITOR_START, m_monitor.StartAddress());
     SendMessageA(formats, CB_SETCURSEL, 0, 0);
+    // The lines' columns line up only in a fixed-pitch font.
+    if (!m_listFont)
+        m_listFont = CreateFixedPitchFont(Window());
+    if (m_listFont)
+        SendMessageA(Item(IDC_MONITOR_LIST), WM_SETFONT, reinterpret_cast<WPARAM>(m_listFont), FALSE);
+    else
+        SendMessageA(Item(IDC_MONITOR_LIST), WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
     // Wide enough for the longest line of any format.
     SendMessageA(Item(IDC_MONITOR_LIST), LB_SETHORIZONTALEXTENT, 1400, 0);
     EnableItem(IDC_MONITOR_HELP, bool(m_help));

@@ -7,12 +7,20 @@
 #include "DataMonitor.h"
 #include "Dialog.h"
 
+// A fixed-pitch font of the height of window's font, from the first
+// fixed-pitch face the system has (the columns of the lines need one); null
+// when it has none.
+HFONT CreateFixedPitchFont(HWND window);
+// Whether every character of font is as wide as any other.
+bool IsFixedPitch(HFONT font);
+
 class CDataMonitorDlg : public CDialog {
 public:
     static const UINT_PTR RefreshTimer = 1;
     static const UINT RefreshMs = 2000;
 
     CDataMonitorDlg(HINSTANCE instance, IQORDriver *server, LONG handle);
+    ~CDataMonitorDlg() override;
     // The help pop-up's topic; without a handler Help stays disabled.
     void OnHelp(std::function<void(const std::string &topic)> handler) { m_help = std::move(handler); }
 
@@ -28,5 +36,6 @@ private:
 
     CDataMonitor m_monitor;
     bool m_refreshing = false;
+    HFONT m_listFont = NULL;
     std::function<void(const std::string &)> m_help;
 };
