@@ -18,6 +18,8 @@
 //   f1 CLASS ID              F1 as the system delivers it (WM_KEYF1) to the
 //                            visible control ID inside the window of the class
 //   notify CLASS ID CODE     the control's notification CODE (decimal) to its parent
+//   select TITLE ID INDEX    chooses entry INDEX of combo box ID, as a user's
+//                            choice tells the window
 //   sleep MS
 // Exit code 0 when every step found its window, else the failing step's number.
 #include <windows.h>
@@ -210,6 +212,15 @@ int main(int argc, char **argv)
             hwnd = WaitFor(argv[i + 1], 10000);
             if (hwnd)
                 PostMessageA(GetDlgItem(hwnd, atoi(argv[i + 2])), TCM_SETCURFOCUS, WPARAM(atoi(argv[i + 3])), 0);
+            i += 4;
+        } else if (!strcmp(command, "select") && i + 3 < argc) {
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd) {
+                HWND combo = GetDlgItem(hwnd, atoi(argv[i + 2]));
+                SendMessageA(combo, CB_SETCURSEL, WPARAM(atoi(argv[i + 3])), 0);
+                PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(atoi(argv[i + 2]), CBN_SELCHANGE),
+                             reinterpret_cast<LPARAM>(combo));
+            }
             i += 4;
         } else if (!strcmp(command, "sleep") && i + 1 < argc) {
             Sleep(DWORD(atoi(argv[i + 1])));
