@@ -1,6 +1,9 @@
 #include "DataMonitorDlg.h"
 #include "SheetResource.h"
 
+namespace {
+
+// Whether "iiii" and "WWWW" are as wide in font.
 bool IsFixedPitch(HFONT font)
 {
     HDC dc = GetDC(NULL);
@@ -13,6 +16,8 @@ bool IsFixedPitch(HFONT font)
     return fixed;
 }
 
+// A fixed-pitch font of the height of window's font, from the first
+// fixed-pitch face the system has; null when it has none.
 HFONT CreateFixedPitchFont(HWND window)
 {
     LOGFONTA font = {};
@@ -37,6 +42,8 @@ HFONT CreateFixedPitchFont(HWND window)
     }
     return NULL;
 }
+
+} // namespace
 
 CDataMonitorDlg::CDataMonitorDlg(HINSTANCE instance, IQORDriver *server, LONG handle)
     : CDialog(instance, IDD_DATA_MONITOR), m_monitor(server, handle)
@@ -63,10 +70,8 @@ BOOL CDataMonitorDlg::OnInitDialog()
     // The lines' columns line up only in a fixed-pitch font.
     if (!m_listFont)
         m_listFont = CreateFixedPitchFont(Window());
-    if (m_listFont)
-        SendMessageA(Item(IDC_MONITOR_LIST), WM_SETFONT, reinterpret_cast<WPARAM>(m_listFont), FALSE);
-    else
-        SendMessageA(Item(IDC_MONITOR_LIST), WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
+    HGDIOBJ font = m_listFont ? m_listFont : GetStockObject(ANSI_FIXED_FONT);
+    SendMessageA(Item(IDC_MONITOR_LIST), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Wide enough for the longest line of any format.
     SendMessageA(Item(IDC_MONITOR_LIST), LB_SETHORIZONTALEXTENT, 1400, 0);
     EnableItem(IDC_MONITOR_HELP, bool(m_help));

@@ -7,13 +7,6 @@
 #include "DataMonitor.h"
 #include "Dialog.h"
 
-// A fixed-pitch font of the height of window's font, from the first
-// fixed-pitch face the system has (the columns of the lines need one); null
-// when it has none.
-HFONT CreateFixedPitchFont(HWND window);
-// Whether every character of font is as wide as any other.
-bool IsFixedPitch(HFONT font);
-
 class CDataMonitorDlg : public CDialog {
 public:
     static const UINT_PTR RefreshTimer = 1;
