@@ -25,12 +25,14 @@ SAFEARRAY *OneElementArray(VARTYPE type)
     return SafeArrayCreate(type, 1, &bound);
 }
 
-// One item of a format at byte offset at, bytes least significant first.
+// One item of a format at p, bytes least significant first; only the
+// format's own width is read (the last item may end the data).
 std::string Item(const unsigned char *p, int format)
 {
     char text[64] = "";
-    uint16_t u16 = uint16_t(p[0] | p[1] << 8);
-    uint32_t u32 = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    const int bytes = MonitorFormats[format].bits / 8;
+    uint16_t u16 = bytes >= 2 ? uint16_t(p[0] | p[1] << 8) : 0;
+    uint32_t u32 = bytes >= 4 ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24 : 0;
     switch (format) {
     case FormatByte: snprintf(text, sizeof text, "%3d ", p[0]); break;
     case FormatChar: snprintf(text, sizeof text, "%+04d  ", int(static_cast<signed char>(p[0]))); break;

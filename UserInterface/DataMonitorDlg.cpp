@@ -1,9 +1,60 @@
 #include "DataMonitorDlg.h"
 #include "SheetResource.h"
 
+namespace {
+
+// Whether "iiii" and "WWWW" are as wide in font.
+bool IsFixedPitch(HFONT font)
+{
+    HDC dc = GetDC(NULL);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE narrow = {}, wide = {};
+    bool fixed = GetTextExtentPoint32A(dc, "iiii", 4, &narrow) && GetTextExtentPoint32A(dc, "WWWW", 4, &wide) &&
+                 narrow.cx == wide.cx && narrow.cx > 0;
+    SelectObject(dc, old);
+    ReleaseDC(NULL, dc);
+    return fixed;
+}
+
+// A fixed-pitch font of the height of window's font, from the first
+// fixed-pitch face the system has; null when it has none.
+HFONT CreateFixedPitchFont(HWND window)
+{
+    LOGFONTA font = {};
+    HFONT shown = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+    if (!shown || !GetObjectA(shown, sizeof font, &font))
+        font.lfHeight = -12;
+    font.lfWidth = 0;
+    font.lfWeight = FW_NORMAL;
+    font.lfItalic = font.lfUnderline = font.lfStrikeOut = 0;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    // The dialog asks for "Courier", which not every system has: the font
+    // mapper then gives a proportional face. The first of these that is
+    // there, else whatever fixed-pitch face the mapper finds.
+    for (const char *face : {"Courier New", "Courier", "Lucida Console", "DejaVu Sans Mono", "Liberation Mono", ""}) {
+        lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
+        HFONT candidate = CreateFontIndirectA(&font);
+        if (candidate && IsFixedPitch(candidate))
+            return candidate;
+        if (candidate)
+            DeleteObject(candidate);
+    }
+    return NULL;
+}
+
+} // namespace
+
 CDataMonitorDlg::CDataMonitorDlg(HINSTANCE instance, IQORDriver *server, LONG handle)
     : CDialog(instance, IDD_DATA_MONITOR), m_monitor(server, handle)
 {
+}
+
+CDataMonitorDlg::~CDataMonitorDlg()
+{
+    DestroyWindow();
+    if (m_listFont)
+        DeleteObject(m_listFont);
 }
 
 BOOL CDataMonitorDlg::OnInitDialog()
@@ -16,6 +67,11 @@ BOOL CDataMonitorDlg::OnInitDialog()
     SetWindowTextA(Window(), m_monitor.Title().c_str());
     SetItemText(IDC_MONITOR_START, m_monitor.StartAddress());
     SendMessageA(formats, CB_SETCURSEL, 0, 0);
+    // The lines' columns line up only in a fixed-pitch font.
+    if (!m_listFont)
+        m_listFont = CreateFixedPitchFont(Window());
+    HGDIOBJ font = m_listFont ? m_listFont : GetStockObject(ANSI_FIXED_FONT);
+    SendMessageA(Item(IDC_MONITOR_LIST), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     // Wide enough for the longest line of any format.
     SendMessageA(Item(IDC_MONITOR_LIST), LB_SETHORIZONTALEXTENT, 1400, 0);
     EnableItem(IDC_MONITOR_HELP, bool(m_help));

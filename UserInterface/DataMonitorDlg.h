@@ -13,6 +13,7 @@ public:
     static const UINT RefreshMs = 2000;
 
     CDataMonitorDlg(HINSTANCE instance, IQORDriver *server, LONG handle);
+    ~CDataMonitorDlg() override;
     // The help pop-up's topic; without a handler Help stays disabled.
     void OnHelp(std::function<void(const std::string &topic)> handler) { m_help = std::move(handler); }
 
@@ -28,5 +29,6 @@ private:
 
     CDataMonitor m_monitor;
     bool m_refreshing = false;
+    HFONT m_listFont = NULL;
     std::function<void(const std::string &)> m_help;
 };

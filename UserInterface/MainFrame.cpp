@@ -90,15 +90,7 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
                              this);
     if (!m_hwnd)
         return false;
-    auto monitor = [this, instance] {
-        CDataMonitorDlg monitor(instance, m_doc.Server(), m_doc.DataBlock().GetHandle());
-        // Help's pop-up from the located context-help file.
-        if (m_toolHelp)
-            monitor.OnHelp([this](const std::string &) { m_toolHelp->ShowPopupTopic(m_hwnd, "s7DataMonitor.htm"); });
-        monitor.DoModal(GetAncestor(m_hwnd, GA_ROOT));
-    };
-    m_panes[2].OnMonitor(monitor);
-    m_stats[KindDataBlock].OnMonitor(monitor);
+    m_stats[KindDataBlock].OnMonitor([this] { OpenDataMonitor(m_hwnd); });
     // Getting Started and Troubleshooting open their topics of the located help file.
     if (m_toolHelp) {
         auto topic = [this](const std::string &target) { m_toolHelp->Display(m_hwnd, target); };
@@ -111,12 +103,7 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
     }
     std::vector<HWND> forms;
     for (CFormPane &pane : m_panes) {
-        // The Help button's pop-up, with the located context-help file (the
-        // button is enabled only with a handler).
-        if (m_toolHelp)
-            pane.OnHelp([this, &pane](const std::string &) {
-                m_toolHelp->Display(m_hwnd, pane.Form().HelpTopic(m_toolHelp->ContextHelpFile()));
-            });
+        Equip(pane);
         if (!pane.CreatePane(m_hwnd))
             return false;
         forms.push_back(pane.Window());
@@ -137,6 +124,29 @@ bool CObjectView::Create(HINSTANCE instance, HWND parent)
     if (m_help)
         m_help->Create(instance, m_hwnd, HelpRect());
     return true;
+}
+
+void CObjectView::OpenDataMonitor(HWND owner)
+{
+    CDataMonitorDlg monitor(m_instance, m_doc.Server(), m_doc.DataBlock().GetHandle());
+    // Help's pop-up from the located context-help file.
+    if (m_toolHelp)
+        monitor.OnHelp([this](const std::string &) { m_toolHelp->ShowPopupTopic(m_hwnd, "s7DataMonitor.htm"); });
+    monitor.DoModal(GetAncestor(owner, GA_ROOT));
+}
+
+void CObjectView::Equip(CFormPane &pane)
+{
+    // The Help button's pop-up, with the located context-help file (the
+    // button is enabled only with a handler).
+    if (m_toolHelp)
+        pane.OnHelp([this, &pane](const std::string &) {
+            m_toolHelp->Display(GetAncestor(pane.Window(), GA_ROOT),
+                                pane.Form().HelpTopic(m_toolHelp->ContextHelpFile()));
+        });
+    // The block's data monitor is modal over the window that holds the pane.
+    if (pane.Form().Kind() == KindDataBlock)
+        pane.OnMonitor([this, &pane] { OpenDataMonitor(pane.Window()); });
 }
 
 // Below the tallest pane, to the view's bottom; at least a few lines high.

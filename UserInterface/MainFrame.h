@@ -40,10 +40,16 @@ public:
         m_help = viewHelp;
     }
 
+    // A configuration pane takes the view's Help and Data Monitor handlers
+    // (the view's own panes, and the one the modify / copy dialog hosts).
+    void Equip(CFormPane &pane);
+
     bool OnCmdMsg(UINT id) override;
     bool OnUpdateCmdUI(CCmdUI &ui) override;
 
 private:
+    // The data monitor of the current block, modal over owner's window.
+    void OpenDataMonitor(HWND owner);
     RECT HelpRect() const;
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void ShowForm(HWND form);

@@ -14,6 +14,8 @@ public:
     static const char *Title(int kind, bool copy);
 
     CObjectDialog(HINSTANCE instance, CUserInterfaceDoc &document, int kind, bool copy);
+    // The hosted pane, to be given its handlers before the dialog runs.
+    CFormPane &Pane() { return m_pane; }
 
 protected:
     BOOL OnInitDialog() override;

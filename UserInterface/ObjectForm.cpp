@@ -248,12 +248,21 @@ std::vector<std::string> CObjectForm::ReadList(HRESULT hr, VARIANT &names, LONG 
             m_doc.ShowError(hr);
         return list;
     }
-    if (V_VT(&names) != (VT_ARRAY | VT_VARIANT))
+    // The server answers an array of BSTRs; an array of VARIANTs is taken
+    // too, keeping only its texts.
+    const bool texts = V_VT(&names) == (VT_ARRAY | VT_BSTR);
+    if ((!texts && V_VT(&names) != (VT_ARRAY | VT_VARIANT)) || !V_ARRAY(&names))
         return list;
     for (LONG i = 0; i < count; ++i) {
         Variant element;
-        if (SUCCEEDED(SafeArrayGetElement(V_ARRAY(&names), &i, &element.v)) && V_VT(&element.v) == VT_BSTR)
+        if (texts) {
+            BSTR text = nullptr;
+            if (SUCCEEDED(SafeArrayGetElement(V_ARRAY(&names), &i, &text)))
+                list.push_back(FromBstr(text));
+            SysFreeString(text);
+        } else if (SUCCEEDED(SafeArrayGetElement(V_ARRAY(&names), &i, &element.v)) && V_VT(&element.v) == VT_BSTR) {
             list.push_back(FromBstr(V_BSTR(&element.v)));
+        }
     }
     return list;
 }

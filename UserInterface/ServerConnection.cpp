@@ -55,6 +55,21 @@ HRESULT CDcomActivator::Activate(const std::string *machine, IQORDriver **driver
     return FAILED(hr) ? hr : S_OK;
 }
 
+bool ServerUnreachable(HRESULT code)
+{
+    switch (unsigned(code)) {
+    case 0x800706BA:  // RPC_S_SERVER_UNAVAILABLE
+    case 0x800706BE:  // RPC_S_CALL_FAILED
+    case 0x800706BF:  // RPC_S_CALL_FAILED_DNE
+    case 0x80010007:  // RPC_E_SERVER_DIED
+    case 0x80010012:  // RPC_E_SERVER_DIED_DNE
+    case 0x80010108:  // RPC_E_DISCONNECTED
+    case 0x800401FD:  // CO_E_OBJNOTCONNECTED
+        return true;
+    }
+    return false;
+}
+
 std::string NodeFromCommandLine(const std::string &commandLine)
 {
     std::string line = commandLine;
@@ -108,6 +123,13 @@ void CServerConnection::Release()
     m_server = nullptr;
 }
 
+bool CServerConnection::Answers()
+{
+    VARIANT_BOOL running = VARIANT_FALSE;
+    m_lost = !m_server || FAILED(m_server->get_Running(&running));
+    return !m_lost;
+}
+
 void CServerConnection::LoadSettings()
 {
     m_remote = m_profile.GetString(Section, RemoteLocalEntry, "0") != "0";
@@ -136,13 +158,14 @@ CServerConnection::Outcome CServerConnection::Connect(bool remote, const std::st
 {
     m_dialogShow = show;
     m_reconnect = false;
-    if (!remote && m_connectedLocally && Attached()) {
+    // A server that no longer answers is no connection: Connect makes a new one.
+    if (!remote && m_connectedLocally && Attached() && Answers()) {
         m_status.ShowStatus(kAlreadyEstablished);
         m_status.Pause(1500);
         m_status.HideStatus();
         return EndOK;
     }
-    if (remote && Attached() && !m_connectedLocally && SameMachine(machine, m_connectedName)) {
+    if (remote && Attached() && !m_connectedLocally && SameMachine(machine, m_connectedName) && Answers()) {
         m_status.ShowStatus(kAlreadyEstablished);
         m_status.Pause(2000);
         m_status.HideStatus();
@@ -219,6 +242,7 @@ bool CServerConnection::Attempt()
         m_status.ShowStatus(kEstablished);
         m_connectedLocally = !m_remote;
         m_connectedName = m_remote ? m_machine : std::string();
+        m_lost = false;
         attached = true;
     }
     if (driver)

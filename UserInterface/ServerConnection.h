@@ -28,6 +28,10 @@ public:
                      ITracewellConnect **monitor, HRESULT *monitorResult) override;
 };
 
+// A result that says the server no longer answers (its process ended or
+// the connection to it broke), as opposed to a refusal of the call.
+bool ServerUnreachable(HRESULT code);
+
 // The node named on the command line: "/L" gives "LOCAL_MACHINE", "/N name"
 // the name (upper case); empty when neither is there.
 std::string NodeFromCommandLine(const std::string &commandLine);
@@ -69,6 +73,12 @@ public:
     IQORDriver *Server() const { return m_server; }
     ITracewellConnect *Monitor() const { return m_monitor; }
     bool Attached() const { return m_server != nullptr; }
+    // Whether the attached server still answers a cheap call; one that does
+    // not counts as lost.
+    bool Answers();
+    // The attached server stopped answering; a connection made again clears it.
+    void MarkLost() { m_lost = true; }
+    bool Lost() const { return m_lost; }
     // Lets the server go (the document's end).
     void Release();
 
@@ -103,6 +113,7 @@ private:
     bool m_connectedLocally = false;
     std::string m_connectedName;
     bool m_dialogShow = true;
+    bool m_lost = false;
 
     bool m_reconnect = false;
     struct Saved {

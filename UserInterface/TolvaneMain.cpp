@@ -107,6 +107,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         };
         hooks.objectDialog = [&](bool copy) {
             CObjectDialog dialog(instance, document, copy ? int(KindDevice) : document.Kind(), copy);
+            frame.View().Equip(dialog.Pane());
             return int(dialog.DoModal(frameWindow));
         };
         hooks.helpTopic = [&](DWORD topic) { viewHelp.ShowTopic(topic); };

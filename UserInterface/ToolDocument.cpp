@@ -7,6 +7,13 @@ CToolDocument::CToolDocument(CServerConnection &connection, IMessageSink &messag
 {
 }
 
+void CToolDocument::ShowError(HRESULT code)
+{
+    if (ServerUnreachable(code))
+        m_connection.MarkLost();
+    ShowServerError(m_messages, m_texts, code);
+}
+
 void CToolDocument::ShowText(const std::string &text)
 {
     m_messages.Box(text, ToolCaption, MB_OK | MB_ICONEXCLAMATION);

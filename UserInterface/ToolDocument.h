@@ -19,7 +19,9 @@ public:
 
     // IItemDocument
     IQORDriver *Server() override { return m_connection.Server(); }
-    void ShowError(HRESULT code) override { ShowServerError(m_messages, m_texts, code); }
+    // A result saying the server is gone marks the connection lost before
+    // its text shows.
+    void ShowError(HRESULT code) override;
     void ShowText(const std::string &text) override;
     void RefreshServerStatus() override;
     void RelabelItem(CObjectItem &item, const std::string &name) override;

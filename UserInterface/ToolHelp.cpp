@@ -49,10 +49,23 @@ HRESULT CContextHelpControl::Show(int id, const std::string &file, bool &created
     return hr;
 }
 
-void CToolHelp::Locate(IHelpLocator &locator)
+namespace {
+
+std::string Located(IHelpFileSystem &files, const char *name)
 {
-    m_helpFile = FindInstalledHelpFile(locator, HelpFileName);
-    m_contextHelpFile = FindInstalledHelpFile(locator, ContextHelpFileName);
+    const std::string installed = FindInstalledHelpFile(files, name);
+    if (installed != name)
+        return installed;
+    const std::string beside = files.ProgramFolder() + "\\" + name;
+    return files.FileExists(beside) ? files.FullPath(beside) : installed;
+}
+
+} // namespace
+
+void CToolHelp::Locate(IHelpFileSystem &files)
+{
+    m_helpFile = Located(files, HelpFileName);
+    m_contextHelpFile = Located(files, ContextHelpFileName);
 }
 
 void CToolHelp::ShowPopup(int controlId)

@@ -54,8 +54,10 @@ public:
     {
     }
 
-    // Finds both files in the installation folders (the bare names when none holds them).
-    void Locate(IHelpLocator &locator);
+    // Finds both files in the installation folders, else in the program's
+    // own folder (the help control and the viewer need a full path when the
+    // program runs in another folder); the bare names when neither holds them.
+    void Locate(IHelpFileSystem &files);
     const std::string &HelpFile() const { return m_helpFile; }
     const std::string &ContextHelpFile() const { return m_contextHelpFile; }
 

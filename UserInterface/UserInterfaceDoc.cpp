@@ -444,15 +444,20 @@ void CUserInterfaceDoc::AfterFileChanged(bool selectRoot)
 
 void CUserInterfaceDoc::TimerPoll()
 {
+    // A lost server was reported once; the poll waits for a new connection.
+    // A box the poll shows runs a message loop in which the next tick
+    // arrives: that tick does nothing.
     IQORDriver *server = Server();
-    if (!server || !m_connection.ConnectedLocally())
+    if (!server || !m_connection.ConnectedLocally() || m_connection.Lost() || m_polling)
         return;
+    m_polling = true;
     bool changed = false;
     if (ReadServerStatus(&changed) && changed) {
         // Another client made the server open another file.
         BuildTree();
         RefreshViews();
     }
+    m_polling = false;
 }
 
 void CUserInterfaceDoc::RelabelItem(CObjectItem &item, const std::string &name)

@@ -245,6 +245,7 @@ private:
     bool m_dialogClosed = false, m_modified = false;
     DWORD m_helpContext = 0;
     bool m_building = false;
+    bool m_polling = false;
     int m_insertPosition = InsertLast;
     bool m_enableAddChannel = false, m_enableAddDevice = false, m_enableAddDataBlock = false;
     bool m_enableDelete = false, m_enableCopy = false, m_enableModify = false;

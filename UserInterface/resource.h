@@ -120,7 +120,8 @@
 #define IDD_DATABLOCK_STATS 8000
 #define IDC_DBS_TITLE 8030
 #define IDC_DBS_TROUBLESHOOTING 8031
-#define IDC_DBS_MONITOR 8032
+// The same button as the block pane's, so both set the data monitor's help id.
+#define IDC_DBS_MONITOR IDC_DB_MONITOR
 #define IDC_DBS_ERRORS 8033
 #define IDR_STATS_POPUP 157
 #define IDC_VIEW_HELP_PLACE 1179

@@ -9,7 +9,10 @@
 # the data monitor, the Setup sheet's pages and the Templates dialog's tabs,
 # the driver form, the System Statistics form and the statistics panes, the
 # tree bar floating and the main toolbar docked on the left, and the dialog
-# again from "&OLE Server" with "Connection Already Established".
+# again from "&OLE Server" with "Connection Already Established". The
+# configuration lies in C:\QOR, so the titles show no folder of the machine
+# that takes the pictures; the simulated controller counts while the server
+# polls.
 set -euo pipefail
 shot_prefix=shotprefix
 . "$(dirname "$0")/shot-prefix.sh"
@@ -20,15 +23,22 @@ dialog="I/O Driver Server Connection"
 S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
 export S732_CONFIG
 timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
-# The context-help pop-up control, as Setup registers it.
+# The stand-in for the outside context-help control (Setup does not ship
+# it; the tests register it the same way).
 timeout 60 "$WINE_BIN" regsvr32 /s ContextHelp.dll
 # A configuration the server opens at start, so the main window has a file.
-config=$(winpath "$build")\\demo.qor
+mkdir -p "$WINEPREFIX/drive_c/QOR"
+config='C:\QOR\demo.qor'
 timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config" >/dev/null
 defaults='HKLM\Software\Veltrane\Drivers\QOR\DriverDefaults'
-"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d "$(winpath "$build")\\" /f >/dev/null
+"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d 'C:\QOR\' /f >/dev/null
 "$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFileName /t REG_SZ /d demo.qor /f >/dev/null
 sleep 3
+# The simulated controller counts in DB10 (the block "Counts") while the
+# pictures are taken.
+"$WINE_BIN" hadrel_demo_plc.exe CP_DEMO VFD_DEMO PLC_DEMO 10 600 >/dev/null 2>&1 &
+plc=$!
+trap 'kill "$plc" 2>/dev/null || true' EXIT
 
 "$WINE_BIN" Tolvane.exe &
 tool=$!
@@ -80,11 +90,13 @@ drive f1 $frame 7001
 shot tolvane-context-help 2
 drive keydown QorContextHelpPopup 27
 # The data monitor of the block, from its pane's "Data Monitor" button, in
-# Byte form and then Hex; the changing counts come from the plant script.
+# Byte form and then Hex, while the server polls the counting controller.
 drive command $frame 32793
 sleep 3
 drive button $frame 1187 wait "Data Monitor for Counts" 10000
 shot tolvane-data-monitor 5
+drive select "Data Monitor for Counts" 2333 2
+shot tolvane-data-monitor-hex 3
 drive click "Data Monitor for Counts" 1
 drive command $frame 32794
 sleep 1

@@ -4,9 +4,11 @@
 #define IDR_SCOPEFRAME          129
 #define IDR_SCOPETOOLBAR        130
 #define IDD_SCOPEOPTIONS        132
-#define IDC_COLUMN_WIDTH        1000
-#define IDC_MAXIMUM_LINES       1001
-#define IDC_DISPLAY_BUFFER      1002
+// The options' fields have ids of their own: their help topics (id + 100000)
+// share the context-help file with the configuration tool's controls.
+#define IDC_COLUMN_WIDTH        1321
+#define IDC_MAXIMUM_LINES       1322
+#define IDC_DISPLAY_BUFFER      1323
 
 #define ID_CONFIGURE_OPTIONS    32771
 #define ID_COLOR_SEND_FORE      32772

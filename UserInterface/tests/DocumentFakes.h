@@ -30,6 +30,9 @@ public:
     std::map<std::string, std::vector<std::string>> vfdLists;   // by CP
     std::map<std::string, std::vector<std::string>> connLists;  // by "CP/VFD"
     HRESULT connResult = S_OK;
+    // The lists come as the server sends them (BSTRs), or as VARIANTs with
+    // one entry that is no text.
+    bool listsAsVariants = false;
     // AddDevice / AddDataBlock refuse the n-th call with values (1-based).
     int refuseAddWithValues = 0;
     int addsWithValues = 0;
@@ -75,7 +78,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_Running(VARIANT_BOOL *out) override
     {
         *out = running ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
+        return statusResult;
     }
     HRESULT STDMETHODCALLTYPE get_FileSaved(VARIANT_BOOL *out) override
     {
@@ -171,6 +174,19 @@ public:
     HRESULT ListOf(const std::vector<std::string> &list, VARIANT *names, LONG *count)
     {
         VariantClear(names);
+        if (!listsAsVariants) {
+            // As the server answers: one BSTR per name.
+            SAFEARRAY *a = SafeArrayCreateVector(VT_BSTR, 0, ULONG(list.size()));
+            for (LONG i = 0; i < LONG(list.size()); ++i) {
+                BSTR text = Bstr(list[i]);
+                SafeArrayPutElement(a, &i, text);
+                SysFreeString(text);
+            }
+            V_VT(names) = VT_ARRAY | VT_BSTR;
+            V_ARRAY(names) = a;
+            *count = LONG(list.size());
+            return S_OK;
+        }
         SAFEARRAY *a = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(list.size() + 1));
         for (LONG i = 0; i < LONG(list.size()); ++i) {
             VARIANT v;

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -58,6 +59,9 @@ public:
     std::vector<LONG> getCalls;
     std::vector<SetCall> setCalls;
     std::string fileName;
+    // Not S_OK: what the running state and the file name answer (a dead
+    // server's RPC code, say).
+    HRESULT statusResult = S_OK;
     LONG refs = 1;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override
@@ -93,10 +97,12 @@ public:
     HRESULT STDMETHODCALLTYPE get_Running(VARIANT_BOOL *running) override
     {
         *running = VARIANT_FALSE;
-        return S_OK;
+        return statusResult;
     }
     HRESULT STDMETHODCALLTYPE get_FullConfigFileName(BSTR *name) override
     {
+        if (statusResult != S_OK)
+            return statusResult;
         *name = Bstr(fileName);
         return S_OK;
     }
@@ -183,10 +189,14 @@ class FakeScreen : public IMessageSink, public IStatusSink {
 public:
     std::vector<std::string> events;  // "box:text", "status:text", "pause:ms", "hide"
     std::deque<int> answers;           // the buttons the user presses, in order
+    // Runs while a box is up, as the box's message loop runs timers.
+    std::function<void()> whileShown;
     int Box(const std::string &text, const std::string &caption, UINT flags) override
     {
         events.push_back("box:" + text);
         captions.push_back(caption);
+        if (whileShown)
+            whileShown();
         if (answers.empty())
             return IDOK;
         int answer = answers.front();

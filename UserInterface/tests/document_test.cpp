@@ -373,6 +373,54 @@ TEST_F(DocumentTest, TimerPollFollowsAnotherClientsFile)
     EXPECT_EQ("QOR(Ch1)", tree.Shape());
 }
 
+// A dead server answers every poll with its RPC code: one box, however many
+// ticks come (also those inside the box's own message loop), until
+// "&OLE Server" connects again; the poll then follows the new server.
+TEST_F(DocumentTest, ALostServerIsReportedOnceAndThePollWaitsForANewConnection)
+{
+    Connect();
+    const HRESULT gone = HRESULT(0x800706BA);
+    int ticksInBox = 0;
+    screen.whileShown = [&] {
+        if (++ticksInBox > 5)
+            return;
+        doc.TimerPoll();
+        doc.TimerPoll();
+    };
+    driver.statusResult = gone;
+    for (int tick = 0; tick < 4; ++tick)
+        doc.TimerPoll();
+    EXPECT_EQ(std::vector<std::string>{"Unknown Error"}, screen.Boxes());
+    EXPECT_EQ(1, ticksInBox);
+    EXPECT_TRUE(connection.Lost());
+
+    // The same server again would still be dead: Connect starts another one.
+    FakeConfigDriver next;
+    next.fileName = "C:\next.qor";
+    next.Fill(1, 0, 0);
+    activator.answers.push_back({S_OK, &next, nullptr});
+    screen.events.clear();
+    doc.OnCmdMsg(CmdOleServer);
+    EXPECT_EQ(2u, activator.asked.size()) << "no new connection";
+    EXPECT_EQ(&next, connection.Server());
+    EXPECT_FALSE(connection.Lost());
+    EXPECT_EQ("QOR(Ch1)", tree.Shape());
+    EXPECT_TRUE(screen.Boxes().empty());
+    next.fileName = "C:\later.qor";
+    doc.TimerPoll();
+    EXPECT_EQ("C:\later.qor", doc.Title());
+
+    // A failure that is not a lost server is shown at its tick, but never a
+    // second box from inside the first.
+    next.statusResult = E_FAIL;
+    doc.TimerPoll();
+    doc.TimerPoll();
+    EXPECT_EQ((std::vector<std::string>{"failed", "failed"}), screen.Boxes());
+    EXPECT_EQ(3, ticksInBox);
+    EXPECT_FALSE(connection.Lost());
+    connection.Release();
+}
+
 TEST_F(DocumentTest, StartAndStopFollowTheServer)
 {
     Connect();
@@ -667,8 +715,13 @@ TEST_F(FormTest, ConnectionListsFollowTheChannel)
 
     driver.cpList = {"CP1", "CP2"};
     driver.vfdLists["CP2"] = {"V9"};
-    EXPECT_EQ((std::vector<std::string>{"CP1", "CP2"}), form->CpList());
-    EXPECT_EQ(std::vector<std::string>{"V9"}, form->VfdList("CP2"));
+    driver.connResult = S_OK;
+    for (bool variants : {false, true}) {
+        driver.listsAsVariants = variants;
+        EXPECT_EQ((std::vector<std::string>{"CP1", "CP2"}), form->CpList()) << variants;
+        EXPECT_EQ(std::vector<std::string>{"V9"}, form->VfdList("CP2")) << variants;
+        EXPECT_EQ((std::vector<std::string>{"C1", "C2"}), form->ConnList(true)) << variants;
+    }
     EXPECT_EQ("QORf1.chm::\\s7Device.htm>pop-up", form->HelpTopic("QORf1.chm"));
 }
 

@@ -136,6 +136,39 @@ TEST_F(ServerConnectionTest, ConnectingAgainToTheSameServerSaysSo)
     EXPECT_EQ(2u, activator.asked.size());
 }
 
+// A held server that does not answer is no connection: Connect reaches a
+// live one, locally or on the same remote machine.
+TEST_F(ServerConnectionTest, AServerThatNoLongerAnswersIsConnectedAgain)
+{
+    AttachLocally();
+    first.statusResult = HRESULT(0x800706BA);
+    activator.answers.push_back({S_OK, &second, &secondMonitor});
+    EXPECT_EQ(CServerConnection::EndOK, connection.Connect(false, "", true));
+    EXPECT_EQ(2u, activator.asked.size());
+    EXPECT_EQ(&second, connection.Server());
+    EXPECT_EQ(&secondMonitor, connection.Monitor());
+    EXPECT_FALSE(connection.Lost());
+    EXPECT_EQ("status:Connecting to Local Server...", screen.events.at(0));
+
+    activator.answers.push_back({S_OK, &first, nullptr});
+    first.statusResult = S_OK;
+    ASSERT_EQ(CServerConnection::EndOK, connection.Connect(true, "Plant3", true));
+    first.statusResult = HRESULT(0x80010108);
+    activator.answers.push_back({S_OK, &second, nullptr});
+    screen.events.clear();
+    EXPECT_EQ(CServerConnection::EndOK, connection.Connect(true, "PLANT3", true));
+    EXPECT_EQ("status:Connecting to Remote Server on PLANT3...", screen.events.at(0));
+    EXPECT_EQ(&second, connection.Server());
+
+    // When no other can be reached, the dead one stays, marked lost.
+    second.statusResult = HRESULT(0x800706BA);
+    activator.answers.push_back({HRESULT(0x800706BA)});
+    screen.answers = {IDNO};
+    EXPECT_EQ(CServerConnection::EndOK, connection.Connect(true, "PLANT3", true));
+    EXPECT_EQ(&second, connection.Server());
+    EXPECT_TRUE(connection.Lost());
+}
+
 TEST_F(ServerConnectionTest, ConnectWritesTheChoiceBeforeItConnects)
 {
     Remember("0", "", "TRUE");

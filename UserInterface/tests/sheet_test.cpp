@@ -3,7 +3,10 @@
 // memory.
 #include <gtest/gtest.h>
 #include <cstring>
+#include <iostream>
 #include "DataMonitor.h"
+#include "DataMonitorDlg.h"
+#include "SheetResource.h"
 #include "SetupSettings.h"
 #include "Templates.h"
 #include "ToolFakes.h"
@@ -378,6 +381,56 @@ TEST(MonitorLinesTest, EachFormatLaysOutItsItems)
     const size_t expected[FormatCount] = {16, 25, 13, 16, 13, 16, 13, 13, 16, 9, 36};
     for (int f = 0; f < FormatCount; ++f)
         EXPECT_EQ(expected[f], CDataMonitor::BuildLines(big, 250, f, m).size()) << MonitorFormats[f].name;
+}
+
+// Each format's last item ends where the data ends: the data is put right
+// before a page the process may not read, so a read past it faults.
+TEST(MonitorLinesTest, TheLastItemReadsOnlyTheDataItNeeds)
+{
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const size_t page = system.dwPageSize;
+    unsigned char *memory =
+        static_cast<unsigned char *>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_TRUE(memory != nullptr);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(memory + page, page, PAGE_NOACCESS, &old));
+    MonitorLabel label = MonitorLabel::Parse("M0");  // "M0000 | "
+    const unsigned char sample[4] = {0x41, 0x41, 0x41, 0x41};
+    for (int format = 0; format < FormatCount; ++format) {
+        const size_t width = size_t(MonitorFormats[format].bits / 8);
+        const size_t item = CDataMonitor::BuildLines(sample, width, format, label).at(0).size() - 8;
+        // Up to 7 bytes: one line in every format.
+        for (size_t count = 1; count <= 7; ++count) {
+            unsigned char *bytes = memory + page - count;
+            memset(bytes, 0x41, count);
+            std::vector<std::string> lines = CDataMonitor::BuildLines(bytes, count, format, label);
+            ASSERT_EQ(1u, lines.size()) << MonitorFormats[format].name << " " << count;
+            // Whole items only: a word format over 3 bytes shows one word.
+            EXPECT_EQ(8 + (count / width) * item, lines[0].size()) << MonitorFormats[format].name << " " << count;
+        }
+    }
+    VirtualFree(memory, 0, MEM_RELEASE);
+}
+
+TEST(MonitorLinesTest, TheDialogsLinesAreDrawnInAFixedPitchFont)
+{
+    CDataMonitorDlg dialog(GetModuleHandleA(nullptr), nullptr, 0);
+    ASSERT_TRUE(dialog.Create(nullptr));
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog.Item(IDC_MONITOR_LIST), WM_GETFONT, 0, 0));
+    ASSERT_TRUE(font != nullptr);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ before = SelectObject(dc, font);
+    SIZE narrow = {}, wide = {};
+    GetTextExtentPoint32A(dc, "1111", 4, &narrow);
+    GetTextExtentPoint32A(dc, "WWWW", 4, &wide);
+    char face[LF_FACESIZE] = "";
+    GetTextFaceA(dc, sizeof face, face);
+    SelectObject(dc, before);
+    ReleaseDC(nullptr, dc);
+    EXPECT_EQ(narrow.cx, wide.cx) << face;
+    EXPECT_GT(narrow.cx, 0);
+    std::cout << "[ font ] " << face << "\n";
 }
 
 // A block's properties (times as dates) and its bytes.

@@ -11,6 +11,7 @@
 #include "S7Sim.h"
 #include <functional>
 #include <iostream>
+#include "HelpTopics.h"
 #include "ObjectItems.h"
 #include "ServerError.h"
 #include "ToolFakes.h"
@@ -56,14 +57,14 @@ std::string GetProfile(const char *name, const char *section = kProfileKey)
     return rc == ERROR_SUCCESS ? text : "<none>";
 }
 
-// The first visible top-level window of a process with the class or title.
-HWND FindProcessWindow(DWORD pid, const char *className, const char *title)
+// The visible top-level windows of a process with the class or title.
+std::vector<HWND> ProcessWindows(DWORD pid, const char *className, const char *title)
 {
     struct Search {
         DWORD pid;
         const char *className, *title;
-        HWND found;
-    } search{pid, className, title, NULL};
+        std::vector<HWND> found;
+    } search{pid, className, title, {}};
     struct Walk {
         static BOOL CALLBACK Visit(HWND hwnd, LPARAM param)
         {
@@ -83,12 +84,19 @@ HWND FindProcessWindow(DWORD pid, const char *className, const char *title)
                 if (strcmp(text, s.title) != 0)
                     return TRUE;
             }
-            s.found = hwnd;
-            return FALSE;
+            s.found.push_back(hwnd);
+            return TRUE;
         }
     };
     EnumWindows(Walk::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The first of them.
+HWND FindProcessWindow(DWORD pid, const char *className, const char *title)
+{
+    std::vector<HWND> found = ProcessWindows(pid, className, title);
+    return found.empty() ? NULL : found.front();
 }
 
 // A window's text, also a control's in another process.
@@ -101,12 +109,13 @@ std::string WindowText(HWND hwnd)
 
 class ToolProcess {
 public:
-    explicit ToolProcess(const std::string &arguments)
+    // Started in folder, the program's own by default.
+    explicit ToolProcess(const std::string &arguments, const std::string &folder = kivserver::Folder())
     {
         std::string command = "\"" + kivserver::Folder() + "Tolvane.exe\" " + arguments;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        if (CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, kivserver::Folder().c_str(), &startup, &m_info))
+        if (CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup, &m_info))
             CloseHandle(m_info.hThread);
     }
     ~ToolProcess()
@@ -693,17 +702,18 @@ std::string LongText(HWND hwnd)
     return text;
 }
 
-// Installed as Setup leaves it: the help files' folder under "NlsPath", the
-// context-help control registered; both undone at the end.
+// The context-help control registered and, as Setup leaves it, the help
+// files' folder under "NlsPath" (unless inFolder is false); both undone at
+// the end.
 class InstalledHelp {
 public:
-    InstalledHelp()
+    explicit InstalledHelp(bool inFolder = true)
     {
         m_folder = kivserver::Folder();
         if (!m_folder.empty() && m_folder.back() == '\\')
             m_folder.pop_back();
         HKEY key;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers\\QOR", 0, NULL, 0, KEY_WRITE, NULL, &key,
+        if (inFolder && RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers\\QOR", 0, NULL, 0, KEY_WRITE, NULL, &key,
                             NULL) == ERROR_SUCCESS) {
             RegSetValueExA(key, "NlsPath", 0, REG_SZ, reinterpret_cast<const BYTE *>(m_folder.c_str()),
                            DWORD(m_folder.size() + 1));
@@ -1010,7 +1020,7 @@ TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
     EXPECT_TRUE(WaitUntil([&] { return (second = Number(receives)) > first; }, 10000)) << first << " " << second;
     EXPECT_NE("", WindowText(GetDlgItem(pane, 8009))) << "no read time";
     // Its Data Monitor button reaches the data monitor dialog, so it is enabled.
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pane, 8032)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pane, 1187)));
     std::cout << "[ receives ] " << first << " then " << second << "\n";
 
     // Reset Counters brings them back near zero.
@@ -1065,6 +1075,263 @@ TEST_F(TolvaneProcessTest, StatisticsFollowThePollingServerAndStopWhenItDies)
     DWORD_PTR answer = 0;
     EXPECT_TRUE(SendMessageTimeoutA(frame, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
     EXPECT_EQ(STILL_ACTIVE, tool.Wait(0));
+}
+
+// --- the panes' lists, a lost server, help from elsewhere --------------------------------
+
+// A combo box's entries, also in another process (which answers in its own
+// wide form).
+std::vector<std::string> ComboEntries(HWND combo)
+{
+    std::vector<std::string> entries;
+    LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[256] = L"";
+        if (SendMessageW(combo, CB_GETLBTEXTLEN, WPARAM(i), 0) < LRESULT(sizeof text / sizeof text[0]))
+            SendMessageW(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
+        char narrow[256] = "";
+        WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+        entries.push_back(narrow);
+    }
+    return entries;
+}
+
+// The drop-down of control id, as its combo box tells the pane, and then
+// what the list holds.
+std::vector<std::string> DropDown(HWND pane, int id)
+{
+    HWND combo = GetDlgItem(pane, id);
+    SendMessageA(pane, WM_COMMAND, MAKEWPARAM(id, CBN_DROPDOWN), reinterpret_cast<LPARAM>(combo));
+    return ComboEntries(combo);
+}
+
+TEST_F(TolvaneProcessTest, PaneListsOfferTheServersCpsVfdsAndConnections)
+{
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    HWND channel = NULL, device = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return SelectPath(tree, {0, 0}) && (channel = VisiblePane(frame, 3004)) != NULL; },
+                          10000));
+    const std::vector<std::string> cps = {kivserver::kCp}, vfds = {kivserver::kVfd}, conns = {kivserver::kConn};
+    EXPECT_EQ(cps, DropDown(channel, 3004)) << "primary CP";
+    EXPECT_EQ(cps, ComboEntries(GetDlgItem(channel, 3006))) << "the first drop-down fills both CP lists";
+    EXPECT_EQ(vfds, DropDown(channel, 3005)) << "the primary CP's VFDs";
+    ASSERT_TRUE(WaitUntil([&] { return SelectPath(tree, {0, 0, 0}) && (device = VisiblePane(frame, 5004)) != NULL; },
+                          10000));
+    EXPECT_EQ(conns, DropDown(device, 5004)) << "primary connection";
+    EXPECT_EQ(conns, DropDown(device, 5009)) << "no backup CP: the primary's connections";
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Tolvane")) << BoxText(FindProcessWindow(tool.Pid(), "#32770", "Tolvane"));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, tool.Wait(20000));
+    ExpectServerShutdown();
+}
+
+// The server dies under Tolvane: its poll says so once and stays quiet,
+// also while the box is up; "&OLE Server" then starts a new server (the
+// dead one is not "Connection Already Established"), and the poll follows
+// the new one.
+TEST_F(TolvaneProcessTest, ALostServerIsReportedOnceAndOleServerReachesANewOne)
+{
+    ToolProcess tool("/L");
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    ASSERT_TRUE(WaitUntil([&] { return TreeCount(tree) > 3; }, 10000)) << TreeCount(tree);
+    std::vector<DWORD> killed = ServerProcesses();
+    ASSERT_EQ(1u, killed.size());
+    kivserver::KillProcesses("Hadrel.exe");
+    ASSERT_TRUE(WaitUntil([] { return ServerProcesses().empty(); }, 10000));
+    // A fresh rpcss forgets the killed server's class, as Windows would.
+    kivserver::KillProcesses("rpcss.exe");
+
+    HWND box = tool.WaitWindow("#32770", "Tolvane", 12000);
+    ASSERT_TRUE(box != NULL) << "the poll did not say the server is gone";
+    EXPECT_EQ("RPC server unavailable.", BoxText(box));
+    // Two more polls come while the box is up.
+    Sleep(21000);
+    EXPECT_EQ(1u, ProcessWindows(tool.Pid(), "#32770", "Tolvane").size()) << "boxes stacked up";
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(tool.Pid(), "#32770", "Tolvane") == NULL; }, 5000));
+    Sleep(11000);
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Tolvane")) << "the poll went on";
+
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32789, 0), 0);
+    HWND dialog = tool.WaitWindow(nullptr, kDialogTitle, 10000);
+    ASSERT_TRUE(dialog != NULL) << "no connection dialog";
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(1159, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return ServerProcesses().size() == 1 && ServerProcesses() != killed; }, 30000))
+        << "no new server";
+    EXPECT_TRUE(WaitUntil([&] { return FindProcessWindow(tool.Pid(), nullptr, kDialogTitle) == NULL; }, 15000));
+    IQORDriver *driver = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_QORDriver, NULL, CLSCTX_LOCAL_SERVER, IID_IQORDriver,
+                                              reinterpret_cast<void **>(&driver)));
+    Census now = Count(driver);
+    EXPECT_TRUE(WaitUntil([&] { return TreeCount(tree) == 1 + now.Total(); }, 10000)) << TreeCount(tree);
+    EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), "#32770", "Tolvane"))
+        << BoxText(FindProcessWindow(tool.Pid(), "#32770", "Tolvane"));
+
+    // The poll is back: another client's Save As reaches the title.
+    std::string savedAs = s_session->folder + "after_loss.qor";
+    DeleteFileA(savedAs.c_str());
+    BSTR path = Bstr(savedAs);
+    ASSERT_HRESULT_SUCCEEDED(driver->FileSaveAs(path));
+    SysFreeString(path);
+    EXPECT_TRUE(WaitUntil([&] { return lstrcmpiA(WindowText(frame).c_str(), savedAs.c_str()) == 0; }, 15000))
+        << WindowText(frame);
+    driver->Release();
+    CloseAnsweringNo(tool, frame);
+    ExpectServerShutdown();
+    // The session's own file is the one the next server opens.
+    DeleteFileA(savedAs.c_str());
+}
+
+// Tolvane started in another folder, with no installation folder for its
+// help files: the files beside the program are handed on by full path, so
+// the pop-ups and topics open. The statistics pane's data monitor sets its
+// help id, and the Modify dialog's pane keeps its Help and Data Monitor.
+TEST_F(TolvaneProcessTest, HelpFromAnotherFolderAndTheModifyDialogsButtons)
+{
+    InstalledHelp installed(false);
+    ASSERT_TRUE(installed.Registered());
+    const std::string contextFile = installed.Folder() + "\\QORf1.chm";
+    const std::string helpFile = installed.Folder() + "\\QOR.chm";
+    ToolProcess tool("/L", s_session->folder);
+    HWND frame = tool.WaitWindow("TolvaneMainFrame", nullptr, 30000);
+    ASSERT_TRUE(frame != NULL) << "no main window";
+    HWND tree = FindTree(frame);
+    HWND help = FindDescendant(frame, "QorHelpPane");
+    ASSERT_TRUE(help != NULL) << "no help pane";
+    HWND helpText = FindDescendant(help, "Edit");
+
+    HWND started = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (started = FindDescendant(frame, "Button", 1207)) != NULL; }, 10000));
+    PostMessageA(started, BM_CLICK, 0, 0);
+    const std::string topicLine = "\tHtmlHelp " + helpFile + "::\\start_s72.htm\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(topicLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+
+    // The polled block's statistics: F1 on Receives, then its Data Monitor.
+    ASSERT_TRUE(WaitUntil([&] { return SelectPath(tree, {0, 0, 0, 0}); }, 10000)) << TreeCount(tree);
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32778, 0), 0);
+    HWND stats = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (stats = VisiblePane(frame, 8002)) != NULL; }, 5000)) << "no block statistics";
+    // Posted: a failing request would show its box inside the tool.
+    PostMessageA(GetDlgItem(stats, 8002), 0x004D /* WM_KEYF1 */, 0, 0);
+    const std::string popupLine = "\tContextHelp ShowHelpId 8002 " + contextFile + " 100 100\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(popupLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+    HWND popup = tool.WaitWindow("QorContextHelpPopup", nullptr, 5000);
+    ASSERT_TRUE(popup != NULL) << "no pop-up: " << BoxText(FindProcessWindow(tool.Pid(), "#32770", "Tolvane"));
+    EXPECT_NE(std::string::npos, LongText(popup).find("completed")) << LongText(popup);
+    SendMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageA(GetDlgItem(stats, 1187), BM_CLICK, 0, 0);
+    HWND monitor = tool.WaitWindow("#32770", "Data Monitor for Block1", 10000);
+    if (!monitor)
+        for (HWND w : ProcessWindows(tool.Pid(), nullptr, nullptr))
+            std::cout << "[ window ] " << WindowText(w) << " / " << BoxText(w) << "\n";
+    ASSERT_TRUE(monitor != NULL) << "no data monitor";
+    EXPECT_TRUE(WaitUntil([&] { return LongText(helpText).find("Opens the data monitor") != std::string::npos; }, 5000))
+        << LongText(helpText);
+    PostMessageA(monitor, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(monitor); }, 10000));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32777, 0), 0);
+
+    // Modify: the hosted pane's Help and Data Monitor work as in the main window.
+    ASSERT_TRUE(WaitUntil([&] { return VisiblePane(frame, 7001) != NULL; }, 5000));
+    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(32776, 0), 0);
+    HWND dialog = tool.WaitWindow("#32770", "Modify Data Block", 10000);
+    ASSERT_TRUE(dialog != NULL) << "no Modify dialog";
+    HWND pane = ChildDialogWith(dialog, 7001);
+    ASSERT_TRUE(pane != NULL);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pane, 7017)));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pane, 1187)));
+    PostMessageA(GetDlgItem(pane, 7017), BM_CLICK, 0, 0);
+    const std::string buttonLine = "\tHtmlHelp " + contextFile + "::\\s7Datablock.htm>pop-up\n";
+    EXPECT_TRUE(WaitUntil([&] { return s_session->Log().find(buttonLine) != std::string::npos; }, 5000))
+        << s_session->Log();
+    PostMessageA(GetDlgItem(pane, 1187), BM_CLICK, 0, 0);
+    monitor = tool.WaitWindow("#32770", "Data Monitor for Block1", 10000);
+    ASSERT_TRUE(monitor != NULL) << "no data monitor from the dialog";
+    EXPECT_EQ(dialog, GetWindow(monitor, GW_OWNER)) << "the monitor is modal over the dialog";
+    PostMessageA(monitor, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(monitor); }, 10000));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }, 10000));
+
+    CloseAnsweringNo(tool, frame);
+    ExpectServerShutdown();
+}
+
+// Every control of the tool's windows that can take the focus (and so F1)
+// has a topic of its own text in the context-help file, as have the
+// windows the dialogs' templates do not hold: the Setup sheet's tabs and the
+// help window (the data monitor window's view shares its id).
+TEST(ContextHelpTopicsTest, EveryControlThatTakesF1HasATopic)
+{
+    // The help file is a structured storage.
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&controls);
+    ChmStorageReader reader;
+    ASSERT_HRESULT_SUCCEEDED(reader.Open((kivserver::Folder() + "QORf1.chm").c_str()));
+    CHelpTopicMap map;
+    ASSERT_HRESULT_SUCCEEDED(map.Load(reader));
+    auto topicText = [&](int id) {
+        std::string page, html;
+        if (FAILED(TopicFileName(reader, map, DWORD(100000 + id), page)) ||
+            FAILED(reader.ReadStream(("/" + page).c_str(), html)))
+            return std::string();
+        return PlainTextFromHtml(html);
+    };
+    HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    struct Module {
+        const char *file;
+        std::vector<int> templates;
+    } modules[] = {
+        {"Tolvane.exe", {8100, 103, 2700, 2800, 3000, 4000, 5000, 6000, 7000, 8000, 2900, 100, 106, 8300, 8002, 157, 233}},
+        {"Tracewell.dll", {132}},
+    };
+    struct Proc {
+        static INT_PTR CALLBACK Dialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+    };
+    std::vector<std::string> missing;
+    size_t checked = 0;
+    for (const Module &module : modules) {
+        HMODULE file = LoadLibraryExA((kivserver::Folder() + module.file).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_TRUE(file != NULL) << module.file;
+        for (int id : module.templates) {
+            HWND dialog = CreateDialogParamA(file, MAKEINTRESOURCEA(id), parent, Proc::Dialog, 0);
+            ASSERT_TRUE(dialog != NULL) << module.file << " template " << id;
+            for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                char name[64] = "";
+                GetClassNameA(child, name, sizeof name);
+                LONG style = GetWindowLongA(child, GWL_STYLE);
+                bool focusable = !lstrcmpiA(name, "Edit") || !lstrcmpiA(name, "ListBox") ||
+                                 !lstrcmpiA(name, "ComboBox") || !lstrcmpiA(name, "SysTreeView32") ||
+                                 !lstrcmpiA(name, "SysTabControl32") ||
+                                 (!lstrcmpiA(name, "Button") && (style & BS_TYPEMASK) != BS_GROUPBOX);
+                if (!focusable || !(style & WS_VISIBLE))
+                    continue;
+                ++checked;
+                const int control = GetDlgCtrlID(child);
+                const std::string text = topicText(control);
+                if (text.size() < 20)
+                    missing.push_back(std::string(module.file) + " " + std::to_string(id) + ": " + name + " " +
+                                      std::to_string(control) + " [" + text + "]");
+            }
+            DestroyWindow(dialog);
+        }
+        FreeLibrary(file);
+    }
+    DestroyWindow(parent);
+    for (int id : {12320 /* the property sheet's tabs */, 59648 /* the help window, Tracewell's view */})
+        if (topicText(id).size() < 20)
+            missing.push_back(std::to_string(id));
+    EXPECT_GT(checked, 100u);
+    EXPECT_TRUE(missing.empty()) << ::testing::PrintToString(missing);
+    CoUninitialize();
 }
 
 } // namespace

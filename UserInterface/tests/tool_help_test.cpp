@@ -3,6 +3,7 @@
 // topics and the help program.
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 #include "ToolFakes.h"
@@ -52,8 +53,11 @@ public:
     }
 };
 
-class OneFolder : public IHelpLocator {
+// "NlsPath" names C:\QOR\Help, which holds the context-help file; the
+// program's own folder holds what files says.
+class OneFolder : public IHelpFileSystem {
 public:
+    std::set<std::string> files = {"C:\\QOR\\Help\\QORf1.chm"};
     bool ReadFolder(HKEY root, const char *key, const char *value, std::string &folder) override
     {
         if (root != HKEY_LOCAL_MACHINE || !value || std::string(value) != "NlsPath")
@@ -61,7 +65,14 @@ public:
         folder = "C:\\QOR\\Help";
         return true;
     }
-    bool FileExists(const std::string &path) override { return path == "C:\\QOR\\Help\\QORf1.chm"; }
+    bool FileExists(const std::string &path) override { return files.count(path) != 0; }
+    std::string ProgramFolder() override { return "C:\\Program Files\\QOR"; }
+    std::string CurrentFolder() override { return "C:\\work"; }
+    std::string WindowsFolder() override { return "C:\\windows"; }
+    std::string ProfileString(const char *, const char *, const std::string &) override { return ""; }
+    bool Prompt(const std::string &) override { return false; }
+    void NotFound(const std::string &) override {}
+    std::string FullPath(const std::string &path) override { return path; }
 };
 
 class ToolHelpTest : public ::testing::Test {
@@ -82,6 +93,18 @@ TEST_F(ToolHelpTest, EachFileIsFoundOnItsOwnElseItsBareName)
     help.Locate(folders);
     EXPECT_EQ("QOR.chm", help.HelpFile());
     EXPECT_EQ("C:\\QOR\\Help\\QORf1.chm", help.ContextHelpFile());
+
+    // Beside the program: its full path, whatever the current folder; an
+    // installation folder still comes first.
+    folders.files.insert("C:\\Program Files\\QOR\\QOR.chm");
+    folders.files.insert("C:\\Program Files\\QOR\\QORf1.chm");
+    help.Locate(folders);
+    EXPECT_EQ("C:\\Program Files\\QOR\\QOR.chm", help.HelpFile());
+    EXPECT_EQ("C:\\QOR\\Help\\QORf1.chm", help.ContextHelpFile());
+    help.ShowPopup(7001);
+    help.ShowTopic(NULL, "start_s72.htm");
+    EXPECT_EQ(std::vector<std::string>{"7001 C:\\QOR\\Help\\QORf1.chm"}, control.calls);
+    EXPECT_EQ(std::vector<std::string>{"topic C:\\Program Files\\QOR\\QOR.chm::\\start_s72.htm"}, viewer.calls);
 }
 
 TEST_F(ToolHelpTest, PopUpsForControlsAndWhatAMissingControlShows)

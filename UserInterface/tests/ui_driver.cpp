@@ -22,6 +22,8 @@
 //                            gripper, or its mini frame's caption while it
 //                            floats) to the client point X, Y of the window of
 //                            the class (negative: from the right or bottom)
+//   select TITLE ID INDEX    chooses entry INDEX of combo box ID, as a user's
+//                            choice tells the window
 //   sleep MS
 // Exit code 0 when every step found its window, else the failing step's number.
 #include <windows.h>
@@ -239,6 +241,15 @@ int main(int argc, char **argv)
                 hwnd = control;
             }
             i += 5;
+        } else if (!strcmp(command, "select") && i + 3 < argc) {
+            hwnd = WaitFor(argv[i + 1], 10000);
+            if (hwnd) {
+                HWND combo = GetDlgItem(hwnd, atoi(argv[i + 2]));
+                SendMessageA(combo, CB_SETCURSEL, WPARAM(atoi(argv[i + 3])), 0);
+                PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(atoi(argv[i + 2]), CBN_SELCHANGE),
+                             reinterpret_cast<LPARAM>(combo));
+            }
+            i += 4;
         } else if (!strcmp(command, "sleep") && i + 1 < argc) {
             Sleep(DWORD(atoi(argv[i + 1])));
             hwnd = HWND(1);
