@@ -4,6 +4,7 @@
 
 const wchar_t COleServerObject::ContentsStream[] = L"Contents";
 
+
 namespace {
 
 std::string Narrow(const std::wstring &text)
@@ -76,14 +77,29 @@ HENHMETAFILE CServerItem::EnhancedMetafile()
 
 // --- the object --------------------------------------------------------------------
 
-COleServerObject::COleServerObject(const CLSID &clsid, IServerDocument &document) : m_clsid(clsid), m_doc(document)
+COleServerObject::COleServerObject(const CLSID &clsid, IServerDocument &document)
+    : m_clsid(clsid), m_doc(document), m_thread(GetCurrentThreadId())
 {
     CreateOleAdviseHolder(&m_oleAdvise);
     CreateDataAdviseHolder(&m_dataAdvise);
+    static const char kNotifyClass[] = "ClassLibServerObject";
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    WNDCLASSA wc = {};
+    if (!GetClassInfoA(instance, kNotifyClass, &wc)) {
+        wc.lpfnWndProc = NotifyProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = kNotifyClass;
+        RegisterClassA(&wc);
+    }
+    m_notify = CreateWindowExA(0, kNotifyClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, instance, NULL);
+    if (m_notify)
+        SetWindowLongPtrA(m_notify, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 COleServerObject::~COleServerObject()
 {
+    if (m_notify)
+        DestroyWindow(m_notify);
     ReleaseInto(m_inPlaceFrame);
     ReleaseInto(m_inPlaceDoc);
     ReleaseInto(m_inPlaceSite);
@@ -119,12 +135,31 @@ STDMETHODIMP_(ULONG) COleServerObject::AddRef() { return ULONG(InterlockedIncrem
 STDMETHODIMP_(ULONG) COleServerObject::Release()
 {
     LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0) {
-        IServerDocument &doc = m_doc;
-        delete this;
-        doc.OnReleased();
+    if (refs != 0)
+        return ULONG(refs);
+    // Wine lets the last remote reference go on one of its RPC threads:
+    // the object ends on its own thread, where the document lives.
+    if (m_notify && GetCurrentThreadId() != m_thread && PostMessageA(m_notify, WM_APP, 0, 0))
+        return 0;
+    Destroy();
+    return 0;
+}
+
+void COleServerObject::Destroy()
+{
+    IServerDocument &doc = m_doc;
+    delete this;
+    doc.OnReleased();
+}
+
+LRESULT CALLBACK COleServerObject::NotifyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP) {
+        if (auto *self = reinterpret_cast<COleServerObject *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)))
+            self->Destroy();
+        return 0;
     }
-    return ULONG(refs);
+    return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
 void COleServerObject::NotifyChanged()

@@ -156,6 +156,8 @@ public:
 
 private:
     virtual ~COleServerObject();
+    void Destroy();
+    static LRESULT CALLBACK NotifyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     enum class StorageState { Uninitialised, Normal, NoScribble, HandsOff };
 
     bool FormatSupported(const FORMATETC &format) const;
@@ -170,6 +172,8 @@ private:
     LONG m_refs = 1;
     CLSID m_clsid;
     IServerDocument &m_doc;
+    DWORD m_thread;
+    HWND m_notify = NULL;  // ends the object on its own thread
     IOleClientSite *m_site = nullptr;
     IOleAdviseHolder *m_oleAdvise = nullptr;
     IDataAdviseHolder *m_dataAdvise = nullptr;
