@@ -2,6 +2,8 @@
 #include "UserInterfaceDoc.h"
 #include "resource.h"
 
+const uint16_t CEmbeddedDocument::Schema;
+
 // {1D7D3052-F448-11CF-88D0-00A024A34B1B}
 const CLSID CEmbeddedDocument::Clsid = {0x1D7D3052, 0xF448, 0x11CF, {0x88, 0xD0, 0x00, 0xA0, 0x24, 0xA3, 0x4B, 0x1B}};
 
