@@ -154,9 +154,19 @@ void COleServerObject::Destroy()
 
 LRESULT CALLBACK COleServerObject::NotifyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    auto *self = reinterpret_cast<COleServerObject *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (message == WM_APP) {
-        if (auto *self = reinterpret_cast<COleServerObject *>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)))
+        if (self)
             self->Destroy();
+        return 0;
+    }
+    if (message == WM_APP + 1) {
+        // A refused object: no container can use it, so none keeps it.
+        if (self) {
+            self->AddRef();
+            CoDisconnectObject(static_cast<IOleObject *>(self), 0);
+            self->Release();
+        }
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -485,7 +495,7 @@ STDMETHODIMP COleServerObject::InitNew(IStorage *storage)
     if (m_storageState != StorageState::Uninitialised)
         return CO_E_ALREADYINITIALIZED;
     if (!m_doc.OnNewEmbedding())
-        return E_FAIL;
+        return Refuse(E_FAIL);
     storage->AddRef();
     m_storage = storage;
     m_storageState = StorageState::Normal;
@@ -501,7 +511,7 @@ STDMETHODIMP COleServerObject::Load(IStorage *storage)
     IStream *stream = nullptr;
     HRESULT hr = storage->OpenStream(ContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
     if (FAILED(hr))
-        return hr;
+        return Refuse(hr);
     std::vector<uint8_t> bytes;
     for (;;) {
         uint8_t chunk[4096];
@@ -513,19 +523,27 @@ STDMETHODIMP COleServerObject::Load(IStorage *storage)
     }
     stream->Release();
     if (FAILED(hr))
-        return hr;
+        return Refuse(hr);
     try {
         CArchive archive(bytes.data(), bytes.size());
         m_doc.Serialize(archive);
     } catch (const CArchiveException &) {
-        return STG_E_READFAULT;
+        return Refuse(STG_E_READFAULT);
     }
     if (!m_doc.OnLoadedEmbedding())
-        return E_FAIL;
+        return Refuse(E_FAIL);
     storage->AddRef();
     m_storage = storage;
     m_storageState = StorageState::Normal;
     return S_OK;
+}
+
+HRESULT COleServerObject::Refuse(HRESULT hr)
+{
+    // After the answer has gone out.
+    if (m_notify)
+        PostMessageA(m_notify, WM_APP + 1, 0, 0);
+    return hr;
 }
 
 STDMETHODIMP COleServerObject::Save(IStorage *storage, BOOL sameAsLoad)

@@ -157,6 +157,8 @@ public:
 private:
     virtual ~COleServerObject();
     void Destroy();
+    // A failed InitNew or Load: the container's references are severed.
+    HRESULT Refuse(HRESULT hr);
     static LRESULT CALLBACK NotifyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     enum class StorageState { Uninitialised, Normal, NoScribble, HandsOff };
 
