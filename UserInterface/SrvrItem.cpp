@@ -8,7 +8,9 @@ void CUserInterfaceSrvrItem::Refresh()
     CDriverFormData driver(m_doc);
     if (m_doc.Server() && driver.Refresh(false)) {
         lines.push_back(driver.Text(0).empty() ? "QOR" : driver.Text(0));
-        lines.push_back(m_doc.Title());
+        // The file's name; its folder would not fit.
+        std::string title = m_doc.Title();
+        lines.push_back(title.substr(title.find_last_of('\\') + 1));
         lines.push_back("Channels: " + driver.Text(1));
         lines.push_back("Devices: " + driver.Text(2));
         lines.push_back("Data Blocks: " + driver.Text(3));
@@ -36,7 +38,7 @@ void CUserInterfaceSrvrItem::Draw(HDC dc, const RECT &bounds)
     lstrcpyA(font.lfFaceName, "Arial");
     HFONT bold = CreateFontIndirectA(&font);
     font.lfWeight = FW_NORMAL;
-    font.lfHeight = -(height / 16);
+    font.lfHeight = -(height / 18);
     HFONT normal = CreateFontIndirectA(&font);
     HGDIOBJ oldFont = SelectObject(dc, bold);
     SetBkMode(dc, TRANSPARENT);
@@ -47,10 +49,10 @@ void CUserInterfaceSrvrItem::Draw(HDC dc, const RECT &bounds)
     SetTextColor(dc, RGB(0, 0, 0));
     LONG line = height / 9, top = title.bottom + height / 20;
     for (size_t i = 0; i < m_lines.size(); ++i) {
-        SelectObject(dc, i == 0 ? bold : normal);
+        // Plain text: a metafile measures nothing, so a long line is clipped.
+        SelectObject(dc, normal);
         RECT row = {bounds.left + width / 20, top, bounds.right - width / 20, top + line};
-        DrawTextA(dc, m_lines[i].c_str(), -1, &row,
-                  DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_PATH_ELLIPSIS);
+        DrawTextA(dc, m_lines[i].c_str(), -1, &row, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX);
         top += line;
     }
     SelectObject(dc, oldFont);

@@ -108,7 +108,10 @@ HRESULT CTestContainer::Insert(const CLSID &clsid)
 {
     if (!m_objectStorage)
         return E_UNEXPECTED;
-    HRESULT hr = OleCreate(clsid, IID_IOleObject, OLERENDER_DRAW, nullptr, static_cast<IOleClientSite *>(this),
+    // The object's metafile picture in the cache, which draws it while the
+    // object is not active.
+    FORMATETC picture = {CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
+    HRESULT hr = OleCreate(clsid, IID_IOleObject, OLERENDER_FORMAT, &picture, static_cast<IOleClientSite *>(this),
                            m_objectStorage, reinterpret_cast<void **>(&m_object));
     Record("OleCreate " + std::to_string(unsigned(hr)));
     if (FAILED(hr))

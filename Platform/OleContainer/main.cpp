@@ -6,11 +6,13 @@
 //   save FILE         the object saved into the document, the document to FILE
 //   close             the object closed (saved when it changed)
 //   sleep MS          handles messages for MS milliseconds
+//   log FILE          writes the calls the object made so far to FILE
 //   quit              ends the program after the steps before it
 // Then it handles messages until its window is closed. Exit code 0, or
 // the number of the step that failed.
 #include <windows.h>
 #include <ole2.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string>
 #include "Container.h"
@@ -47,6 +49,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
                 ++i;
             } else if (step == "close") {
                 hr = container.Close(OLECLOSE_SAVEIFDIRTY);
+            } else if (step == "log") {
+                if (FILE *f = fopen(arg, "w")) {
+                    for (const std::string &call : container.Calls())
+                        fprintf(f, "%s\n", call.c_str());
+                    fclose(f);
+                }
+                ++i;
             } else if (step == "quit") {
                 container.Discard();
                 DestroyWindow(container.Window());
