@@ -215,6 +215,14 @@ void CTestContainer::Paint()
         RECTL bounds = {m_rect.left, m_rect.top, m_rect.right, m_rect.bottom};
         if (FAILED(OleDraw(m_object, DVASPECT_CONTENT, dc, reinterpret_cast<RECT *>(&bounds))))
             Rectangle(dc, m_rect.left, m_rect.top, m_rect.right, m_rect.bottom);
+        // Open in its own window: hatched over, as containers mark it.
+        if (m_openElsewhere) {
+            HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, RGB(96, 96, 96));
+            HGDIOBJ old = SelectObject(dc, hatch);
+            PatBlt(dc, m_rect.left, m_rect.top, m_rect.right - m_rect.left, m_rect.bottom - m_rect.top, 0xA000C9);
+            SelectObject(dc, old);
+            DeleteObject(hatch);
+        }
     }
     EndPaint(m_hwnd, &paint);
 }
@@ -282,6 +290,7 @@ STDMETHODIMP CTestContainer::ShowObject()
 STDMETHODIMP CTestContainer::OnShowWindow(BOOL show)
 {
     Record(show ? "OnShowWindow 1" : "OnShowWindow 0");
+    m_openElsewhere = show != FALSE;
     InvalidateRect(m_hwnd, NULL, TRUE);
     return S_OK;
 }
@@ -311,6 +320,7 @@ STDMETHODIMP CTestContainer::CanInPlaceActivate()
 STDMETHODIMP CTestContainer::OnInPlaceActivate()
 {
     Record("OnInPlaceActivate");
+    InvalidateRect(m_hwnd, NULL, TRUE);
     if (m_object)
         m_object->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void **>(&m_inPlace));
     return S_OK;

@@ -133,6 +133,7 @@ private:
     IOleInPlaceActiveObject *m_active = nullptr;
     HWND m_activeWindow = NULL;
     DWORD m_advise = 0;
+    bool m_openElsewhere = false;
     RECT m_rect{20, 40, 420, 340};
     std::string m_title;
     std::vector<std::string> m_calls;
