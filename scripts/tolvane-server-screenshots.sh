@@ -45,7 +45,7 @@ sleep 3
 
 # In place: the object active inside the container's window. Wine's X
 # driver draws no window whose parent belongs to another process, so the
-# picture shows the container's empty place where the object is active.
+# picture shows what the container drew there before the activation.
 "$WINE_BIN" ole_container.exe insert UserInterface.Document verb -1 sleep 5000 log "$(winpath "$build")\\inplace.log" &
 container=$!
 drive wait "Test Container" 60000
