@@ -882,11 +882,8 @@ STDMETHODIMP CTemplateServer::CreateInstance(IUnknown *outer, REFIID riid, void 
     return hr;
 }
 
-STDMETHODIMP CTemplateServer::LockServer(BOOL lock)
+STDMETHODIMP CTemplateServer::LockServer(BOOL)
 {
-    if (lock)
-        ++m_locks;
-    else if (m_locks > 0)
-        --m_locks;
+    // The process lives as long as its one object; a lock keeps nothing more.
     return S_OK;
 }

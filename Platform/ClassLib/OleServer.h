@@ -221,8 +221,6 @@ public:
     // The class object, single-use: a second object starts another process.
     HRESULT RegisterClassObject();
     void RevokeClassObject();
-    // Whether the one object was made.
-    bool Created() const { return m_created; }
 
     // IUnknown: the class object lives as long as the program.
     STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
@@ -230,14 +228,13 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     // IClassFactory
     STDMETHODIMP CreateInstance(IUnknown *outer, REFIID riid, void **object) override;
-    STDMETHODIMP LockServer(BOOL lock) override;
+    STDMETHODIMP LockServer(BOOL) override;
 
 private:
     Registration m_reg;
     std::function<COleServerObject *()> m_create;
     DWORD m_cookie = 0;
     bool m_created = false;
-    LONG m_locks = 0;
 };
 
 // The class id in its registry form, "{...}".

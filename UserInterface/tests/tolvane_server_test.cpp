@@ -22,24 +22,7 @@ const char kProfileKey[] = "Software\\Veltrane\\Tolvane\\OLEServerInfo";
 
 std::vector<DWORD> ToolProcesses() { return kivserver::Processes("Tolvane.exe"); }
 
-DWORD RunTool(const std::string &arguments)
-{
-    std::string command = "\"" + kivserver::Folder() + "Tolvane.exe\" " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, kivserver::Folder().c_str(), &startup,
-                        &process))
-        return DWORD(-1);
-    DWORD code = DWORD(-1);
-    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 9);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return code;
-}
+DWORD RunTool(const std::string &arguments) { return kivserver::RunProgram("Tolvane.exe", arguments); }
 
 std::string ClassValue(const std::string &key)
 {
