@@ -44,9 +44,8 @@ HWND ToolWindow(const char *className)
     struct Search {
         const char *className;
         HWND found;
-    } search{className, NULL};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
+        static BOOL CALLBACK Visit(HWND hwnd, LPARAM param)
+        {
             Search &s = *reinterpret_cast<Search *>(param);
             char name[64] = "";
             GetClassNameA(hwnd, name, sizeof name);
@@ -54,8 +53,9 @@ HWND ToolWindow(const char *className)
                 return TRUE;
             s.found = hwnd;
             return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{className, NULL};
+    EnumWindows(Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -65,18 +65,16 @@ HWND VisibleForm(HWND parent, int id)
     struct Search {
         int id;
         HWND found;
-    } search{id, NULL};
-    EnumChildWindows(
-        parent,
-        [](HWND hwnd, LPARAM param) -> BOOL {
+        static BOOL CALLBACK Visit(HWND hwnd, LPARAM param)
+        {
             Search &s = *reinterpret_cast<Search *>(param);
-            HWND control = GetDlgItem(hwnd, s.id);
-            if (!control || !IsWindowVisible(hwnd))
+            if (!GetDlgItem(hwnd, s.id) || !IsWindowVisible(hwnd))
                 return TRUE;
             s.found = hwnd;
             return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{id, NULL};
+    EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
