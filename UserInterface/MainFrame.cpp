@@ -225,7 +225,6 @@ bool CObjectView::OnUpdateCmdUI(CCmdUI &ui)
         ui.Enable(m_doc.Mode() == 0);
         return true;
     case ID_SERVER_WINDOW:
-    case ID_END_INPLACE:
         ui.Enable(true);
         return true;
     }
@@ -243,9 +242,6 @@ bool CObjectView::OnCmdMsg(UINT id)
     }
     case ID_SERVER_WINDOW:
         ToggleServerWindow();
-        return true;
-    case ID_END_INPLACE:
-        // The tool is never activated in place: nothing to end.
         return true;
     }
     return false;

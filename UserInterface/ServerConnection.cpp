@@ -89,17 +89,22 @@ std::string NodeFromCommandLine(const std::string &commandLine)
     return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-bool StartedAsObjectServer(const std::string &commandLine)
+bool HasSwitch(const std::string &commandLine, const char *word)
 {
-    std::string line = commandLine;
+    std::string line = commandLine, upper = word;
     if (!line.empty())
         CharUpperBuffA(&line[0], DWORD(line.size()));
-    for (const char *word : {"EMBEDDING", "AUTOMATION"}) {
-        for (size_t at = line.find(word); at != std::string::npos; at = line.find(word, at + 1))
-            if (at > 0 && (line[at - 1] == '/' || line[at - 1] == '-'))
-                return true;
-    }
+    if (!upper.empty())
+        CharUpperBuffA(&upper[0], DWORD(upper.size()));
+    for (size_t at = line.find(upper); at != std::string::npos; at = line.find(upper, at + 1))
+        if (at > 0 && (line[at - 1] == '/' || line[at - 1] == '-'))
+            return true;
     return false;
+}
+
+bool StartedAsObjectServer(const std::string &commandLine)
+{
+    return HasSwitch(commandLine, "EMBEDDING") || HasSwitch(commandLine, "AUTOMATION");
 }
 
 CServerConnection::CServerConnection(IProfile &profile, IServerActivator &activator, IStatusSink &status,

@@ -35,8 +35,12 @@ bool ServerUnreachable(HRESULT code);
 // The node named on the command line: "/L" gives "LOCAL_MACHINE", "/N name"
 // the name (upper case); empty when neither is there.
 std::string NodeFromCommandLine(const std::string &commandLine);
+// Whether the command line holds the switch word after "/" or "-", in
+// any case.
+bool HasSwitch(const std::string &commandLine, const char *word);
 // Started by COM to embed or automate a document ("/Embedding",
-// "-Automation", any case): the tool serves no documents, so it ends at once.
+// "-Automation"): the tool serves its embedded object without a window of
+// its own until the container shows it.
 bool StartedAsObjectServer(const std::string &commandLine);
 
 class CServerConnection {

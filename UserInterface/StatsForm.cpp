@@ -361,7 +361,7 @@ std::string CStatsForm::TroubleshootingTopic(const std::string &helpFile)
 
 // --- the driver form -----------------------------------------------------------------
 
-bool CDriverFormData::Refresh()
+bool CDriverFormData::Refresh(bool poll)
 {
     IQORDriver *server = m_doc.Server();
     Var names, values, results;
@@ -371,7 +371,8 @@ bool CDriverFormData::Refresh()
     HRESULT hr = server->GetPropertyData(0, names.v, &values.v, &results.v);
     if (FAILED(hr))
         return false;
-    m_doc.TimerPoll();
+    if (poll)
+        m_doc.TimerPoll();
     SAFEARRAY *valueArray = HeldArray(values.v), *resultArray = HeldArray(results.v);
     if (!resultArray) {
         m_doc.ShowText(ReadResultsFailed);

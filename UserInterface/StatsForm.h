@@ -97,8 +97,9 @@ public:
     static const char *const Tips[4];       // the tooltips 9000-9003
 
     explicit CDriverFormData(CUserInterfaceDoc &document) : m_doc(document), m_values(4) {}
-    // False when the call failed: the texts stay as they were.
-    bool Refresh();
+    // False when the call failed: the texts stay as they were. poll: the
+    // document's timer poll follows the read, as the form's refresh asks.
+    bool Refresh(bool poll = true);
     const std::string &Text(size_t index) const { return m_values[index]; }
     static std::string GettingStartedTopic(const std::string &helpFile);
 

@@ -128,3 +128,9 @@
 #define ID_RESET_COUNTERS 32795
 #define ID_SERVER_WINDOW 8201
 #define ID_END_INPLACE 32769
+
+// The document server: the in-place and the embedded menus and accelerators.
+#define IDR_SRVR_INPLACE 4
+#define IDR_SRVR_EMBEDDED 5
+#define ID_FILE_SAVE_COPY_AS 57608
+#define ID_FILE_UPDATE 57609

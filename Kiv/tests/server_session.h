@@ -154,9 +154,10 @@ inline bool Launch(const std::string &arguments)
     return true;
 }
 
-inline DWORD Run(const std::string &arguments, DWORD timeoutMs = 30000)
+// Runs a program of the build folder to its end; its exit code, or -1.
+inline DWORD RunProgram(const std::string &program, const std::string &arguments, DWORD timeoutMs = 30000)
 {
-    std::string command = "\"" + Folder() + "Hadrel.exe\" " + arguments;
+    std::string command = "\"" + Folder() + program + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -170,6 +171,11 @@ inline DWORD Run(const std::string &arguments, DWORD timeoutMs = 30000)
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return code;
+}
+
+inline DWORD Run(const std::string &arguments, DWORD timeoutMs = 30000)
+{
+    return RunProgram("Hadrel.exe", arguments, timeoutMs);
 }
 
 const char kCp[] = "CPKIV";

@@ -31,8 +31,7 @@ CFrameWnd::~CFrameWnd()
     }
 }
 
-bool CFrameWnd::Create(HINSTANCE instance, const char *className, UINT resourceId, const std::string &title,
-                       int width, int height)
+bool CFrameWnd::RegisterFrameClass(HINSTANCE instance, const char *className, UINT resourceId)
 {
     m_instance = instance;
     WNDCLASSA wc = {};
@@ -49,12 +48,29 @@ bool CFrameWnd::Create(HINSTANCE instance, const char *className, UINT resourceI
             return false;
     }
     m_accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(resourceId));
+    return true;
+}
+
+bool CFrameWnd::Create(HINSTANCE instance, const char *className, UINT resourceId, const std::string &title,
+                       int width, int height)
+{
+    if (!RegisterFrameClass(instance, className, resourceId))
+        return false;
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(resourceId));
     HWND hwnd = CreateWindowExA(0, className, title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
                                 CW_USEDEFAULT, width, height, NULL, menu, instance, this);
     if (!hwnd && menu)
         DestroyMenu(menu);
     return hwnd != NULL;
+}
+
+bool CFrameWnd::CreateChild(HINSTANCE instance, const char *className, UINT resourceId, HWND parent,
+                            const RECT &rect, DWORD style)
+{
+    if (!RegisterFrameClass(instance, className, resourceId))
+        return false;
+    return CreateWindowExA(0, className, "", WS_CHILD | style, rect.left, rect.top, rect.right - rect.left,
+                           rect.bottom - rect.top, parent, NULL, instance, this) != NULL;
 }
 
 LRESULT CALLBACK CFrameWnd::StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -156,20 +172,25 @@ int CFrameWnd::Run()
 {
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-        // An edit field keeps its own Delete key.
-        bool editKey = msg.message == WM_KEYDOWN && msg.wParam == VK_DELETE && IsClass(msg.hwnd, "Edit");
-        if (!editKey && m_accelerators && m_hwnd && TranslateAcceleratorA(m_hwnd, m_accelerators, &msg))
-            continue;
-        // Keyboard navigation inside the child dialogs (the panes): the
-        // outermost dialog below the frame takes it.
-        HWND dialog = NULL;
-        for (HWND up = GetParent(msg.hwnd); up && up != m_hwnd; up = GetParent(up))
-            if (IsClass(up, "#32770"))
-                dialog = up;
-        if (dialog && IsDialogMessageA(dialog, &msg))
+        if (PreTranslateMessage(msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
     return int(msg.wParam);
+}
+
+bool CFrameWnd::PreTranslateMessage(MSG &msg)
+{
+    // An edit field keeps its own Delete key.
+    bool editKey = msg.message == WM_KEYDOWN && msg.wParam == VK_DELETE && IsClass(msg.hwnd, "Edit");
+    if (!editKey && m_accelerators && m_hwnd && TranslateAcceleratorA(m_hwnd, m_accelerators, &msg))
+        return true;
+    // Keyboard navigation inside the child dialogs (the panes): the
+    // outermost dialog below the frame takes it.
+    HWND dialog = NULL;
+    for (HWND up = GetParent(msg.hwnd); up && up != m_hwnd; up = GetParent(up))
+        if (IsClass(up, "#32770"))
+            dialog = up;
+    return dialog && IsDialogMessageA(dialog, &msg);
 }

@@ -21,6 +21,10 @@ public:
     // missing) in the window class className.
     bool Create(HINSTANCE instance, const char *className, UINT resourceId, const std::string &title, int width,
                 int height);
+    // The same as a child of parent at rect (parent's client coordinates),
+    // with style added to WS_CHILD.
+    bool CreateChild(HINSTANCE instance, const char *className, UINT resourceId, HWND parent, const RECT &rect,
+                     DWORD style);
     HWND Window() const { return m_hwnd; }
     HINSTANCE Instance() const { return m_instance; }
 
@@ -34,6 +38,9 @@ public:
 
     // The message loop with the accelerators; the WM_QUIT code.
     int Run();
+    // What the loop does before dispatching msg: the accelerators and the
+    // panes' keyboard navigation; true when msg was taken.
+    bool PreTranslateMessage(MSG &msg);
 
 protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -51,6 +58,7 @@ protected:
     HACCEL m_accelerators = NULL;
 
 private:
+    bool RegisterFrameClass(HINSTANCE instance, const char *className, UINT resourceId);
     static LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     std::vector<CCmdTarget *> m_route;
 };

@@ -229,6 +229,11 @@ TEST(StartedAsObjectServerTest, EmbeddingAndAutomationSwitches)
     };
     for (const Case &c : cases)
         EXPECT_EQ(c.server, StartedAsObjectServer(c.line)) << c.line;
+    // Registration: "UNREGSERVER" holds "REGSERVER" but not after a switch mark.
+    EXPECT_TRUE(HasSwitch("/RegServer", "REGSERVER"));
+    EXPECT_TRUE(HasSwitch("-unregserver", "UNREGSERVER"));
+    EXPECT_FALSE(HasSwitch("-unregserver", "REGSERVER"));
+    EXPECT_FALSE(HasSwitch("RegServer", "REGSERVER"));
 }
 
 } // namespace

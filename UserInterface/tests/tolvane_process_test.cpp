@@ -6,6 +6,7 @@
 // Tolvane passes on to the server it starts.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <ole2.h>
 #include <commctrl.h>
 #include <prsht.h>
 #include "S7Sim.h"
@@ -1533,12 +1534,24 @@ TEST_F(TolvaneProcessTest, TreeBarFloatsDocksRightAndKeepsItsWidth)
     ExpectServerShutdown();
 }
 
-TEST_F(TolvaneProcessTest, EmbeddingAndAutomationStartsEndAtOnce)
+// Started by COM, the tool shows no window and serves its one object; it
+// ends when that object is let go, without having reached a server.
+TEST_F(TolvaneProcessTest, EmbeddingAndAutomationStartsServeOneObjectWithoutAWindow)
 {
+    // {1D7D3052-F448-11CF-88D0-00A024A34B1B}
+    const CLSID document = {0x1D7D3052, 0xF448, 0x11CF, {0x88, 0xD0, 0x00, 0xA0, 0x24, 0xA3, 0x4B, 0x1B}};
+    ASSERT_EQ(0u, kivserver::RunProgram("Tolvane.exe", "/RegServer"));
     for (const char *line : {"-Embedding", "/Automation"}) {
         ToolProcess tool(line);
         ASSERT_TRUE(tool.Started());
-        EXPECT_EQ(0u, tool.Wait(10000)) << line;
+        EXPECT_EQ(STILL_ACTIVE, tool.Wait(2000)) << line;
+        EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), nullptr, nullptr)) << line;
+        IUnknown *object = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(document, NULL, CLSCTX_LOCAL_SERVER, IID_IOleObject,
+                                                  reinterpret_cast<void **>(&object)))
+            << line;
+        object->Release();
+        EXPECT_EQ(0u, tool.Wait(20000)) << line;
         EXPECT_TRUE(ServerProcesses().empty()) << line;
     }
 }

@@ -1,0 +1,306 @@
+// The class layer's document server in one process: the object's storage,
+// its picture formats, the shared menu's layout and the template's texts.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <ole2.h>
+#include <string>
+#include <vector>
+#include "InPlaceFrame.h"
+#include "OleServer.h"
+
+namespace {
+
+const CLSID kClsid = {0x1D7D3052, 0xF448, 0x11CF, {0x88, 0xD0, 0x00, 0xA0, 0x24, 0xA3, 0x4B, 0x1B}};
+
+class FakeItem : public CServerItem {
+public:
+    SIZEL Extent() const override { return SIZEL{3000, 2000}; }
+    void Draw(HDC dc, const RECT &bounds) override
+    {
+        ++draws;
+        Rectangle(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
+    }
+    int draws = 0;
+};
+
+// A document whose data is one text.
+class FakeDocument : public IServerDocument {
+public:
+    std::string text = "plant", loadedText;
+    bool acceptNew = true, acceptLoad = true, modified = true;
+    int loadedCalls = 0, released = 0;
+    FakeItem item;
+
+    bool OnNewEmbedding() override { return acceptNew; }
+    void Serialize(CArchive &archive) override
+    {
+        if (archive.IsStoring())
+            archive << uint16_t(1) << text;
+        else {
+            uint16_t schema = 0;
+            archive >> schema >> loadedText;
+        }
+    }
+    bool OnLoadedEmbedding() override
+    {
+        ++loadedCalls;
+        return acceptLoad;
+    }
+    bool IsEmbeddingModified() override { return modified; }
+    void SetEmbeddingSaved() override { modified = false; }
+    CServerItem &Item() override { return item; }
+    bool ShowOpenWindow(const std::string &) override { return false; }
+    void HideOpenWindow() override {}
+    bool OpenWindowShown() override { return false; }
+    CInPlaceFrameWnd *InPlaceFrame() override { return nullptr; }
+    void OnInPlaceDeactivated() override {}
+    bool QueryClose() override { return true; }
+    void OnReleased() override { ++released; }
+};
+
+IStorage *MemoryStorage()
+{
+    ILockBytes *bytes = nullptr;
+    IStorage *storage = nullptr;
+    EXPECT_HRESULT_SUCCEEDED(CreateILockBytesOnHGlobal(NULL, TRUE, &bytes));
+    EXPECT_HRESULT_SUCCEEDED(
+        StgCreateDocfileOnILockBytes(bytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage));
+    bytes->Release();
+    return storage;
+}
+
+void WriteStream(IStorage *storage, const std::vector<uint8_t> &bytes)
+{
+    IStream *stream = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(storage->CreateStream(COleServerObject::ContentsStream,
+                                                   STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream));
+    stream->Write(bytes.data(), ULONG(bytes.size()), nullptr);
+    stream->Release();
+}
+
+class OleServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { OleInitialize(NULL); }
+    void TearDown() override { OleUninitialize(); }
+};
+
+TEST_F(OleServerTest, StorageKeepsTheDocumentAndRefusesWhatItCannotRead)
+{
+    FakeDocument first, second;
+    COleServerObject *saving = new COleServerObject(kClsid, first);
+    IStorage *storage = MemoryStorage();
+    ASSERT_HRESULT_SUCCEEDED(saving->InitNew(storage));
+    EXPECT_EQ(CO_E_ALREADYINITIALIZED, saving->InitNew(storage));
+    EXPECT_EQ(S_OK, saving->IsDirty());
+    ASSERT_HRESULT_SUCCEEDED(saving->Save(storage, TRUE));
+    ASSERT_HRESULT_SUCCEEDED(saving->SaveCompleted(nullptr));
+    EXPECT_EQ(S_FALSE, saving->IsDirty()) << "saved into its own storage";
+    saving->Release();
+    EXPECT_EQ(1, first.released);
+
+    COleServerObject *loading = new COleServerObject(kClsid, second);
+    ASSERT_HRESULT_SUCCEEDED(loading->Load(storage));
+    EXPECT_EQ("plant", second.loadedText);
+    EXPECT_EQ(1, second.loadedCalls);
+    CLSID clsid;
+    ASSERT_HRESULT_SUCCEEDED(loading->GetClassID(&clsid));
+    EXPECT_TRUE(IsEqualCLSID(kClsid, clsid));
+    loading->Release();
+
+    // A stream cut short, a stream missing, a document that refuses.
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        bool writeStream, accept;
+        HRESULT expected;
+    } cases[] = {
+        {"cut short", {1, 0, 9, 0, 0, 0, 'p'}, true, true, STG_E_READFAULT},
+        {"no stream", {}, false, true, STG_E_FILENOTFOUND},
+        {"refused", {1, 0, 1, 0, 0, 0, 'x'}, true, false, E_FAIL},
+    };
+    for (const Case &c : cases) {
+        IStorage *other = MemoryStorage();
+        if (c.writeStream)
+            WriteStream(other, c.bytes);
+        FakeDocument doc;
+        doc.acceptLoad = c.accept;
+        COleServerObject *object = new COleServerObject(kClsid, doc);
+        EXPECT_EQ(c.expected, object->Load(other)) << c.what;
+        EXPECT_EQ(c.accept ? 0 : 1, doc.loadedCalls) << c.what << ": shown only when read whole";
+        object->Release();
+        other->Release();
+    }
+    FakeDocument refusing;
+    refusing.acceptNew = false;
+    COleServerObject *refused = new COleServerObject(kClsid, refusing);
+    EXPECT_EQ(E_FAIL, refused->InitNew(storage));
+    refused->Release();
+    storage->Release();
+}
+
+TEST_F(OleServerTest, PictureComesAsMetafilesOfTheItemsExtentOnly)
+{
+    FakeDocument doc;
+    COleServerObject *object = new COleServerObject(kClsid, doc);
+    SIZEL extent{};
+    ASSERT_HRESULT_SUCCEEDED(object->GetExtent(DVASPECT_CONTENT, &extent));
+    EXPECT_EQ(3000, extent.cx);
+    EXPECT_EQ(2000, extent.cy);
+    EXPECT_EQ(DV_E_DVASPECT, object->GetExtent(DVASPECT_ICON, &extent));
+
+    struct Case {
+        CLIPFORMAT format;
+        DWORD aspect, tymed;
+        HRESULT expected;
+    } cases[] = {
+        {CF_METAFILEPICT, DVASPECT_CONTENT, TYMED_MFPICT, S_OK},
+        {CF_ENHMETAFILE, DVASPECT_CONTENT, TYMED_ENHMF, S_OK},
+        {CF_METAFILEPICT, DVASPECT_CONTENT, TYMED_HGLOBAL, DV_E_FORMATETC},
+        {CF_TEXT, DVASPECT_CONTENT, TYMED_HGLOBAL, DV_E_FORMATETC},
+        {CF_METAFILEPICT, DVASPECT_ICON, TYMED_MFPICT, DV_E_DVASPECT},
+    };
+    for (const Case &c : cases) {
+        FORMATETC format = {c.format, nullptr, c.aspect, -1, c.tymed};
+        STGMEDIUM medium{};
+        EXPECT_EQ(c.expected, object->QueryGetData(&format)) << c.format;
+        HRESULT hr = object->GetData(&format, &medium);
+        EXPECT_EQ(c.expected, hr) << c.format;
+        if (FAILED(hr))
+            continue;
+        if (c.format == CF_METAFILEPICT) {
+            METAFILEPICT *picture = static_cast<METAFILEPICT *>(GlobalLock(medium.hMetaFilePict));
+            EXPECT_EQ(MM_ANISOTROPIC, picture->mm);
+            EXPECT_EQ(3000, picture->xExt);
+            EXPECT_EQ(2000, picture->yExt);
+            GlobalUnlock(medium.hMetaFilePict);
+        } else {
+            ENHMETAHEADER header{};
+            GetEnhMetaFileHeader(medium.hEnhMetaFile, sizeof header, &header);
+            EXPECT_EQ(3000, header.rclFrame.right - header.rclFrame.left);
+            EXPECT_EQ(2000, header.rclFrame.bottom - header.rclFrame.top);
+        }
+        ReleaseStgMedium(&medium);
+    }
+    EXPECT_EQ(2, doc.item.draws);
+    object->Release();
+}
+
+// The container's frame in the same process: it lends its file and window
+// popups and takes the shared menu.
+class FakeFrame : public IOleInPlaceFrame {
+public:
+    HMENU file = CreatePopupMenu(), window = CreatePopupMenu();
+    HMENU shownMenu = NULL;
+    HWND activeWindow = NULL;
+    bool removed = false;
+    ~FakeFrame()
+    {
+        DestroyMenu(file);
+        DestroyMenu(window);
+    }
+    STDMETHODIMP QueryInterface(REFIID, void **object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetWindow(HWND *) override { return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return S_OK; }
+    STDMETHODIMP GetBorder(LPRECT) override { return E_NOTIMPL; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject *, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP InsertMenus(HMENU shared, LPOLEMENUGROUPWIDTHS widths) override
+    {
+        InsertMenuA(shared, 0, MF_BYPOSITION | MF_POPUP, UINT_PTR(file), "&File");
+        InsertMenuA(shared, 1, MF_BYPOSITION | MF_POPUP, UINT_PTR(window), "&Window");
+        widths->width[0] = 1;
+        widths->width[2] = 0;
+        widths->width[4] = 1;
+        return S_OK;
+    }
+    STDMETHODIMP SetMenu(HMENU shared, HOLEMENU descriptor, HWND active) override
+    {
+        shownMenu = shared;
+        activeWindow = active;
+        EXPECT_TRUE(!shared || descriptor);
+        return S_OK;
+    }
+    STDMETHODIMP RemoveMenus(HMENU shared) override
+    {
+        removed = true;
+        for (int i = GetMenuItemCount(shared) - 1; i >= 0; --i)
+            if (GetSubMenu(shared, i) == file || GetSubMenu(shared, i) == window)
+                RemoveMenu(shared, UINT(i), MF_BYPOSITION);
+        return S_OK;
+    }
+    STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+};
+
+std::vector<std::string> MenuTexts(HMENU menu)
+{
+    std::vector<std::string> texts;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        char text[64] = "";
+        GetMenuStringA(menu, UINT(i), text, sizeof text, MF_BYPOSITION);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+TEST_F(OleServerTest, SharedMenuPutsTheObjectsGroupsBetweenTheContainers)
+{
+    struct Case {
+        LONG container[6];
+        int groups[3];
+        std::vector<int> positions;
+    } cases[] = {
+        {{1, 0, 0, 0, 1, 0}, {1, 1, 1}, {1, 2, 4}},
+        {{0, 0, 0, 0, 0, 0}, {1, 1, 1}, {0, 1, 2}},
+        {{2, 0, 1, 0, 1, 0}, {2, 0, 1}, {2, 3, 6}},
+    };
+    for (const Case &c : cases) {
+        OLEMENUGROUPWIDTHS widths{};
+        for (int i = 0; i < 6; ++i)
+            widths.width[i] = c.container[i];
+        EXPECT_EQ(c.positions, CInPlaceFrameWnd::SharedPositions(widths, c.groups));
+    }
+
+    const int groups[3] = {1, 1, 1};
+    CInPlaceFrameWnd frame(GetModuleHandleA(NULL), 4, groups);
+    FakeFrame container;
+    ASSERT_TRUE(frame.MergeMenus(&container));
+    HMENU shared = frame.SharedMenu();
+    EXPECT_EQ(shared, container.shownMenu);
+    EXPECT_EQ((std::vector<std::string>{"&File", "&Edit", "&Object", "&Window", "&Help"}), MenuTexts(shared));
+    const OLEMENUGROUPWIDTHS &merged = frame.Widths();
+    EXPECT_EQ((std::vector<LONG>{1, 1, 0, 1, 1, 1}),
+              std::vector<LONG>(merged.width, merged.width + 6));
+    // The lent popups keep working for the command ids.
+    EXPECT_EQ(302u, GetMenuItemID(GetSubMenu(shared, 2), 0));
+
+    frame.UnmergeMenus(&container);
+    EXPECT_TRUE(container.removed);
+    EXPECT_EQ(NULL, container.shownMenu);
+    EXPECT_EQ(NULL, frame.SharedMenu());
+    EXPECT_FALSE(IsMenu(shared));
+    EXPECT_TRUE(IsMenu(container.file)) << "the container's own popups stay the container's";
+    // A second activation merges the same popups again.
+    ASSERT_TRUE(frame.MergeMenus(&container));
+    EXPECT_EQ(5, GetMenuItemCount(frame.SharedMenu()));
+    frame.UnmergeMenus(&container);
+}
+
+TEST_F(OleServerTest, TemplateStringSplitsIntoItsSevenFields)
+{
+    std::vector<std::string> fields =
+        CTemplateServer::TemplateFields("Tolvane\n\nUserIn\n\n\nUserInterface.Document\nUserIn Document");
+    EXPECT_EQ((std::vector<std::string>{"Tolvane", "", "UserIn", "", "", "UserInterface.Document", "UserIn Document"}),
+              fields);
+    EXPECT_EQ(1u, CTemplateServer::TemplateFields("").size());
+}
+
+} // namespace
