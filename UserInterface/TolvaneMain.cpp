@@ -149,11 +149,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
                 attachScope();
             return attached;
         };
-        hooks.refreshViews = [&] {
+        // The view on screen: the in-place frame's while the object is active
+        // in place, else the main window's.
+        auto activeView = [&]() -> CObjectView * {
             if (inPlace && inPlace->Window())
-                inPlace->View().Refresh();
-            else if (frame)
-                frame->View().Refresh();
+                return &inPlace->View();
+            return frame ? &frame->View() : nullptr;
+        };
+        hooks.refreshViews = [&] {
+            if (CObjectView *view = activeView())
+                view->Refresh();
             embedded.Changed();
         };
         hooks.closeProgram = [&] {
@@ -164,7 +169,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         };
         hooks.objectDialog = [&](bool copy) {
             CObjectDialog dialog(instance, document, copy ? int(KindDevice) : document.Kind(), copy);
-            frame.View().Equip(dialog.Pane());
+            if (CObjectView *view = activeView())
+                view->Equip(dialog.Pane());
             return int(dialog.DoModal(frameWindow));
         };
         hooks.helpTopic = [&](DWORD topic) { viewHelp.ShowTopic(topic); };
