@@ -596,6 +596,8 @@ TEST_F(DriverTree, PollsATreeFromTheSimulatedControllers)
     ASSERT_EQ(0, Set(*device, "PrimaryReplyTimeout", Text("1")));
     (*controllers[0])->dropConfirmation = -1;
     EXPECT_TRUE(WaitFor([&] { return !device->IsUsingPrimary(); }));
+    // The device turns its flag before it logs the line.
+    EXPECT_TRUE(WaitFor([&] { return LinesContaining("Dev1 Switching connection from PLCA to PLCB") > 0; }));
     EXPECT_EQ(1, LinesContaining("Dev1 Switching connection from PLCA to PLCB"));
     EXPECT_TRUE(WaitFor([&] {
         unsigned char image[4] = {};
@@ -605,6 +607,7 @@ TEST_F(DriverTree, PollsATreeFromTheSimulatedControllers)
     (*controllers[0])->dropConfirmation = 0;
     device->RequestSwitch();
     EXPECT_TRUE(WaitFor([&] { return device->IsUsingPrimary(); }));
+    EXPECT_TRUE(WaitFor([&] { return LinesContaining("Dev1 Switching connection from PLCB to PLCA") > 0; }));
     EXPECT_EQ(1, LinesContaining("Dev1 Switching connection from PLCB to PLCA"));
     EXPECT_TRUE(WaitFor([&] {
         unsigned char image[4] = {};
