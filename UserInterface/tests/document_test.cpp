@@ -406,9 +406,9 @@ TEST_F(DocumentTest, ALostServerIsReportedOnceAndThePollWaitsForANewConnection)
     EXPECT_FALSE(connection.Lost());
     EXPECT_EQ("QOR(Ch1)", tree.Shape());
     EXPECT_TRUE(screen.Boxes().empty());
-    next.fileName = "C:\later.qor";
+    next.fileName = "C:\\later.qor";
     doc.TimerPoll();
-    EXPECT_EQ("C:\later.qor", doc.Title());
+    EXPECT_EQ("C:\\later.qor", doc.Title());
 
     // A failure that is not a lost server is shown at its tick, but never a
     // second box from inside the first.
