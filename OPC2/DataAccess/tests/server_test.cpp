@@ -291,6 +291,50 @@ TEST_F(ServerTest, GroupsAreEnumeratedByScope)
     b->Release();
 }
 
+// A name beyond ASCII is kept as ANSI text: the enumerator, GetState and
+// GetGroupByName all see it as the code page gives it back, not its bytes
+// widened one by one.
+TEST_F(ServerTest, AGroupNameBeyondAsciiComesBackAsItWasGiven)
+{
+    const wchar_t *given = L"Gr\u00f6\u00dfe";
+    char ansi[32] = {};
+    wchar_t back[32] = {};
+    WideCharToMultiByte(CP_ACP, 0, given, -1, ansi, sizeof(ansi), nullptr, nullptr);
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, 32);
+    const std::wstring expected = back;
+    if (GetACP() == 1252) {
+        EXPECT_EQ(std::wstring(given), expected) << "the Western code page holds the name";
+    }
+
+    OPCHANDLE handle;
+    DWORD revised;
+    IOPCGroupStateMgt *group = nullptr;
+    ASSERT_EQ(S_OK, Add(given, 25, &handle, &revised, &group));
+    IEnumString *names = nullptr;
+    ASSERT_EQ(S_OK, server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, reinterpret_cast<IUnknown **>(&names)));
+    LPOLESTR listed = nullptr;
+    ASSERT_EQ(S_OK, names->Next(1, &listed, nullptr));
+    EXPECT_EQ(expected, std::wstring(listed)) << "enumerated";
+    CoTaskMemFree(listed);
+    names->Release();
+
+    DWORD rate, lcid;
+    BOOL active;
+    LPWSTR name = nullptr;
+    LONG bias;
+    FLOAT deadband;
+    OPCHANDLE client, own;
+    ASSERT_EQ(S_OK, group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &own));
+    EXPECT_EQ(expected, std::wstring(name)) << "GetState";
+    CoTaskMemFree(name);
+
+    IUnknown *found = nullptr;
+    EXPECT_EQ(S_OK, server->GetGroupByName(given, IID_IUnknown, &found));
+    if (found)
+        found->Release();
+    group->Release();
+}
+
 TEST_F(ServerTest, CommonAndErrorStringsAnswerWhateverTheLocale)
 {
     IOPCCommon *common = nullptr;
