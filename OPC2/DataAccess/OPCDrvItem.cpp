@@ -9,6 +9,7 @@
 #include "Brisko.h"
 #include "ClassFactory.h"
 #include "ImpIOPCServer.h"
+#include "ItemIdCheck.h"
 #include "OPCDrvGroup.h"
 #include "OpcKit.h"
 #include "Oxley.h"
@@ -182,9 +183,11 @@ HRESULT COPCDrvItem::ParseAddress(VARTYPE requested)
     KindForType(requested, digital, &kind, &m_vtCanonical);
     m_kind.kind = kind;
     m_kind.count = BYTE(kind == KIV_TEXT ? m_valueLength : 1);
+    const char *parsed = ParsedAddress(m_address, digital);
+    if (!parsed)
+        return OPC_E_INVALIDITEMID;
     KivStatus status[2] = {0, 0};
-    // The "!" only marks a digital item; the address follows it.
-    kiv_paddr(status, &m_block, &m_kind, m_address.c_str() + (digital ? 1 : 0));
+    kiv_paddr(status, &m_block, &m_kind, parsed);
     if (status[0] != KIV_OK)
         return OPC_E_INVALIDITEMID;
     if (requested == VT_EMPTY && !digital) {
