@@ -110,6 +110,29 @@ public:
     STDMETHODIMP OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 };
 
+// A data callback advised on a group for as long as it lives.
+struct Advised {
+    IConnectionPoint *point = nullptr;
+    DWORD cookie = 0;
+    Advised(IUnknown *group, IOPCDataCallback *sink)
+    {
+        IConnectionPointContainer *container = nullptr;
+        group->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container));
+        container->FindConnectionPoint(IID_IOPCDataCallback, &point);
+        container->Release();
+        point->Advise(sink, &cookie);
+    }
+    void Stop()
+    {
+        if (point) {
+            point->Unadvise(cookie);
+            point->Release();
+            point = nullptr;
+        }
+    }
+    ~Advised() { Stop(); }
+};
+
 double CpuSeconds(HANDLE process)
 {
     FILETIME a, b, kernel, user;
@@ -195,12 +218,7 @@ void ReadFigures(IOPCItemMgt *items, std::vector<OPCHANDLE> &handles)
     sync->Release();
 
     ReadSink sink;
-    IConnectionPointContainer *container = nullptr;
-    IConnectionPoint *point = nullptr;
-    DWORD cookie = 0;
-    items->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container));
-    container->FindConnectionPoint(IID_IOPCDataCallback, &point);
-    point->Advise(&sink, &cookie);
+    Advised advised(items, &sink);
     IOPCAsyncIO2 *io = nullptr;
     items->QueryInterface(IID_IOPCAsyncIO2, reinterpret_cast<void **>(&io));
     std::vector<double> trips;
@@ -217,9 +235,6 @@ void ReadFigures(IOPCItemMgt *items, std::vector<OPCHANDLE> &handles)
     }
     std::printf("  IOPCAsyncIO2::Read round trip (one item): median %.1f ms\n", Median(trips));
     io->Release();
-    point->Unadvise(cookie);
-    point->Release();
-    container->Release();
 }
 
 void Run(IOPCServer *server, kivserver::ServerSession &session, int count, int seconds, HANDLE hadrel)
@@ -256,12 +271,7 @@ void Run(IOPCServer *server, kivserver::ServerSession &session, int count, int s
     double passMs = 1000.0 * double(end.QuadPart - begin.QuadPart) / double(frequency.QuadPart) / passes;
 
     Sink sink;
-    IConnectionPointContainer *container = nullptr;
-    IConnectionPoint *point = nullptr;
-    DWORD cookie = 0;
-    items->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container));
-    container->FindConnectionPoint(IID_IOPCDataCallback, &point);
-    point->Advise(&sink, &cookie);
+    Advised advised(items, &sink);
 
     std::atomic<bool> writing{true};
     std::atomic<long> written{0};
@@ -293,9 +303,7 @@ void Run(IOPCServer *server, kivserver::ServerSession &session, int count, int s
     double cpu = CpuSeconds(GetCurrentProcess()) - cpu0, hadrelCpu = hadrel ? CpuSeconds(hadrel) - hadrel0 : 0;
     writing = false;
     writer.join();
-    point->Unadvise(cookie);
-    point->Release();
-    container->Release();
+    advised.Stop();
 
     std::printf("items %d (added %d), update rate %lu ms, %d s\n", count, good, revised, seconds);
     std::printf("  changed values written      %ld\n", written.load());
@@ -468,26 +476,18 @@ void CallGrowth(HANDLE hadrel)
         VARIANT_BOOL running;
         driver->get_Running(&running);
     });
-    measure("GetPropertyData \"OPCDataType\" (three VARIANTs)", [&](int) {
+    auto properties = [&](LONG object) {
         VARIANT names, values, errors;
         VariantInit(&values);
         VariantInit(&errors);
         V_VT(&names) = VT_BSTR;
         V_BSTR(&names) = SysAllocString(L"OPCDataType");
-        driver->GetPropertyData(handle, names, &values, &errors);
+        driver->GetPropertyData(object, names, &values, &errors);
         for (VARIANT *v : {&names, &values, &errors})
             VariantClear(v);
-    });
-    measure("GetPropertyData of no object (nothing done)", [&](int) {
-        VARIANT names, values, errors;
-        VariantInit(&values);
-        VariantInit(&errors);
-        V_VT(&names) = VT_BSTR;
-        V_BSTR(&names) = SysAllocString(L"OPCDataType");
-        driver->GetPropertyData(0, names, &values, &errors);
-        for (VARIANT *v : {&names, &values, &errors})
-            VariantClear(v);
-    });
+    };
+    measure("GetPropertyData \"OPCDataType\" (three VARIANTs)", [&](int) { properties(handle); });
+    measure("GetPropertyData of no object (nothing done)", [&](int) { properties(0); });
     measure("SetDataAddress (a BSTR)", [&](int i) {
         LONG reference = 0, word = 0, internal = 0, found = 0;
         short index = 0;
@@ -515,12 +515,7 @@ void ChurnFigures(IOPCServer *server, kivserver::ServerSession &session, HANDLE 
     CoTaskMemFree(results);
     CoTaskMemFree(errors);
     Sink sink;
-    IConnectionPointContainer *container = nullptr;
-    IConnectionPoint *point = nullptr;
-    DWORD cookie = 0;
-    subscribed->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void **>(&container));
-    container->FindConnectionPoint(IID_IOPCDataCallback, &point);
-    point->Advise(&sink, &cookie);
+    Advised advised(subscribed, &sink);
     sink.counting = true;
     std::atomic<bool> writing{true};
     std::thread writer([&] {
@@ -577,9 +572,7 @@ void ChurnFigures(IOPCServer *server, kivserver::ServerSession &session, HANDLE 
     CallGrowth(hadrel);
     writing = false;
     writer.join();
-    point->Unadvise(cookie);
-    point->Release();
-    container->Release();
+    advised.Stop();
     server->RemoveGroup(subscriptionHandle, TRUE);
     subscribed->Release();
 }

@@ -66,7 +66,7 @@ protected:
         server->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown));
         return unknown;
     }
-    std::string NameOf(IOPCGroupStateMgt *group)
+    std::wstring WideNameOf(IOPCGroupStateMgt *group)
     {
         DWORD rate, lcid;
         BOOL active;
@@ -75,9 +75,14 @@ protected:
         FLOAT deadband;
         OPCHANDLE client, own;
         if (group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &own) != S_OK)
-            return "(failed)";
+            return L"(failed)";
         std::wstring wide(name);
         CoTaskMemFree(name);
+        return wide;
+    }
+    std::string NameOf(IOPCGroupStateMgt *group)
+    {
+        std::wstring wide = WideNameOf(group);
         return std::string(wide.begin(), wide.end());
     }
     CEventLogRecorder m_events;
@@ -318,15 +323,7 @@ TEST_F(ServerTest, AGroupNameBeyondAsciiComesBackAsItWasGiven)
     CoTaskMemFree(listed);
     names->Release();
 
-    DWORD rate, lcid;
-    BOOL active;
-    LPWSTR name = nullptr;
-    LONG bias;
-    FLOAT deadband;
-    OPCHANDLE client, own;
-    ASSERT_EQ(S_OK, group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &own));
-    EXPECT_EQ(expected, std::wstring(name)) << "GetState";
-    CoTaskMemFree(name);
+    EXPECT_EQ(expected, WideNameOf(group)) << "GetState";
 
     IUnknown *found = nullptr;
     EXPECT_EQ(S_OK, server->GetGroupByName(given, IID_IUnknown, &found));
