@@ -66,6 +66,12 @@ CBlockAnswers::CBlockAnswers(IDriver *driver) : m_driver(driver)
         m_defaultType = uint16_t(type);
 }
 
+CBlockAnswers::~CBlockAnswers()
+{
+    if (m_driver)
+        m_driver->Release();
+}
+
 unsigned CBlockAnswers::ParsedWidth(uint16_t area) const
 {
     uint16_t type = m_defaultType;
@@ -73,12 +79,6 @@ unsigned CBlockAnswers::ParsedWidth(uint16_t area) const
         return 0;
     int units = Types().UnitsPerElement(type);
     return units > 0 ? unsigned(units) : 0;
-}
-
-CBlockAnswers::~CBlockAnswers()
-{
-    if (m_driver)
-        m_driver->Release();
 }
 
 bool CBlockAnswers::Read(const char *text, Position *position)
@@ -165,7 +165,7 @@ void CBlockAnswers::Learn(const char *text, BYTE kind, const KivBlock &block)
     const KivAddress &address = *block.address;
     if (!Read(text, &position) || device.blockHandle == 0 || address.internalAddress >= KIV_CONTROL_ITEM)
         return;
-    Device &known = m_devices[Key(position)];
+    Device &known = m_devices[{position.device, position.bit}];
     known.reference = device.deviceReference;
     // Digital and text items come back as the server's device name, ':' and
     // the position.
@@ -187,7 +187,7 @@ bool CBlockAnswers::Answer(const char *text, BYTE kind, KivBlock *block)
     Position position;
     if (!m_driver || !Read(text, &position))
         return false;
-    auto found = m_devices.find(Key(position));
+    auto found = m_devices.find({position.device, position.bit});
     if (found == m_devices.end())
         return false;
     const Device &device = found->second;
@@ -195,11 +195,12 @@ bool CBlockAnswers::Answer(const char *text, BYTE kind, KivBlock *block)
     if (named && device.name.empty())
         return false;
     const S7Address &x = position.address;
+    const unsigned width = ParsedWidth(x.area);
     for (LONG handle : device.blocks) {
         Block &b = Ask(handle);
         const S7Address &e = b.extent;
         int units = Types().UnitsPerElement(e.dataType);
-        unsigned end = unsigned(e.start) + e.length, width = ParsedWidth(x.area);
+        unsigned end = unsigned(e.start) + e.length;
         // The server joins an address to the first block that the parsed
         // element overlaps: inside one block that is the block itself, since
         // the blocks of a device never overlap. It answers only on the

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KivRecords.h"
@@ -63,11 +64,10 @@ private:
     // Address units of the element that the server's parse of an address
     // in the area takes; 0 when it takes none.
     unsigned ParsedWidth(uint16_t area) const;
-    static std::string Key(const Position &p) { return p.device + (p.bit ? "\n1" : "\n0"); }
 
     IDriver *m_driver;
     uint16_t m_defaultType = S7TypeByte;
     unsigned m_answered = 0, m_asked = 0;
-    std::map<std::string, Device> m_devices;
+    std::map<std::pair<std::string, bool>, Device> m_devices;  // by device text and bit
     std::map<LONG, Block> m_blocks;
 };
