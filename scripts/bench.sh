@@ -29,3 +29,5 @@ export S732_CONFIG
 "$root/scripts/wine-run.sh" brisko_browse_bench.exe 200
 echo "== OPC data changes and reads through Brisko against Hadrel on the simulated controller"
 "$root/scripts/wine-run.sh" opc_bench.exe 10
+echo "== OPC AddItems and ValidateItems through Brisko against Hadrel"
+"$root/scripts/wine-run.sh" opc_bench.exe additems

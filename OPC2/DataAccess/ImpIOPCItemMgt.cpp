@@ -4,6 +4,8 @@
 #include <new>
 #include <vector>
 
+#include "BlockAnswers.h"
+#include "ClassFactory.h"
 #include "Enumerators.h"
 #include "OPCDrvGroup.h"
 #include "OPCDrvItem.h"
@@ -49,6 +51,10 @@ HRESULT CImpIOPCItemMgt::SetUpItems(DWORD count, OPCITEMDEF *items, OPCITEMRESUL
     }
     HRESULT result = S_OK;
     bool activated = false;
+    IDriver *driver = g_ClassFactory.AcquireDriver();
+    CBlockAnswers answers(driver);
+    if (driver)
+        driver->Release();
     // No group lock while an item is set up: parsing asks the I/O server,
     // which can take seconds.
     for (DWORD i = 0; i < count; ++i) {
@@ -57,7 +63,7 @@ HRESULT CImpIOPCItemMgt::SetUpItems(DWORD count, OPCITEMDEF *items, OPCITEMRESUL
         if (SUCCEEDED(hr)) {
             item->AddRef();
             try {
-                hr = item->SetUp(&items[i], &r[i]);
+                hr = item->SetUp(&items[i], &r[i], answers);
             } catch (...) {
                 hr = E_FAIL;
             }

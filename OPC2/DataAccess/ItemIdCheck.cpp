@@ -17,6 +17,12 @@ std::string TrimBlanks(const std::string &text)
     return text.substr(first, last - first + 1);
 }
 
+const char *ParsedAddress(const std::string &address, bool digital)
+{
+    const char *parsed = address.c_str() + (digital ? 1 : 0);
+    return parsed[std::strspn(parsed, " \t")] ? parsed : nullptr;
+}
+
 namespace {
 
 std::string Upper(std::string text)
@@ -67,9 +73,11 @@ HRESULT CItemIdCheck::Parse(const char *itemId)
     kind.count = 1;
     kind.low = float(std::atof(m_lo.c_str()));
     kind.span = float(std::atof(m_hi.c_str())) - kind.low;
+    const char *parsed = ParsedAddress(m_address, m_digital);
+    if (!parsed)
+        return OPC_E_INVALIDITEMID;
     KivStatus status = KIV_OK;
-    // The "!" only marks a digital item; Oxley parses the address after it.
-    kiv_paddr(&status, &block, &kind, m_address.c_str() + (m_digital ? 1 : 0));
+    kiv_paddr(&status, &block, &kind, parsed);
     if (status != KIV_OK)
         return OPC_E_INVALIDITEMID;
     if (m_digital) {

@@ -28,3 +28,9 @@ private:
 
 // Text with blanks (spaces and tabs) cut from both ends.
 std::string TrimBlanks(const std::string &text);
+
+// The part of an item's address that Oxley parses: the "!" that marks a
+// digital item is no part of it. Null when that part is blank: the I/O
+// server answers a blank address with its address hint, and Oxley would
+// take that for an item.
+const char *ParsedAddress(const std::string &address, bool digital);

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <new>
 
+#include "BlockAnswers.h"
 #include "Brisko.h"
 #include "ClassFactory.h"
 #include "ImpIOPCServer.h"
+#include "ItemIdCheck.h"
 #include "OPCDrvGroup.h"
 #include "OpcKit.h"
 #include "Oxley.h"
@@ -175,56 +177,32 @@ HRESULT COPCDrvItem::ParseItemID(const std::string &id)
     return S_OK;
 }
 
-HRESULT COPCDrvItem::ParseAddress(VARTYPE requested)
+HRESULT COPCDrvItem::ParseAddress(VARTYPE requested, CBlockAnswers &answers)
 {
     bool digital = !m_address.empty() && m_address[0] == '!';
     BYTE kind;
     KindForType(requested, digital, &kind, &m_vtCanonical);
     m_kind.kind = kind;
     m_kind.count = BYTE(kind == KIV_TEXT ? m_valueLength : 1);
-    KivStatus status[2] = {0, 0};
-    // The "!" only marks a digital item; the address follows it.
-    kiv_paddr(status, &m_block, &m_kind, m_address.c_str() + (digital ? 1 : 0));
-    if (status[0] != KIV_OK)
+    const char *parsed = ParsedAddress(m_address, digital);
+    if (!parsed)
         return OPC_E_INVALIDITEMID;
-    if (requested == VT_EMPTY && !digital) {
-        // The block's own type decides, unless the client marked a bit with
-        // "!" (a bit of a BYTE block would become an analog byte). The I/O server is asked without
-        // any OPC lock held: the caller holds none here.
-        if (IDriver *driver = g_ClassFactory.AcquireDriver()) {
-            VARIANT names, values, errors;
-            VariantInit(&values);
-            VariantInit(&errors);
-            names.vt = VT_BSTR;
-            names.bstrVal = SysAllocString(L"OPCDataType");
-            HRESULT hr = driver->GetPropertyData(LONG(m_device.blockHandle), names, &values, &errors);
-            VARIANT *answer = &values;
-            VARIANT element;
-            VariantInit(&element);
-            if (SUCCEEDED(hr) && (values.vt & VT_ARRAY) && values.parray) {
-                LONG first = 0;
-                SafeArrayGetLBound(values.parray, 1, &first);
-                if ((values.vt & VT_TYPEMASK) == VT_VARIANT)
-                    hr = SafeArrayGetElement(values.parray, &first, &element);
-                else if ((values.vt & VT_TYPEMASK) == VT_I2) {
-                    element.vt = VT_I2;
-                    hr = SafeArrayGetElement(values.parray, &first, &element.iVal);
-                }
-                answer = &element;
-            }
-            if (SUCCEEDED(hr) && answer->vt == VT_I2) {
-                KindForType(VARTYPE(answer->iVal), digital, &kind, &m_vtCanonical);
-                m_kind.kind = kind;
-                if (kind == KIV_TEXT) {
-                    m_valueLength = short(g_dwStringLength);
-                    m_kind.count = BYTE(m_valueLength);
-                }
-            }
-            VariantClear(&element);
-            VariantClear(&names);
-            VariantClear(&values);
-            VariantClear(&errors);
-            driver->Release();
+    if (!answers.Answer(parsed, kind, &m_block)) {
+        KivStatus status[2] = {0, 0};
+        kiv_paddr(status, &m_block, &m_kind, parsed);
+        if (status[0] != KIV_OK)
+            return OPC_E_INVALIDITEMID;
+        answers.Learn(parsed, kind, m_block);
+    }
+    // The block's own type decides, unless the client marked a bit with "!"
+    // (a bit of a BYTE block would become an analog byte).
+    VARTYPE blockType = VT_EMPTY;
+    if (requested == VT_EMPTY && !digital && answers.BlockType(LONG(m_device.blockHandle), &blockType)) {
+        KindForType(blockType, digital, &kind, &m_vtCanonical);
+        m_kind.kind = kind;
+        if (kind == KIV_TEXT) {
+            m_valueLength = short(g_dwStringLength);
+            m_kind.count = BYTE(m_valueLength);
         }
     }
     return SetRequestedType(requested);
@@ -285,7 +263,7 @@ void COPCDrvItem::SetUpEgu()
     }
 }
 
-HRESULT COPCDrvItem::SetUp(const OPCITEMDEF *def, OPCITEMRESULT *result)
+HRESULT COPCDrvItem::SetUp(const OPCITEMDEF *def, OPCITEMRESULT *result, CBlockAnswers &answers)
 {
     if (!def || !result)
         return E_INVALIDARG;
@@ -306,7 +284,7 @@ HRESULT COPCDrvItem::SetUp(const OPCITEMDEF *def, OPCITEMRESULT *result)
             m_valueLength = short(g_dwStringLength);
         }
     }
-    hr = ParseAddress(def->vtRequestedDataType);
+    hr = ParseAddress(def->vtRequestedDataType, answers);
     if (FAILED(hr))
         return hr;
     if (m_kind.kind == KIV_TEXT) {

@@ -12,6 +12,7 @@
 #include "Object.h"
 #include "OpcDataAccess.h"
 
+class CBlockAnswers;
 class COPCDrvGroup;
 
 // Change flags: how the client is still to be told of an item's change.
@@ -37,12 +38,13 @@ public:
     OPCHANDLE ServerHandle() const { return Handle(); }
 
     // AddItems / ValidateItems: takes the definition, fills the result
-    // record; the first failing step's code.
-    HRESULT SetUp(const OPCITEMDEF *def, OPCITEMRESULT *result);
+    // record; the first failing step's code. The items of one call share
+    // the I/O server's answers about their blocks.
+    HRESULT SetUp(const OPCITEMDEF *def, OPCITEMRESULT *result, CBlockAnswers &answers);
     // Splits an item ID into its parts (upper-cased); OPC_E_INVALIDITEMID
     // when empty.
     HRESULT ParseItemID(const std::string &id);
-    HRESULT ParseAddress(VARTYPE requested);
+    HRESULT ParseAddress(VARTYPE requested, CBlockAnswers &answers);
     HRESULT ParseSignalConditioning();
     HRESULT ParseHardwareOptions();
     void SetUpEgu();

@@ -125,13 +125,7 @@ void COPCDrvServer::StopPollThread(const char *reason)
         if (IUnknown *sink = m_pCImpIConnPoint->AcquireSink()) {
             // A null text cannot cross to a sink in another process (the
             // argument is a [string]): no reason goes as an empty text.
-            std::wstring wide;
-            if (reason) {
-                int n = MultiByteToWideChar(CP_ACP, 0, reason, -1, nullptr, 0);
-                wide.assign(n > 0 ? n - 1 : 0, L'\0');
-                if (n > 1)
-                    MultiByteToWideChar(CP_ACP, 0, reason, -1, &wide[0], n);
-            }
+            std::wstring wide = reason ? TextToWide(reason) : std::wstring();
             try {
                 static_cast<IOPCShutdown *>(sink)->ShutdownRequest(wide.c_str());
             } catch (...) {
@@ -356,8 +350,7 @@ HRESULT COPCDrvServer::CreateGroupEnumerator(OPCENUMSCOPE scope, REFIID riid, IU
     EnterCriticalSection(&m_csServer);
     if (privateScope)
         for (COPCDrvGroup *group : m_groups) {
-            std::string name = group->Name();
-            names.push_back(std::wstring(name.begin(), name.end()));
+            names.push_back(TextToWide(group->Name()));
             groups.push_back(static_cast<IUnknown *>(group));
         }
     IUnknown *self = static_cast<IUnknown *>(this);

@@ -115,6 +115,8 @@ bool CMainFrame::Create(HINSTANCE instance, const std::string &title)
         SendMessageA(m_list, LVM_INSERTCOLUMNA, i, LPARAM(&column));
     }
     Layout();
+    // Hidden at first: nothing of the list is drawn until the window shows.
+    SendMessageA(m_list, WM_SETREDRAW, FALSE, 0);
     return true;
 }
 
@@ -276,9 +278,22 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
 LRESULT CMainFrame::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_SERVER_LOG_LINE:
+    case WM_SERVER_LOG_LINE: {
+        // Each line moves every row below it, and Wine invalidates each moved
+        // row (about a millisecond of the thread that also serves every
+        // automation call, per line): a hidden list is never drawn, a shown
+        // one once per line.
+        bool shown = IsVisible();
+        if (shown)
+            SendMessageA(m_list, WM_SETREDRAW, FALSE, 0);
         OnLogLineMessage(*this, m_maximum, wParam, lParam);
+        if (shown)
+            SendMessageA(m_list, WM_SETREDRAW, TRUE, 0);
         return 0;
+    }
+    case WM_SHOWWINDOW:
+        SendMessageA(m_list, WM_SETREDRAW, wParam ? TRUE : FALSE, 0);
+        break;
     case WM_SIZE:
         Layout();
         return 0;

@@ -297,13 +297,8 @@ HRESULT CreateStringEnumerator(const std::vector<std::string> &list, IEnumString
     *out = nullptr;
     std::vector<std::wstring> texts;
     try {
-        for (const std::string &item : list) {
-            int n = MultiByteToWideChar(CP_ACP, 0, item.c_str(), -1, nullptr, 0);
-            std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
-            if (n > 1)
-                MultiByteToWideChar(CP_ACP, 0, item.c_str(), -1, &wide[0], n);
-            texts.push_back(wide);
-        }
+        for (const std::string &item : list)
+            texts.push_back(TextToWide(item));
     } catch (...) {
         return E_OUTOFMEMORY;
     }
@@ -384,6 +379,15 @@ LPWSTR AllocWideCopy(const std::string &text, IMalloc *malloc)
     if (copy)
         MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, copy, n);
     return copy;
+}
+
+std::wstring TextToWide(const std::string &text)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+    if (n > 1)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
+    return wide;
 }
 
 LPWSTR AllocBstrCopy(BSTR text, IMalloc *malloc) { return AllocWideCopy(static_cast<const wchar_t *>(text), malloc); }

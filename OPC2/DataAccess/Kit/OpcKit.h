@@ -78,6 +78,8 @@ LPWSTR AllocWideCopy(const wchar_t *text, IMalloc *malloc);
 LPWSTR AllocWideCopy(const std::string &text, IMalloc *malloc);
 LPWSTR AllocBstrCopy(BSTR text, IMalloc *malloc);
 void FreeResult(void *memory, IMalloc *malloc);
+// The wide text of an ANSI text, through the code page that made it.
+std::wstring TextToWide(const std::string &text);
 // count zeroed records of T in memory of malloc, or null.
 template <class T> T *KitAllocZeroed(IMalloc *malloc, DWORD count)
 {

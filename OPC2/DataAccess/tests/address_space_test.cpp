@@ -240,14 +240,20 @@ TEST_F(AddressSpace, PropertiesOfTheBlockAnItemLiesIn)
             {"properties:Press1:DB10,2", "properties hr=0x00000000 count=8 " + table},
             {"properties:Oven1:DB20,0|NONE", "properties hr=0x00000000 count=8 " + table},
             {"properties:!Press1:DB10,2:3", "properties hr=0x00000000 count=8 " + table},
+            // The digital mark alone, or a blank address, names no item.
+            {"properties:!", "properties hr=0xC0040008 count=0 "},
+            {"properties:! |NONE", "properties hr=0xC0040008 count=0 "},
+            {"properties:|NONE", "properties hr=0xC0040008 count=0 "},
             {"properties:XYZ", "properties hr=0xC0040008 count=0 "},
             {"properties:   ", "properties hr=0xC0040008 count=0 "},
             {"getprops:5000,5003,5004~Press1:DB10,2",
              "getprops hr=0x00000000 5000=8/Counts/0x00000000,5003=8/01/0x00000000,5004=8/Disabled/0x00000000"},
             {"getprops:5002,9999~Press1:DB11,0", "getprops hr=0x00000000 5002=11/-1/0x00000000,9999=0//0x80070057"},
             {"getprops:5000~Nowhere:DB10,0", "getprops hr=0xC0040008 "},
+            {"getprops:5000~!", "getprops hr=0xC0040008 "},
             {"lookup:5000,4999~Press1:DB10,0", "lookup hr=0x00000001 5000=(null)/0xC0040203,4999=(null)/0x80070057"},
             {"lookup:5000~XYZ", "lookup hr=0xC0040008 "},
+            {"lookup:5000~!", "lookup hr=0xC0040008 "},
         });
     }
 }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BlockAnswers.h"
 #include "Brisko.h"
 #include "ClassFactory.h"
 #include "EventLogRecorder.h"
@@ -261,6 +262,121 @@ TEST_F(GroupInProcess, ItemManagementAnswersItsEdgeCases)
     state->Release();
     items->Release();
     other->Release();
+}
+
+// The items of one AddItems call share what the I/O server answered about
+// their blocks: each block is asked about once (again after an item made it
+// grow), and every item still gets the records and result of a parse of its
+// own, which a call with that item alone gives.
+TEST_F(GroupInProcess, ItemsOfOneCallShareTheirBlocksAnswers)
+{
+    IQORDriver *driver = Session()->driver;
+    long device = 0;
+    VARIANT_BOOL found = VARIANT_FALSE;
+    BSTR name = SysAllocString(L"PLC1");
+    ASSERT_EQ(S_OK, driver->ObjectName2Handle(name, &device, &found));
+    SysFreeString(name);
+    long grow = 0;
+    {
+        // INT words DB40,0 to DB40,3, which items below extend.
+        kivserver::Properties p({{"Name", kivserver::Text("GrowBlk")}, {"DataType", kivserver::I2(1)},
+                                 {"StartAddress", kivserver::Text("DB40,0")}, {"Length", kivserver::I4(4)},
+                                 {"Enabled", kivserver::I2(1)}});
+        VARIANT errors;
+        VariantInit(&errors);
+        ASSERT_EQ(S_OK, driver->AddDataBlock(device, p.names, p.values, &errors, &grow));
+        VariantClear(&errors);
+    }
+    struct Case {
+        const wchar_t *id;
+        VARTYPE type;
+    };
+    const Case cases[] = {
+        {L"PLC1 DB10,0", VT_EMPTY},
+        {L"PLC1:DB10:2", VT_EMPTY},
+        {L"  plc1/db10.4|NONE", VT_EMPTY},
+        {L"PLC1 DB10,6", VT_I4},
+        {L"PLC1 DB10,18", VT_EMPTY},  // the last word
+        {L"PLC1 DB10,3", VT_EMPTY},   // between two words: refused
+        {L"PLC1 DB10,0:1", VT_EMPTY}, // a bit of an analog item
+        {L"!PLC1 DB12,0:3", VT_EMPTY},
+        {L"!PLC1 DB12,3:7", VT_EMPTY},
+        {L"PLC1 DB12,1:5", VT_BOOL},
+        {L"!PLC1 DB12,2", VT_EMPTY},
+        {L"PLC1 DB13,0", VT_BSTR},
+        {L"PLC1 DB13,100|20", VT_BSTR},
+        {L"PLC1 DB13,10", VT_EMPTY},  // a text item by its block's type
+        {L"PLC1 DB40,0", VT_EMPTY},
+        {L"PLC1 DB40,2", VT_EMPTY},
+        {L"PLC1 DB40,4", VT_EMPTY},  // grows the block
+        {L"PLC1 DB40,2", VT_EMPTY},
+        {L"PLC1 DB40,6", VT_EMPTY},  // grows it again
+        {L"PLC1 DB40,4", VT_EMPTY},
+        {L"NOPLC DB10,0", VT_EMPTY},
+        {L"PLC1 DB10", VT_EMPTY},
+    };
+    struct Outcome {
+        HRESULT hr = E_FAIL;
+        BYTE kind = 0;
+        VARTYPE canonical = VT_EMPTY;  // from the value once the block was read
+        bool read = false;
+        KivDevice device = {};
+        KivAddress address = {};
+    };
+    IDriver *server = g_ClassFactory.AcquireDriver();
+    ASSERT_NE(nullptr, server);
+    auto setUp = [&](const Case &c, CBlockAnswers &answers) {
+        COPCDrvItem *item = new COPCDrvItem(nullptr);
+        item->AddRef();
+        OPCITEMDEF def = {};
+        def.szAccessPath = const_cast<LPWSTR>(L"");
+        def.szItemID = const_cast<LPWSTR>(c.id);
+        def.vtRequestedDataType = c.type;
+        OPCITEMRESULT result = {};
+        Outcome o;
+        o.hr = item->SetUp(&def, &result, answers);
+        o.kind = item->m_kind.kind;
+        o.canonical = result.vtCanonicalDataType;
+        o.read = (item->m_wQuality & OPC_QUALITY_MASK) == OPC_QUALITY_GOOD;
+        o.device = item->m_device;
+        o.address = item->m_addressRecord;
+        item->Release();
+        return o;
+    };
+    CBlockAnswers shared(server);
+    std::vector<Outcome> together;
+    for (const Case &c : cases)
+        together.push_back(setUp(c, shared));
+    unsigned parsed = 0;
+    for (const Outcome &o : together)
+        parsed += o.hr == S_OK;
+    EXPECT_GE(shared.Answered(), 10u) << "most items were answered without the server";
+    EXPECT_LE(shared.Asked(), parsed - shared.Answered())
+        << "a block is asked about only after the server parsed an address of it";
+
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(c.id)));
+        CBlockAnswers alone(server);
+        Outcome own = setUp(c, alone);
+        EXPECT_EQ(0u, alone.Answered());
+        const Outcome &t = together[i];
+        EXPECT_EQ(own.hr, t.hr);
+        EXPECT_EQ(own.kind, t.kind);
+        if (own.read && t.read) {
+            EXPECT_EQ(own.canonical, t.canonical);
+        }
+        if (own.hr != S_OK || t.hr != S_OK)
+            continue;
+        EXPECT_EQ(own.device.blockHandle, t.device.blockHandle);
+        EXPECT_EQ(own.device.addressWord, t.device.addressWord);
+        EXPECT_EQ(own.device.deviceReference, t.device.deviceReference);
+        EXPECT_EQ(own.address.internalAddress, t.address.internalAddress);
+        EXPECT_EQ(own.address.blockIndex, t.address.blockIndex);
+        EXPECT_STREQ(own.address.text, t.address.text);
+    }
+    server->Release();
+    EXPECT_EQ(S_OK, driver->RemoveDataBlock(device, grow));
 }
 
 // A value that the requested type cannot hold: quality 0, status 0x1FE.

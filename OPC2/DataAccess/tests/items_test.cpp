@@ -74,6 +74,10 @@ TEST_F(ItemsTest, ItemIDsAreValidatedAndAddedWithPerEntryCodesAndCanonicalTypes)
         // A digital item's signal-conditioning text is emptied with its state texts.
         {0, "\"!PLC1 DB12,0:3|LIN,ON,OFF\"", "hr=0x00000000 error=0x00000000 type=11"},
         {11, "\"PLC1 DB12,0:3\"", "hr=0x00000000 error=0x00000000 type=11"},
+        // The digital mark alone names no item, whatever follows its address.
+        {0, "\"!\"", "hr=0x00000001 error=0xC0040008 type=0"},
+        {0, "\"! |NONE\"", "hr=0x00000001 error=0xC0040008 type=0"},
+        {11, "\"!\"", "hr=0x00000001 error=0xC0040008 type=0"},
         {8200, "\"PLC1 DB10,0\"", "hr=0x00000001 error=0xC0040004 type=0"},  // VT_ARRAY | VT_I2
         {2, "\"PLC1 DB10,0\"", "hr=0x00000000 error=0x00000000 type=4"},
         {0, "\"PLC1 DBX\"", "hr=0x00000001 error=0xC0040008 type=0"},

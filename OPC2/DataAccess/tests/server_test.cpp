@@ -66,7 +66,7 @@ protected:
         server->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown));
         return unknown;
     }
-    std::string NameOf(IOPCGroupStateMgt *group)
+    std::wstring WideNameOf(IOPCGroupStateMgt *group)
     {
         DWORD rate, lcid;
         BOOL active;
@@ -75,9 +75,14 @@ protected:
         FLOAT deadband;
         OPCHANDLE client, own;
         if (group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &own) != S_OK)
-            return "(failed)";
+            return L"(failed)";
         std::wstring wide(name);
         CoTaskMemFree(name);
+        return wide;
+    }
+    std::string NameOf(IOPCGroupStateMgt *group)
+    {
+        std::wstring wide = WideNameOf(group);
         return std::string(wide.begin(), wide.end());
     }
     CEventLogRecorder m_events;
@@ -289,6 +294,42 @@ TEST_F(ServerTest, GroupsAreEnumeratedByScope)
     EXPECT_EQ(E_NOINTERFACE, server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumConnections, &other));
     a->Release();
     b->Release();
+}
+
+// A name beyond ASCII is kept as ANSI text: the enumerator, GetState and
+// GetGroupByName all see it as the code page gives it back, not its bytes
+// widened one by one.
+TEST_F(ServerTest, AGroupNameBeyondAsciiComesBackAsItWasGiven)
+{
+    const wchar_t *given = L"Gr\u00f6\u00dfe";
+    char ansi[32] = {};
+    wchar_t back[32] = {};
+    WideCharToMultiByte(CP_ACP, 0, given, -1, ansi, sizeof(ansi), nullptr, nullptr);
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, 32);
+    const std::wstring expected = back;
+    if (GetACP() == 1252) {
+        EXPECT_EQ(std::wstring(given), expected) << "the Western code page holds the name";
+    }
+
+    OPCHANDLE handle;
+    DWORD revised;
+    IOPCGroupStateMgt *group = nullptr;
+    ASSERT_EQ(S_OK, Add(given, 25, &handle, &revised, &group));
+    IEnumString *names = nullptr;
+    ASSERT_EQ(S_OK, server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, reinterpret_cast<IUnknown **>(&names)));
+    LPOLESTR listed = nullptr;
+    ASSERT_EQ(S_OK, names->Next(1, &listed, nullptr));
+    EXPECT_EQ(expected, std::wstring(listed)) << "enumerated";
+    CoTaskMemFree(listed);
+    names->Release();
+
+    EXPECT_EQ(expected, WideNameOf(group)) << "GetState";
+
+    IUnknown *found = nullptr;
+    EXPECT_EQ(S_OK, server->GetGroupByName(given, IID_IUnknown, &found));
+    if (found)
+        found->Release();
+    group->Release();
 }
 
 TEST_F(ServerTest, CommonAndErrorStringsAnswerWhateverTheLocale)

@@ -96,11 +96,21 @@ TEST_F(MainFrame, StartsHiddenAndShowsOnRequest)
 TEST_F(MainFrame, NewestLineIsOnTopAndTheOldestGoesAtTheLimit)
 {
     frame->SetMaximumLines(3);
+    // A hidden list is not drawn, a shown one is: both keep the same lines,
+    // and those that came while hidden are there once the window shows.
     for (const char *text : {"one", "two", "three", "four", "five"})
-        LogMessage(SeverityInfo, "%s", text);
+        LogMessage(SeverityInfo, "%s hidden", text);
+    Pump();
+    frame->Show(true);
+    EXPECT_EQ((std::vector<std::string>{"five hidden", "four hidden", "three hidden"}), Rows());
+    for (const char *text : {"four", "five"})
+        LogMessage(SeverityInfo, "%s shown", text);
+    Pump();
+    EXPECT_EQ((std::vector<std::string>{"five shown", "four shown", "five hidden"}), Rows());
+    frame->Show(false);
     LogMessage(SeverityError, "bad");
     Pump();
-    EXPECT_EQ((std::vector<std::string>{"bad", "five", "four"}), Rows());
+    EXPECT_EQ((std::vector<std::string>{"bad", "five shown", "four shown"}), Rows());
     int image = -1;
     std::string message, date, time;
     ASSERT_TRUE(frame->GetLogRow(0, image, message, date, time));
