@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <new>
+#include "ConfigObject.h"
 #include "DriverApp.h"
 #include "MainFrame.h"
 #include "QORDriver.h"
@@ -14,8 +15,6 @@
 namespace {
 
 CInterfaces *g_module = nullptr;
-
-std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
 } // namespace
 
@@ -105,7 +104,7 @@ bool CInterfaces::LoadServerTypeLib()
     // then the copy embedded in the program itself.
     for (const std::string &path : {m_names.typeLibPath, m_names.modulePath}) {
         m_typeLib = nullptr;
-        if (SUCCEEDED(LoadTypeLib(Wide(path).c_str(), &m_typeLib)) && m_typeLib)
+        if (SUCCEEDED(LoadTypeLib(ConfigValue::Widen(path).c_str(), &m_typeLib)) && m_typeLib)
             return true;
     }
     m_typeLib = nullptr;
