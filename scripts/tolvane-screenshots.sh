@@ -151,16 +151,16 @@ shot tolvane-templates-datablock 1
 drive click Templates 2
 sleep 1
 
-# Docking: the tree bar let go in the view floats in a window of its own;
-# the main toolbar dragged to the left edge stands upright there. Both go
-# back to their places.
+# Docking: the tree bar let go in the view floats in a window of its own,
+# and goes back to the left; the main toolbar dragged to the left edge
+# stands upright there, and goes back to the top.
 drive dragbar $frame 1000 430 40
 shot tolvane-tree-floating 2
+drive dragbar $frame 1000 2 200
+sleep 1
 drive dragbar $frame 128 2 80
 shot tolvane-toolbar-left 2
 drive dragbar $frame 128 2 2
-sleep 1
-drive dragbar $frame 1000 2 200
 sleep 1
 
 # "&OLE Server" with the server attached: the dialog shows; Connect finds
