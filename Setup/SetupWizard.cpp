@@ -147,6 +147,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
         const PROPSHEETPAGEA *sheetPage = reinterpret_cast<const PROPSHEETPAGEA *>(lParam);
         CPage *info = reinterpret_cast<CPage *>(sheetPage->lParam);
         SetWindowLongPtrA(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(info));
+        info->run->asker->SetSheet(GetParent(page));
         InitPage(page, *info);
         return TRUE;
     }
@@ -361,7 +362,7 @@ private:
 
 int CWizardAsker::Ask(const std::string &text, const std::string &title, UINT style)
 {
-    return DefaultReporter().Show(m_owner, text, title, style);
+    return DefaultReporter().Show(m_sheet && IsWindow(m_sheet) ? m_sheet : m_owner, text, title, style);
 }
 
 bool CWizardAsker::RunWizard(CWizardChoices &choices)
@@ -397,6 +398,7 @@ bool CWizardAsker::RunWizard(CWizardChoices &choices)
     header.nPages = UINT(pages.size());
     header.ppsp = pages.data();
     PropertySheetA(&header);
+    m_sheet = NULL;
     return run.finished && !run.stopped;
 }
 

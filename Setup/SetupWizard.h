@@ -12,10 +12,14 @@ public:
     CWizardAsker(HINSTANCE instance, HWND owner) : m_instance(instance), m_owner(owner) {}
     int Ask(const std::string &text, const std::string &title, UINT style) override;
     bool RunWizard(CWizardChoices &choices) override;
+    // While the wizard is up its boxes are modal to it, not to the main
+    // window behind it (which would leave the wizard's buttons live).
+    void SetSheet(HWND sheet) { m_sheet = sheet; }
 
 private:
     HINSTANCE m_instance;
     HWND m_owner;
+    HWND m_sheet = NULL;
 };
 
 // Dialog 141: a tree of the drives and their folders; true with the chosen
