@@ -15,10 +15,13 @@ S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
 export S732_CONFIG
 timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
 timeout 60 "$WINE_BIN" Tolvane.exe /RegServer
-config=$(winpath "$build")\\demo.qor
+# The configuration lies in C:\QOR, so the titles show no folder of the
+# machine that takes the pictures.
+mkdir -p "$WINEPREFIX/drive_c/QOR"
+config='C:\QOR\demo.qor'
 timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config" >/dev/null
 defaults='HKLM\Software\Veltrane\Drivers\QOR\DriverDefaults'
-"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d "$(winpath "$build")\\" /f >/dev/null
+"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d 'C:\QOR\' /f >/dev/null
 "$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFileName /t REG_SZ /d demo.qor /f >/dev/null
 # The remembered local server: the object connects without the dialog.
 profile='HKCU\Software\Veltrane\Tolvane\OLEServerInfo'
@@ -29,7 +32,7 @@ sleep 3
 # Open editing: Tolvane's own window with the embedded menu.
 "$WINE_BIN" ole_container.exe insert UserInterface.Document verb -2 &
 container=$!
-drive wait "$(winpath "$build")\\demo.qor in Plant Report" 60000 || drive wait "demo.qor in Plant Report" 1000 || true
+drive wait "$config in Plant Report" 60000 || true
 frame=TolvaneMainFrame
 drive treeall $frame
 shot tolvane-embedded-window 3
