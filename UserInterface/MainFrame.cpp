@@ -1,4 +1,5 @@
 #include "MainFrame.h"
+#include "WindowClass.h"
 #include "AboutBox.h"
 #include "ScopeCallback.h"
 #include <commctrl.h>
@@ -74,17 +75,9 @@ void CObjectView::ShowForm(HWND form)
 
 bool CObjectView::Create(HINSTANCE instance, HWND parent)
 {
-    WNDCLASSA wc = {};
-    if (!GetClassInfoA(instance, kViewClass, &wc)) {
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursor(NULL, IDC_ARROW);
-        // The forms' own colour around them.
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kViewClass;
-        if (!RegisterClassA(&wc))
-            return false;
-    }
+    // The forms' own colour around them.
+    if (!RegisterWindowClass(instance, kViewClass, Proc))
+        return false;
     m_hwnd = CreateWindowExA(WS_EX_CLIENTEDGE | WS_EX_CONTROLPARENT, kViewClass, "",
                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN, 0, 0, 10, 10, parent, NULL, instance,
                              this);

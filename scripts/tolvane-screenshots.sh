@@ -27,12 +27,7 @@ timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
 # it; the tests register it the same way).
 timeout 60 "$WINE_BIN" regsvr32 /s ContextHelp.dll
 # A configuration the server opens at start, so the main window has a file.
-mkdir -p "$WINEPREFIX/drive_c/QOR"
-config='C:\QOR\demo.qor'
-timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config" >/dev/null
-defaults='HKLM\Software\Veltrane\Drivers\QOR\DriverDefaults'
-"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d 'C:\QOR\' /f >/dev/null
-"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFileName /t REG_SZ /d demo.qor /f >/dev/null
+demo_configuration
 sleep 3
 # The simulated controller counts in DB10 (the block "Counts") while the
 # pictures are taken.

@@ -15,14 +15,7 @@ S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
 export S732_CONFIG
 timeout 60 "$WINE_BIN" Hadrel.exe /RegServer
 timeout 60 "$WINE_BIN" Tolvane.exe /RegServer
-# The configuration lies in C:\QOR, so the titles show no folder of the
-# machine that takes the pictures.
-mkdir -p "$WINEPREFIX/drive_c/QOR"
-config='C:\QOR\demo.qor'
-timeout 120 "$WINE_BIN" cscript //nologo "$(winpath "$root/scripts/demo.vbs")" save "$config" >/dev/null
-defaults='HKLM\Software\Veltrane\Drivers\QOR\DriverDefaults'
-"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFilePath /t REG_SZ /d 'C:\QOR\' /f >/dev/null
-"$WINE_BIN" reg add "$defaults" /v DriverDefaultConfigFileName /t REG_SZ /d demo.qor /f >/dev/null
+demo_configuration
 # The remembered local server: the object connects without the dialog.
 profile='HKCU\Software\Veltrane\Tolvane\OLEServerInfo'
 "$WINE_BIN" reg add "$profile" /v ShowOnStartup /d FALSE /f >/dev/null

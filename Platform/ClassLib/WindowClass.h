@@ -3,9 +3,11 @@
 #pragma once
 #include <windows.h>
 
-// Registers className (the arrow cursor, the button face behind it) unless
-// the module has it already; false when it cannot be.
-inline bool RegisterWindowClass(HINSTANCE instance, const char *className, WNDPROC proc, UINT style = 0)
+// Registers className (the arrow cursor, the system colour background behind
+// it, the button face unless told) unless the module has it already; false
+// when it cannot be.
+inline bool RegisterWindowClass(HINSTANCE instance, const char *className, WNDPROC proc, UINT style = 0,
+                                int background = COLOR_BTNFACE)
 {
     WNDCLASSA wc = {};
     if (GetClassInfoA(instance, className, &wc))
@@ -14,7 +16,7 @@ inline bool RegisterWindowClass(HINSTANCE instance, const char *className, WNDPR
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(NULL, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(INT_PTR(background + 1));
     wc.lpszClassName = className;
     return RegisterClassA(&wc) != 0;
 }

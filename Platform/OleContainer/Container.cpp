@@ -1,5 +1,6 @@
 #include "Container.h"
 #include <stdio.h>
+#include "WindowClass.h"
 
 const char CTestContainer::ClassName[] = "QorTestContainer";
 
@@ -50,16 +51,8 @@ bool CTestContainer::Called(const std::string &call) const
 
 bool CTestContainer::Create(HINSTANCE instance, const std::string &title)
 {
-    WNDCLASSA wc = {};
-    if (!GetClassInfoA(instance, ClassName, &wc)) {
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursor(NULL, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        wc.lpszClassName = ClassName;
-        if (!RegisterClassA(&wc))
-            return false;
-    }
+    if (!RegisterWindowClass(instance, ClassName, Proc, 0, COLOR_WINDOW))
+        return false;
     m_title = title;
     m_menu = CreateMenu();
     m_file = CreatePopupMenu();
