@@ -370,17 +370,6 @@ LPWSTR AllocWideCopy(const wchar_t *text, IMalloc *malloc)
     return copy;
 }
 
-LPWSTR AllocWideCopy(const std::string &text, IMalloc *malloc)
-{
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 0)
-        return AllocWideCopy(L"", malloc);
-    LPWSTR copy = static_cast<LPWSTR>(KitAlloc(malloc, SIZE_T(n) * sizeof(wchar_t)));
-    if (copy)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, copy, n);
-    return copy;
-}
-
 std::wstring TextToWide(const std::string &text)
 {
     int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
@@ -389,6 +378,8 @@ std::wstring TextToWide(const std::string &text)
         MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
     return wide;
 }
+
+LPWSTR AllocWideCopy(const std::string &text, IMalloc *malloc) { return AllocWideCopy(TextToWide(text).c_str(), malloc); }
 
 LPWSTR AllocBstrCopy(BSTR text, IMalloc *malloc) { return AllocWideCopy(static_cast<const wchar_t *>(text), malloc); }
 
