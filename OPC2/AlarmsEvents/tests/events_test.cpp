@@ -400,11 +400,12 @@ TEST_F(AleronEvents, BatchesStateFilterAndRefresh)
     CloseHandle(release);
 
     // Once the thread has taken it, the refresh is over: it delivered nothing.
+    // A free worker may end a new refresh before the next call comes, so the
+    // busy answer is shown only above, with the worker held.
     ASSERT_TRUE(WaitUntil([&] { return sub.mgt->CancelRefresh(sub.cookie) == E_FAIL; }, 5000));
     EXPECT_EQ(E_FAIL, sub.mgt->Refresh(sub.cookie + 1));
     EXPECT_EQ(S_OK, sub.mgt->Refresh(sub.cookie));
-    EXPECT_EQ(OPC_E_BUSY, sub.mgt->Refresh(sub.cookie));
-    WaitUntil([&] { return sub.mgt->CancelRefresh(sub.cookie) == E_FAIL; }, 5000);
+    EXPECT_TRUE(WaitUntil([&] { return sub.mgt->CancelRefresh(sub.cookie) == E_FAIL; }, 5000));
     EXPECT_EQ(6u, sink->Count());
 
     // The filter is stored as set; the severities always read 0 and 1000.
