@@ -26,11 +26,6 @@ std::string Join(const std::string &folder, const std::string &name)
     return WithSlash(folder) + name;
 }
 
-bool FileExists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void ShowInfBox(CSetupReporter &reporter, HWND owner, const char *text)
 {
     reporter.Show(owner, text, "INF", MB_OK | MB_ICONSTOP);

@@ -1,6 +1,8 @@
 #include "SetupShared.h"
 
-namespace {
+#include <cstring>
+
+bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::string &path)
 {
@@ -8,7 +10,20 @@ bool IsFolder(const std::string &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-} // namespace
+std::string RegText(HKEY root, const char *key, const char *value)
+{
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return std::string();
+    char buffer[1024] = "";
+    DWORD size = sizeof buffer - 1, type = 0;
+    std::string text;
+    if (RegQueryValueExA(handle, value, NULL, &type, reinterpret_cast<BYTE *>(buffer), &size) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ))
+        text.assign(buffer, strnlen(buffer, size));
+    RegCloseKey(handle);
+    return text;
+}
 
 bool DriverRunning()
 {

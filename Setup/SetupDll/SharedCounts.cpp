@@ -1,12 +1,11 @@
 #include "SharedCounts.h"
 #include <ole2.h>
+#include "SetupShared.h"
 
 namespace {
 
 const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 const char kRecordSection[] = "SharedDlls";
-
-bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The count under the value, or false when it is missing or not a count.
 bool ReadCount(HKEY key, const std::string &path, DWORD &count, LONG &result)

@@ -6,15 +6,6 @@
 
 namespace {
 
-std::string RegText(HKEY root, const char *key, const char *value)
-{
-    char buffer[MAX_PATH] = "";
-    DWORD size = sizeof buffer;
-    if (RegGetValueA(root, key, value, RRF_RT_REG_SZ, NULL, buffer, &size) != ERROR_SUCCESS)
-        return std::string();
-    return buffer;
-}
-
 // Only a key without values and subkeys goes: it may be shared.
 void DeleteKeyIfEmpty(HKEY root, const char *key)
 {
