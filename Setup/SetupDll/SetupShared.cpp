@@ -25,14 +25,18 @@ std::string RegText(HKEY root, const char *key, const char *value)
     return text;
 }
 
-bool DriverRunning()
+bool MutexExists(const char *name)
 {
-    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "QOR_InputLock");
+    // The least access that opens it; a server under another account (the
+    // service) refuses even that, and its refusal says the mutex is there.
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
     if (!mutex)
-        return false;
+        return GetLastError() == ERROR_ACCESS_DENIED;
     CloseHandle(mutex);
     return true;
 }
+
+bool DriverRunning() { return MutexExists("QOR_InputLock"); }
 
 bool CreateFolderLevels(const std::string &path)
 {

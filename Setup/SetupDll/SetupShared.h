@@ -16,6 +16,10 @@ inline constexpr DWORD kLanguageDirId = 65702;
 // reads its data runs): the store's input mutex exists.
 bool DriverRunning();
 
+// True when a mutex of that name exists, also when it belongs to another
+// account and may not be opened from here.
+bool MutexExists(const char *name);
+
 // Creates a folder level by level below its drive or share; false, with the
 // failing level's error as the last error, when a level cannot be made.
 bool CreateFolderLevels(const std::string &path);

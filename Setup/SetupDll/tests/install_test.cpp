@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <sddl.h>
 #include "InstallDriver.h"
 #include "SetupShared.h"
 #include "SharedCounts.h"
@@ -364,6 +365,38 @@ TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
         EXPECT_EQ(Exists(aeProxy), c.textCount);
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, proxy.c_str());
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, aeProxy.c_str());
+    }
+}
+
+// The store's input mutex tells a running driver, also when it belongs to
+// another account and grants this one nothing, or nothing beyond waiting.
+TEST(SetupLibrary, AMutexThatMayNotBeOpenedStillExists)
+{
+    struct Case {
+        const char *name;
+        const char *dacl; // none: no mutex
+    } cases[] = {
+        {"no mutex", nullptr},
+        {"everyone has all access", "D:(A;;GA;;;WD)"},
+        {"waiting only", "D:(A;;0x00100000;;;WD)"},
+        {"no access at all", "D:"},
+    };
+    std::string name = "QOR_SetupTest_Lock_" + std::to_string(GetCurrentProcessId());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        HANDLE mutex = NULL;
+        if (c.dacl) {
+            PSECURITY_DESCRIPTOR descriptor = NULL;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.dacl, SDDL_REVISION_1, &descriptor,
+                                                                             NULL));
+            SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+            mutex = CreateMutexA(&attributes, FALSE, name.c_str());
+            LocalFree(descriptor);
+            ASSERT_NE(mutex, nullptr);
+        }
+        EXPECT_EQ(MutexExists(name.c_str()), c.dacl != nullptr);
+        if (mutex)
+            CloseHandle(mutex);
     }
 }
 
