@@ -415,6 +415,9 @@ bool InstallFromInf(const CInstallArguments &args, CSetupReporter &reporter, ISe
     SetupScanFileQueueA(inf.m_queue, SPQ_SCAN_USE_CALLBACKEX, owner, ScanCallback, NULL, &scanResult);
     queueSection("NtSystem32", SP_COPY_FORCE_NEWER, "Failed to process System files");
 
+    // Before the copy: a shared file already there may belong to software
+    // that does not count it.
+    std::vector<bool> sharedBefore = SharedFilesPresent(args.installFolder, SystemFolder());
     // A target folder that cannot be made keeps the commit retrying it for
     // ever; made here first, such a folder fails the commit instead.
     CCommitContext commit{inf.m_context};
@@ -433,7 +436,8 @@ bool InstallFromInf(const CInstallArguments &args, CSetupReporter &reporter, ISe
 
     std::string installedInf = Join(args.installFolder, kInfName);
     CreateShortcuts(args, args.installFolder, args.languageFolder, installedInf);
-    CountSharedLibraries(args.installFolder, SystemFolder(), FileExists(installedInf) ? installedInf : std::string());
+    CountSharedLibraries(args.installFolder, SystemFolder(), FileExists(installedInf) ? installedInf : std::string(),
+                         sharedBefore);
     CreateServiceAccount(accounts, reporter, owner);
     return true;
 }

@@ -34,10 +34,13 @@ void RemoveSharedFile(const CSharedFile &file, const std::string &path)
 
 } // namespace
 
+// Shipped: the store and the message texts in the installation folder (a
+// server node's), the OPC proxy libraries in the system folder (both nodes).
 const CSharedFile kSharedFiles[] = {
-    {"Tessary.dll", false, false},    {"ZorbErr.dll", false, false},    {"Dornel.OCX", false, true},
-    {"QORPS.dll", true, true},        {"OPCProxy.dll", true, true},     {"opccomn_ps.dll", true, true},
-    {"opc_aeps.dll", true, true},
+    {"Tessary.dll", false, false, true},     {"ZorbErr.dll", false, false, true},
+    {"Dornel.OCX", false, true, false},      {"QORPS.dll", true, true, false},
+    {"OPCProxy.dll", true, true, true},      {"opccomn_ps.dll", true, true, false},
+    {"opc_aeps.dll", true, true, true},
 };
 const size_t kSharedFileCount = sizeof kSharedFiles / sizeof kSharedFiles[0];
 
@@ -50,8 +53,16 @@ std::string SharedFilePath(const CSharedFile &file, const std::string &installFo
     return folder + file.name;
 }
 
+std::vector<bool> SharedFilesPresent(const std::string &installFolder, const std::string &systemFolder)
+{
+    std::vector<bool> present;
+    for (size_t i = 0; i < kSharedFileCount; ++i)
+        present.push_back(FileExists(SharedFilePath(kSharedFiles[i], installFolder, systemFolder)));
+    return present;
+}
+
 void CountSharedLibraries(const std::string &installFolder, const std::string &systemFolder,
-                          const std::string &recordFile)
+                          const std::string &recordFile, const std::vector<bool> &presentBefore)
 {
     HKEY key = NULL;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key, NULL) !=
@@ -67,7 +78,7 @@ void CountSharedLibraries(const std::string &installFolder, const std::string &s
         if (ReadCount(key, path, count, result))
             ++count;
         else if (result == ERROR_FILE_NOT_FOUND)
-            count = 1;
+            count = i < presentBefore.size() && presentBefore[i] ? 2 : 1;
         else
             continue;
         if (RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count) !=
@@ -111,7 +122,8 @@ void ReleaseSharedLibraries(const std::vector<UINT> &raised, const std::string &
             RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count);
         } else {
             RegDeleteValueA(key, path.c_str());
-            RemoveSharedFile(kSharedFiles[i], path);
+            if (kSharedFiles[i].shipped)
+                RemoveSharedFile(kSharedFiles[i], path);
         }
     }
     RegCloseKey(key);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 #include <sddl.h>
+#include <setupapi.h>
 #include "InstallDriver.h"
 #include "SetupShared.h"
 #include "SharedCounts.h"
@@ -307,13 +308,45 @@ TEST(SetupLibrary, StopsWithItsTextBeforeInstallingAnything)
     InstallS7Software();
 }
 
+struct CSharedFolders {
+    std::string install, system, record;
+};
+
+// An installation and a system folder of the test's own, below the
+// temporary folder, without any of the shared files or their counts (an
+// earlier run may have left some), and no record file yet.
+CSharedFolders FreshSharedFolders(const std::string &name)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string base = std::string(temp) + name;
+    CSharedFolders folders{base + "\\install", base + "\\system", base + "\\install\\QOR.inf"};
+    EXPECT_TRUE(CreateFolderLevels(folders.install));
+    EXPECT_TRUE(CreateFolderLevels(folders.system));
+    for (size_t i = 0; i < kSharedFileCount; ++i) {
+        std::string path = SharedFilePath(kSharedFiles[i], folders.install, folders.system);
+        DeleteFileA(path.c_str());
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, path.c_str());
+    }
+    SetFileAttributesA(folders.record.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(folders.record.c_str());
+    return folders;
+}
+
+void SetCount(const std::string &path, DWORD count)
+{
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count);
+    RegCloseKey(key);
+}
+
 // The shared counts in folders of the test's own: each installation adds 1
 // and records it; the uninstall takes back what was recorded, so a count
 // that other software holds stays, and a file nobody counts any more goes.
 TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
     struct Case {
         const char *name;
         int installations;
@@ -328,13 +361,12 @@ TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
     int run = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string base = std::string(temp) + "shared_counts_" + std::to_string(run++);
-        std::string install = base + "\\install", system = base + "\\system", record = install + "\\QOR.inf";
-        ASSERT_TRUE(CreateFolderLevels(install));
-        ASSERT_TRUE(CreateFolderLevels(system));
+        CSharedFolders folders = FreshSharedFolders("shared_counts_" + std::to_string(run++));
+        const std::string &install = folders.install, &system = folders.system, &record = folders.record;
         WriteFile(record, "[SharedDlls]\r\n");
-        // Present: two of the installation folder's files and two proxies;
-        // the others are not counted.
+        // Placed by the installation: two of the installation folder's files
+        // and two proxies; the others are not counted.
+        std::vector<bool> before = SharedFilesPresent(install, system);
         for (const std::string &file : {install + "\\Tessary.dll", install + "\\ZorbErr.dll",
                                         system + "\\OPCProxy.dll", system + "\\opc_aeps.dll"})
             WriteFile(file, "not a library");
@@ -350,7 +382,7 @@ TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
         RegCloseKey(key);
 
         for (int i = 0; i < c.installations; ++i)
-            CountSharedLibraries(install, system, record);
+            CountSharedLibraries(install, system, record, i == 0 ? before : SharedFilesPresent(install, system));
         EXPECT_EQ(RegCount(install + "\\Tessary.dll"), DWORD(c.installations));
         EXPECT_EQ(RegCount(proxy), c.othersProxyCount + c.installations);
         EXPECT_FALSE(CountValueExists(install + "\\Dornel.OCX")) << "absent files are not counted";
@@ -366,6 +398,87 @@ TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, proxy.c_str());
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, aeProxy.c_str());
     }
+}
+
+// Files that other software put there: one that it placed without a count
+// survives the uninstall, and so does one that this system does not ship,
+// whatever the counts; counts are taken back only by what was raised.
+TEST(SetupLibrary, SharedFilesOfOtherSoftwareSurviveTheUninstall)
+{
+    struct Case {
+        const char *name;
+        const char *file;
+        bool systemFolder;
+        bool presentBefore;  // there before the installation copied its files
+        DWORD othersCount;   // another product's count before the installation, 0 none
+        DWORD othersRelease; // what that product took back before the uninstall
+        DWORD countInstalled, countLeft; // 0: no value
+        bool fileLeft;
+    } cases[] = {
+        {"our proxy placed by us", "opc_aeps.dll", true, false, 0, 0, 1, 0, false},
+        {"our proxy there before without a count", "opc_aeps.dll", true, true, 0, 0, 2, 1, true},
+        {"our proxy there before with a count", "OPCProxy.dll", true, true, 3, 0, 4, 3, true},
+        {"our store there before without a count", "Tessary.dll", false, true, 0, 0, 2, 1, true},
+        {"an outside proxy without a count", "opccomn_ps.dll", true, true, 0, 0, 2, 1, true},
+        {"an outside proxy whose other user left first", "QORPS.dll", true, true, 1, 1, 2, 0, true},
+        {"the outside help control, its other user left first", "Dornel.OCX", false, true, 1, 1, 2, 0, true},
+        {"our proxy, its other user left first", "OPCProxy.dll", true, true, 1, 1, 2, 0, false},
+    };
+    int run = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CSharedFolders folders = FreshSharedFolders("shared_owners_" + std::to_string(run++));
+        const std::string &install = folders.install, &system = folders.system, &record = folders.record;
+        std::string path = (c.systemFolder ? system : install) + "\\" + c.file;
+        if (c.presentBefore)
+            WriteFile(path, "placed by other software");
+        if (c.othersCount)
+            SetCount(path, c.othersCount);
+        std::vector<bool> before = SharedFilesPresent(install, system);
+        // The installation's copy: the record and, unless it was there, the file.
+        WriteFile(record, "[SharedDlls]\r\n");
+        if (!c.presentBefore)
+            WriteFile(path, "placed by the installation");
+
+        CountSharedLibraries(install, system, record, before);
+        EXPECT_EQ(RegCount(path), c.countInstalled);
+        if (c.othersRelease)
+            SetCount(path, RegCount(path) - c.othersRelease);
+        ReleaseSharedLibraries(RaisedCounts(install, system, record), install, system);
+        EXPECT_EQ(RegCount(path), c.countLeft);
+        EXPECT_EQ(CountValueExists(path), c.countLeft != 0);
+        EXPECT_EQ(Exists(path), c.fileLeft);
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, path.c_str());
+    }
+}
+
+// Which shared files the installation may remove: those that the INF copies,
+// each in its folder (the system folder's from its system section).
+TEST(SetupLibrary, OnlyTheFilesTheInfCopiesCountAsShipped)
+{
+    std::string inf = DistFolder() + "\\QOR.inf";
+    HINF handle = SetupOpenInfFileA(inf.c_str(), NULL, INF_STYLE_WIN4, NULL);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << inf;
+    auto listed = [&](const char *section, const char *name) {
+        INFCONTEXT line;
+        for (BOOL found = SetupFindFirstLineA(handle, section, NULL, &line); found;
+             found = SetupFindNextLine(&line, &line)) {
+            char field[MAX_PATH] = "";
+            if (SetupGetStringFieldA(&line, 1, field, sizeof field, NULL) && lstrcmpiA(field, name) == 0)
+                return true;
+        }
+        return false;
+    };
+    for (size_t i = 0; i < kSharedFileCount; ++i) {
+        const CSharedFile &file = kSharedFiles[i];
+        SCOPED_TRACE(file.name);
+        bool copied = file.systemFolder ? listed("NtSystem32.Files", file.name)
+                                        : listed("ScadaNode.Files", file.name) || listed("ViewNode.Files", file.name);
+        EXPECT_EQ(file.shipped, copied);
+        // The uninstall's own file list leaves shared files to their counts.
+        EXPECT_FALSE(listed("Uninstall.Files", file.name));
+    }
+    SetupCloseInfFile(handle);
 }
 
 // The store's input mutex tells a running driver, also when it belongs to
@@ -556,8 +669,13 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     // in this prefix: they are checked as what each installation adds.
     std::vector<std::pair<std::string, DWORD>> proxies;
     for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"})
-        if (Exists(DistFolder() + "\\" + proxy))
-            proxies.emplace_back(proxy, RegCount(SystemFolder() + "\\" + proxy));
+        if (Exists(DistFolder() + "\\" + proxy)) {
+            // One there without a count belongs to software that does not
+            // count: the installation counts 1 for it.
+            std::string path = SystemFolder() + "\\" + proxy;
+            DWORD count = RegCount(path);
+            proxies.emplace_back(proxy, count == 0 && Exists(path) ? 1 : count);
+        }
 
     // First installation of a server node.
     ASSERT_EQ(Install(1, server, config), 1);
@@ -711,11 +829,19 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     // settings, links and the service, the counts its installations raised,
     // and the folders and keys it leaves empty. (Other tests in this prefix
     // may keep keys of other drivers beside it.)
+    // Another product that counts the message texts keeps them.
     bool othersUnderDrivers = EntryCount(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers") != 1;
+    const std::string texts = server + "\\ZorbErr.dll";
+    SetCount(texts, RegCount(texts) + 1);
     earlier = Log("BOX ").size();
     ASSERT_EQ(Uninstall(), 0u);
     EXPECT_EQ(Log("BOX ", earlier), std::vector<std::string>());
-    EXPECT_FALSE(Exists(server)) << "the empty installation folder";
+    EXPECT_TRUE(Exists(texts)) << "a file that another product counts";
+    EXPECT_EQ(RegCount(texts), 1u);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, texts.c_str());
+    DeleteFileA(texts.c_str());
+    RemoveDirectoryA(server.c_str());
+    EXPECT_FALSE(Exists(server)) << "the installation folder, empty but for that file";
     EXPECT_FALSE(Exists(help + "\\QOR.chm"));
     EXPECT_FALSE(Exists(links)) << "the empty Start-menu folder";
     for (const std::string &key : {classKey, std::string("Veltrane.Hadrel"), std::string("TypeLib\\") + kLibId,
