@@ -64,10 +64,13 @@ std::vector<bool> SharedFilesPresent(const std::string &installFolder, const std
 void CountSharedLibraries(const std::string &installFolder, const std::string &systemFolder,
                           const std::string &recordFile, const std::vector<bool> &presentBefore)
 {
+    if (recordFile.empty() || !FileExists(recordFile))
+        return;
     HKEY key = NULL;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key, NULL) !=
         ERROR_SUCCESS)
         return;
+    const char *record = recordFile.c_str();
     for (size_t i = 0; i < kSharedFileCount; ++i) {
         std::string path = SharedFilePath(kSharedFiles[i], installFolder, systemFolder);
         // Outside files this system does not ship are not counted.
@@ -81,17 +84,18 @@ void CountSharedLibraries(const std::string &installFolder, const std::string &s
             count = i < presentBefore.size() && presentBefore[i] ? 2 : 1;
         else
             continue;
-        if (RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count) !=
-                ERROR_SUCCESS ||
-            recordFile.empty())
+        // Recorded first: a raise that the uninstall cannot find is never
+        // taken back.
+        UINT raised = GetPrivateProfileIntA(kRecordSection, path.c_str(), 0, record);
+        if (!WritePrivateProfileStringA(kRecordSection, path.c_str(), std::to_string(raised + 1).c_str(), record))
             continue;
-        UINT raised = GetPrivateProfileIntA(kRecordSection, path.c_str(), 0, recordFile.c_str());
-        WritePrivateProfileStringA(kRecordSection, path.c_str(), std::to_string(raised + 1).c_str(),
-                                   recordFile.c_str());
+        if (RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count) !=
+            ERROR_SUCCESS)
+            WritePrivateProfileStringA(kRecordSection, path.c_str(),
+                                       raised ? std::to_string(raised).c_str() : NULL, record);
     }
     RegCloseKey(key);
-    if (!recordFile.empty())
-        WritePrivateProfileStringA(NULL, NULL, NULL, recordFile.c_str());
+    WritePrivateProfileStringA(NULL, NULL, NULL, record);
 }
 
 std::vector<UINT> RaisedCounts(const std::string &installFolder, const std::string &systemFolder,

@@ -34,7 +34,8 @@ std::vector<bool> SharedFilesPresent(const std::string &installFolder, const std
 // starts at 1; for a file that was there before without a count (software
 // that does not count placed it) it starts at 2, so that taking back this
 // installation's 1 leaves that file counted. A value that cannot be read
-// for another reason stays. An empty record file records nothing.
+// for another reason stays, and so does every count when the record file is
+// missing or a raise cannot be recorded, as nothing could take it back.
 void CountSharedLibraries(const std::string &installFolder, const std::string &systemFolder,
                           const std::string &recordFile, const std::vector<bool> &presentBefore);
 

@@ -452,6 +452,50 @@ TEST(SetupLibrary, SharedFilesOfOtherSoftwareSurviveTheUninstall)
     }
 }
 
+// A raise that no record holds could never be taken back: without a record
+// file, or with one that cannot be written (held open by another without
+// sharing), no count moves.
+TEST(SetupLibrary, NoCountIsRaisedWithoutItsRecord)
+{
+    struct Case {
+        const char *name;
+        bool recordFile;
+        DWORD othersCount;
+    } cases[] = {
+        {"no record file", false, 0},
+        {"a record file that cannot be written", true, 0},
+        {"a record file that cannot be written, a count of others", true, 2},
+    };
+    int run = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CSharedFolders folders = FreshSharedFolders("shared_unrecorded_" + std::to_string(run++));
+        const std::string &install = folders.install, &system = folders.system, &record = folders.record;
+        std::string store = install + "\\Tessary.dll", proxy = system + "\\OPCProxy.dll";
+        std::vector<bool> before = SharedFilesPresent(install, system);
+        WriteFile(store, "placed by the installation");
+        WriteFile(proxy, "placed by the installation");
+        if (c.othersCount)
+            SetCount(proxy, c.othersCount);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.recordFile) {
+            WriteFile(record, "[SharedDlls]\r\n");
+            held = CreateFileA(record.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        CountSharedLibraries(install, system, record, before);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_FALSE(CountValueExists(store));
+        EXPECT_EQ(RegCount(proxy), c.othersCount);
+        EXPECT_EQ(Exists(record), c.recordFile) << "no record file is made";
+        if (c.recordFile) {
+            EXPECT_EQ(ReadFile(record), "[SharedDlls]\r\n");
+        }
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, proxy.c_str());
+    }
+}
+
 // Which shared files the installation may remove: those that the INF copies,
 // each in its folder (the system folder's from its system section).
 TEST(SetupLibrary, OnlyTheFilesTheInfCopiesCountAsShipped)
@@ -888,10 +932,23 @@ TEST_F(SetupInstallation, AFolderThatCannotBeMadeFailsTheCommit)
         {"a folder of 299 characters", longFolder, "", ERROR_FILENAME_EXCED_RANGE},
         {"the help folder in the way", "C:\\QOR Help Blocked", blocked + "\\Help", ERROR_ALREADY_EXISTS},
     };
+    // The system folder's proxies are there from earlier installations; a
+    // failed copy raises none of their counts, not even into the record of
+    // an earlier installation in that folder.
+    CreateDirectoryA("C:\\QOR Help Blocked", NULL);
+    WriteFile("C:\\QOR Help Blocked\\QOR.inf", "[SharedDlls]\r\n");
+    std::vector<std::string> proxies;
+    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"})
+        proxies.push_back(SystemFolder() + "\\" + proxy);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         DeleteFileA(m_log.c_str());
+        std::vector<DWORD> counts;
+        for (const std::string &proxy : proxies)
+            counts.push_back(RegCount(proxy));
         ASSERT_EQ(Install(1, c.install, c.install, c.language), 1) << "InstallDriver did not return";
+        for (size_t i = 0; i < proxies.size(); ++i)
+            EXPECT_EQ(RegCount(proxies[i]), counts[i]) << proxies[i];
         std::vector<std::string> boxes = Log("BOX ");
         ASSERT_FALSE(boxes.empty());
         EXPECT_EQ(boxes[0], "BOX [I/O Server Setup Error] Failed to commit the file queue\\nWin32 error code: " +
@@ -905,6 +962,7 @@ TEST_F(SetupInstallation, AFolderThatCannotBeMadeFailsTheCommit)
     for (const char *link : {"QOR Tolvane.lnk", "QOR Help.lnk", "QOR Release Notes.lnk"})
         DeleteFileA((links + "\\" + link).c_str());
     RemoveDirectoryA(links.c_str());
+    DeleteFileA("C:\\QOR Help Blocked\\QOR.inf");
     RemoveDirectoryA("C:\\QOR Help Blocked");
     DeleteFileA(blocked.c_str());
 }
