@@ -19,16 +19,49 @@ void DeleteKeyIfEmpty(HKEY root, const char *key)
         RegDeleteKeyA(root, key);
 }
 
+// A folder's full, long and upper-cased form without a closing "\", so
+// that two spellings of one folder compare equal.
+std::string FolderKey(const std::string &folder)
+{
+    char full[MAX_PATH] = "", longer[MAX_PATH] = "";
+    DWORD length = GetFullPathNameA(folder.c_str(), MAX_PATH, full, NULL);
+    std::string key = length && length < MAX_PATH ? full : folder;
+    length = GetLongPathNameA(key.c_str(), longer, MAX_PATH);
+    if (length && length < MAX_PATH)
+        key = longer;
+    while (key.size() > 3 && key.back() == '\\')
+        key.pop_back();
+    CharUpperBuffA(&key[0], DWORD(key.size()));
+    return key;
+}
+
+const char kUninstallTitle[] = "Veltrane QOR Driver Setup";
+
 } // namespace
 
-bool UninstallAllowed(CSetupReporter &reporter, HWND owner)
+bool UninstallAllowed(const std::string &libraryFolder, CSetupReporter &reporter, HWND owner)
 {
+    std::string installed = RegText(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath");
+    if (installed.empty()) {
+        reporter.Show(owner,
+                      "The Veltrane QOR Driver is not installed: no installation folder is registered. Nothing was "
+                      "removed.",
+                      kUninstallTitle, MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    if (libraryFolder.empty() || FolderKey(libraryFolder) != FolderKey(installed)) {
+        reporter.Show(owner,
+                      "This uninstall runs from " + libraryFolder + ", but the Veltrane QOR Driver is installed in " +
+                          installed + ". Nothing was removed; use the uninstall of the installation folder.",
+                      kUninstallTitle, MB_OK | MB_ICONSTOP);
+        return false;
+    }
     if (!DriverRunning())
         return true;
     reporter.Show(owner,
                   "The Veltrane QOR Driver is running. Please shutdown the Veltrane QOR Driver application and the "
                   "programs that use its data before uninstalling.",
-                  "Veltrane QOR Driver Setup", MB_OK | MB_ICONSTOP);
+                  kUninstallTitle, MB_OK | MB_ICONSTOP);
     return false;
 }
 

@@ -3,7 +3,8 @@
 // whole installation from the distribution folder that the build assembles
 // (server node into a folder with a blank, a second installation over it, a
 // client node), undone by the command that the installation leaves under the
-// Uninstall key, which refuses while the server runs.
+// Uninstall key, which refuses while the server runs and from any folder but
+// the installation's; other software's shared files and counts stay.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <ole2.h>
@@ -17,6 +18,7 @@
 #include "InstallDriver.h"
 #include "SetupShared.h"
 #include "SharedCounts.h"
+#include "Uninstall.h"
 
 namespace {
 
@@ -557,6 +559,58 @@ TEST(SetupLibrary, AMutexThatMayNotBeOpenedStillExists)
     }
 }
 
+// The uninstall goes ahead only from the registered installation folder,
+// however that folder is spelled.
+TEST(SetupLibrary, UninstallOnlyFromTheRegisteredFolder)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string installed = std::string(temp) + "uninstall_from_here", other = std::string(temp) + "uninstall_other";
+    ASSERT_TRUE(CreateFolderLevels(installed));
+    ASSERT_TRUE(CreateFolderLevels(other));
+    bool keyBefore = KeyExists(HKEY_LOCAL_MACHINE, kDriverKey);
+    std::string previous = RegText(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath"); // "<none>" when missing
+    const std::string notInstalled = "[Veltrane QOR Driver Setup] The Veltrane QOR Driver is not installed: no "
+                                     "installation folder is registered. Nothing was removed.";
+    struct Case {
+        const char *name;
+        std::string registered; // empty: no BasePath
+        std::string library;
+        std::string box;        // empty: allowed
+    } cases[] = {
+        {"the installation folder", installed, installed, ""},
+        {"another spelling of it", installed, Upper(installed) + "\\", ""},
+        {"registered with a closing backslash", installed + "\\", installed, ""},
+        {"another folder", installed, other,
+         "[Veltrane QOR Driver Setup] This uninstall runs from " + other +
+             ", but the Veltrane QOR Driver is installed in " + installed +
+             ". Nothing was removed; use the uninstall of the installation folder."},
+        {"a folder below it", installed, installed + "\\sub",
+         "[Veltrane QOR Driver Setup] This uninstall runs from " + installed +
+             "\\sub, but the Veltrane QOR Driver is installed in " + installed +
+             ". Nothing was removed; use the uninstall of the installation folder."},
+        {"nothing registered", "", installed, notInstalled},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.registered.empty())
+            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath");
+        else
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath", REG_SZ, c.registered.c_str(),
+                            DWORD(c.registered.size() + 1));
+        CRecordingReporter reporter;
+        EXPECT_EQ(UninstallAllowed(c.library, reporter, NULL), c.box.empty());
+        EXPECT_EQ(reporter.boxes, c.box.empty() ? std::vector<std::string>() : std::vector<std::string>{c.box});
+    }
+    if (previous == "<none>")
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath");
+    else
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath", REG_SZ, previous.c_str(),
+                        DWORD(previous.size() + 1));
+    if (!keyBefore)
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kDriverKey);
+}
+
 // Scripted account calls: each answers from its row.
 class CScriptedAccounts : public ISetupAccounts {
 public:
@@ -768,6 +822,28 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
                                    "ACCOUNT AddToGroup Administrators BrentaIOUser",
                                    "ACCOUNT GrantRight BrentaIOUser SeServiceLogonRight"}));
     EXPECT_EQ(ReadFile(config + "\\NODE1.QOR"), ReadFile(DistFolder() + "\\default.QOR"));
+
+    // A Setup.dll elsewhere, as in a distribution folder, refuses to
+    // uninstall: neither its own folder's files nor the installation go.
+    const std::string copy = root + "\\Copy";
+    CreateDirectoryA(copy.c_str(), NULL);
+    for (const char *file : {"Setup.dll", "QOR.inf", "Tolvane.exe", "License"})
+        ASSERT_TRUE(CopyFileA((DistFolder() + "\\" + file).c_str(), (copy + "\\" + file).c_str(), FALSE)) << file;
+    DeleteFileA(m_log.c_str());
+    EXPECT_EQ(RunCommand("rundll32.exe \"" + copy + "\\Setup.dll\",UninstallDriver"), 1u);
+    EXPECT_EQ(Log("BOX "), std::vector<std::string>{"BOX [Veltrane QOR Driver Setup] This uninstall runs from " +
+                                                     copy + ", but the Veltrane QOR Driver is installed in " +
+                                                     server + ". Nothing was removed; use the uninstall of the "
+                                                     "installation folder. -> ok"});
+    for (const char *file : {"Setup.dll", "QOR.inf", "Tolvane.exe", "License"}) {
+        EXPECT_TRUE(Exists(copy + "\\" + file)) << file;
+        DeleteFileA((copy + "\\" + file).c_str());
+    }
+    RemoveDirectoryA(copy.c_str());
+    for (const char *file : {"Hadrel.exe", "Tessary.dll", "Setup.dll", "QOR.inf"})
+        EXPECT_TRUE(Exists(server + "\\" + file)) << file;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 1u);
 
     // The installed server answers a client.
     IUnknown *unknown = nullptr;
