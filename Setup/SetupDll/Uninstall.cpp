@@ -103,7 +103,10 @@ DWORD RemoveInstallation(const std::string &installFolder, CSetupReporter &repor
         SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, links, NULL);
     DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers");
     DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, "Software\\Veltrane");
-    // What is left there (the user's configuration files) keeps the folder.
+    // What is left there (the user's configuration files) keeps the folder;
+    // so does anything else in the help folder.
     RemoveDirectoryA(installFolder.c_str());
+    if (!language.empty())
+        RemoveDirectoryA(language.c_str());
     return 0;
 }

@@ -18,6 +18,6 @@ bool UninstallAllowed(const std::string &libraryFolder, CSetupReporter &reporter
 // Removes the installation in installFolder through its installed INF
 // (files, COM registrations, settings, shortcuts, the service), takes back
 // the shared counts it raised, and removes the shared files nobody counts
-// any more, the shortcut folder, the installation folder and the driver
-// keys it leaves empty. 0 when removed, 1 (after a box) when not.
+// any more, the shortcut folder, the installation and help folders and the
+// driver keys it leaves empty. 0 when removed, 1 (after a box) when not.
 DWORD RemoveInstallation(const std::string &installFolder, CSetupReporter &reporter, HWND owner);

@@ -963,6 +963,7 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     RemoveDirectoryA(server.c_str());
     EXPECT_FALSE(Exists(server)) << "the installation folder, empty but for that file";
     EXPECT_FALSE(Exists(help + "\\QOR.chm"));
+    EXPECT_FALSE(Exists(help)) << "the empty help folder";
     EXPECT_FALSE(Exists(links)) << "the empty Start-menu folder";
     for (const std::string &key : {classKey, std::string("Veltrane.Hadrel"), std::string("TypeLib\\") + kLibId,
                                    std::string("CLSID\\") + kBriskoClsid, std::string("CLSID\\") + kAleronClsid})
