@@ -41,28 +41,6 @@ bool ReadHmiKey(const char *key, CHmiInfo &hmi)
     return true;
 }
 
-std::string RegText(HKEY root, const char *key, const char *value)
-{
-    HKEY handle = NULL;
-    if (RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return std::string();
-    char buffer[1024] = "";
-    DWORD size = sizeof buffer - 1, type = 0;
-    std::string text;
-    if (RegQueryValueExA(handle, value, NULL, &type, reinterpret_cast<BYTE *>(buffer), &size) == ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ))
-        text.assign(buffer, strnlen(buffer, size));
-    RegCloseKey(handle);
-    return text;
-}
-
-bool IsFolder(const std::string &path, bool &exists)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    exists = attributes != INVALID_FILE_ATTRIBUTES;
-    return exists && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 } // namespace
 
 CHmiInfo DetectHmi()
@@ -97,10 +75,9 @@ bool CheckDestination(const std::string &text, ISetupAsker &asker, std::string &
         return true;
     if (path.back() == '\\')
         path.pop_back();
-    bool exists = false;
-    if (IsFolder(path, exists))
+    if (IsFolder(path))
         return true;
-    if (exists) {
+    if (FileExists(path)) {
         asker.Ask("The path specified is not a directory", kTitle, MB_OK | MB_ICONEXCLAMATION);
         return false;
     }

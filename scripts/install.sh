@@ -9,8 +9,10 @@
 # here for message boxes: the test-only log file (QOR_TEST_LOG_FILE) takes
 # the boxes and the account calls, and is shown. Then the README's main job
 # runs against the installed server, and last the uninstall command that the
-# installation left runs, and only the user's configuration files may be
-# left. Extra arguments: "keep" leaves it installed.
+# installation left runs: the user's configuration file (PLANT1.QOR, made
+# from default.QOR) must be left as it was, and nothing else of the
+# installation. Any failing step fails the script. Extra arguments: "keep"
+# leaves it installed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QOR_BUILD_DIR:-$root/build}
@@ -42,6 +44,11 @@ echo "== What Setup showed and asked for (boxes, account calls):"
 cat "$log" 2>/dev/null || true
 "$WINE_BIN" reg query 'HKCR\CLSID\{402D97D2-7270-11D6-B98B-0050DACA0D41}\LocalServer32' 2>/dev/null | grep REG_SZ
 "$WINE_BIN" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Hadrel' /v UninstallString 2>/dev/null | grep REG_SZ
+unix_target=$("$WINE_BIN" winepath -u "$target" 2>/dev/null)
+# The user's configuration file that the installation made from default.QOR.
+user_config=$unix_target/PLANT1.QOR
+[ -f "$user_config" ] || { echo "the installation made no configuration file $user_config" >&2; exit 1; }
+user_config_sum=$(md5sum < "$user_config")
 
 echo "== The main job against the installed server"
 S732_CONFIG=$(winpath "$root/scripts/demo/s732.cfg")
@@ -61,15 +68,20 @@ echo "== Uninstalling with the UninstallString"
 rm -f "$log"
 QOR_TEST_LOG_FILE='C:\setup.log' timeout 120 "$WINE_BIN" setup_install_host.exe uninstall
 cat "$log" 2>/dev/null || true
-unix_target=$("$WINE_BIN" winepath -u "$target" 2>/dev/null)
-echo "left in $target:"; ls "$unix_target"
+echo "left in $target:"; ls "$unix_target" || true
 failed=
 fail() { echo "$1" >&2; failed=1; }
+if [ ! -f "$user_config" ]; then
+  fail "the configuration file $user_config did not survive the uninstall"
+elif [ "$(md5sum < "$user_config")" != "$user_config_sum" ]; then
+  fail "the uninstall changed the configuration file $user_config"
+fi
 if "$WINE_BIN" reg query 'HKCR\CLSID\{402D97D2-7270-11D6-B98B-0050DACA0D41}' >/dev/null 2>&1; then
   fail "the server's class is still registered"
 fi
 # Only the user's configuration files stay.
 for f in "$unix_target"/*; do
+  [ -e "$f" ] || continue
   case "$f" in *.QOR) ;; *) fail "left in the installation folder: $f" ;; esac
 done
 menu=$("$WINE_BIN" winepath -u 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Veltrane QOR' 2>/dev/null)

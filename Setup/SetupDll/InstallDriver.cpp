@@ -26,11 +26,6 @@ std::string Join(const std::string &folder, const std::string &name)
     return WithSlash(folder) + name;
 }
 
-bool FileExists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void ShowInfBox(CSetupReporter &reporter, HWND owner, const char *text)
 {
     reporter.Show(owner, text, "INF", MB_OK | MB_ICONSTOP);
@@ -420,12 +415,20 @@ bool InstallFromInf(const CInstallArguments &args, CSetupReporter &reporter, ISe
     SetupScanFileQueueA(inf.m_queue, SPQ_SCAN_USE_CALLBACKEX, owner, ScanCallback, NULL, &scanResult);
     queueSection("NtSystem32", SP_COPY_FORCE_NEWER, "Failed to process System files");
 
+    // Before the copy: a shared file already there may belong to software
+    // that does not count it.
+    std::vector<bool> sharedBefore = SharedFilesPresent(args.installFolder, SystemFolder());
     // A target folder that cannot be made keeps the commit retrying it for
     // ever; made here first, such a folder fails the commit instead.
     CCommitContext commit{inf.m_context};
-    if (!CreateFolderLevels(args.installFolder) || !CreateFolderLevels(args.languageFolder) ||
-        !SetupCommitFileQueueA(owner, inf.m_queue, CommitCallback, &commit))
+    bool committed = CreateFolderLevels(args.installFolder) && CreateFolderLevels(args.languageFolder) &&
+                     SetupCommitFileQueueA(owner, inf.m_queue, CommitCallback, &commit);
+    if (!committed)
         ShowSetupError(reporter, owner, "Failed to commit the file queue", long(GetLastError()));
+    // The installed INF records what the uninstall takes back; copied from
+    // a read-only medium it would take no record.
+    std::string installedInf = Join(args.installFolder, kInfName);
+    ClearReadOnly(installedInf);
 
     if (!SetupInstallFromInfSectionA(owner, inf.m_inf, "ProductInstall", SPINST_REGISTRY, NULL, NULL, 0, NULL,
                                      NULL, NULL, NULL))
@@ -436,9 +439,11 @@ bool InstallFromInf(const CInstallArguments &args, CSetupReporter &reporter, ISe
         ShowInfBox(reporter, owner,
                    args.serverNode ? "Failed to add scada registry info" : "Failed to add view registry info");
 
-    std::string installedInf = Join(args.installFolder, kInfName);
     CreateShortcuts(args, args.installFolder, args.languageFolder, installedInf);
-    CountSharedLibraries(args.installFolder, SystemFolder(), FileExists(installedInf) ? installedInf : std::string());
+    // Counted only for files that the copy placed or kept; a failed copy
+    // leaves counts that its uninstall would not take back.
+    if (committed)
+        CountSharedLibraries(args.installFolder, SystemFolder(), installedInf, sharedBefore);
     CreateServiceAccount(accounts, reporter, owner);
     return true;
 }

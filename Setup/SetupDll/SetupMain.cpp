@@ -20,6 +20,14 @@ std::string ModulePath(HMODULE module)
     DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
     return length && length < MAX_PATH ? std::string(path, length) : std::string();
 }
+
+// The folder of a loaded library, or empty.
+std::string ModuleFolder(HMODULE module)
+{
+    std::string path = ModulePath(module);
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
 } // namespace
 
 extern "C" __declspec(dllexport) int __cdecl InstallDriver(int install, int newerHmi, int serverNode,
@@ -47,12 +55,17 @@ typedef void(__cdecl *FinishUninstallFunction)(HMODULE installed, HWND owner);
 // process with 0 when the installation was removed.
 extern "C" void __cdecl FinishUninstall(HMODULE installed, HWND owner)
 {
-    std::string path = ModulePath(installed);
-    std::string folder = path.substr(0, path.find_last_of('\\'));
-    // rundll32 holds the one reference; nothing returns into that library.
-    for (int i = 0; i < 8 && GetModuleHandleA(path.c_str()); ++i)
-        FreeLibrary(installed);
-    DWORD code = RemoveInstallation(folder, DefaultReporter(), owner);
+    std::string folder = ModuleFolder(installed);
+    DWORD code = 1;
+    // Asked again: this entry is exported, and the server may have started
+    // since.
+    if (UninstallAllowed(folder, DefaultReporter(), owner)) {
+        std::string path = ModulePath(installed);
+        // rundll32 holds the one reference; nothing returns into that library.
+        for (int i = 0; i < 8 && GetModuleHandleA(path.c_str()); ++i)
+            FreeLibrary(installed);
+        code = RemoveInstallation(folder, DefaultReporter(), owner);
+    }
     MoveFileExA(ModulePath(ModuleOf(reinterpret_cast<const void *>(&FinishUninstall))).c_str(), NULL,
                 MOVEFILE_DELAY_UNTIL_REBOOT);
     ExitProcess(code);
@@ -63,11 +76,11 @@ extern "C" void __cdecl FinishUninstall(HMODULE installed, HWND owner)
 // installation was removed, 1 when it was refused or failed.
 extern "C" void CALLBACK UninstallDriver(HWND owner, HINSTANCE, LPSTR, int)
 {
-    if (!UninstallAllowed(DefaultReporter(), owner))
+    HMODULE installed = ModuleOf(reinterpret_cast<const void *>(&UninstallDriver));
+    if (!UninstallAllowed(ModuleFolder(installed), DefaultReporter(), owner))
         ExitProcess(1);
     // A mapped library can remove neither itself nor its folder: a copy in
     // the temporary folder carries on.
-    HMODULE installed = ModuleOf(reinterpret_cast<const void *>(&UninstallDriver));
     char temp[MAX_PATH] = "", copy[MAX_PATH] = "";
     HMODULE library = NULL;
     if (GetTempPathA(MAX_PATH, temp) && GetTempFileNameA(temp, "QOR", 0, copy) &&

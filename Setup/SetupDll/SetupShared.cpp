@@ -1,6 +1,8 @@
 #include "SetupShared.h"
 
-namespace {
+#include <cstring>
+
+bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::string &path)
 {
@@ -8,16 +10,33 @@ bool IsFolder(const std::string &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-} // namespace
-
-bool DriverRunning()
+std::string RegText(HKEY root, const char *key, const char *value)
 {
-    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "QOR_InputLock");
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return std::string();
+    char buffer[1024] = "";
+    DWORD size = sizeof buffer - 1, type = 0;
+    std::string text;
+    if (RegQueryValueExA(handle, value, NULL, &type, reinterpret_cast<BYTE *>(buffer), &size) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ))
+        text.assign(buffer, strnlen(buffer, size));
+    RegCloseKey(handle);
+    return text;
+}
+
+bool MutexExists(const char *name)
+{
+    // The least access that opens it; a server under another account (the
+    // service) refuses even that, and its refusal says the mutex is there.
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
     if (!mutex)
-        return false;
+        return GetLastError() == ERROR_ACCESS_DENIED;
     CloseHandle(mutex);
     return true;
 }
+
+bool DriverRunning() { return MutexExists("QOR_InputLock"); }
 
 bool CreateFolderLevels(const std::string &path)
 {

@@ -1,12 +1,11 @@
 #include "SharedCounts.h"
 #include <ole2.h>
+#include "SetupShared.h"
 
 namespace {
 
 const char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 const char kRecordSection[] = "SharedDlls";
-
-bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The count under the value, or false when it is missing or not a count.
 bool ReadCount(HKEY key, const std::string &path, DWORD &count, LONG &result)
@@ -35,10 +34,13 @@ void RemoveSharedFile(const CSharedFile &file, const std::string &path)
 
 } // namespace
 
+// Shipped: the store and the message texts in the installation folder (a
+// server node's), the OPC proxy libraries in the system folder (both nodes).
 const CSharedFile kSharedFiles[] = {
-    {"Tessary.dll", false, false},    {"ZorbErr.dll", false, false},    {"Dornel.OCX", false, true},
-    {"QORPS.dll", true, true},        {"OPCProxy.dll", true, true},     {"opccomn_ps.dll", true, true},
-    {"opc_aeps.dll", true, true},
+    {"Tessary.dll", false, false, true},     {"ZorbErr.dll", false, false, true},
+    {"Dornel.OCX", false, true, false},      {"QORPS.dll", true, true, false},
+    {"OPCProxy.dll", true, true, true},      {"opccomn_ps.dll", true, true, false},
+    {"opc_aeps.dll", true, true, true},
 };
 const size_t kSharedFileCount = sizeof kSharedFiles / sizeof kSharedFiles[0];
 
@@ -51,13 +53,24 @@ std::string SharedFilePath(const CSharedFile &file, const std::string &installFo
     return folder + file.name;
 }
 
-void CountSharedLibraries(const std::string &installFolder, const std::string &systemFolder,
-                          const std::string &recordFile)
+std::vector<bool> SharedFilesPresent(const std::string &installFolder, const std::string &systemFolder)
 {
+    std::vector<bool> present;
+    for (size_t i = 0; i < kSharedFileCount; ++i)
+        present.push_back(FileExists(SharedFilePath(kSharedFiles[i], installFolder, systemFolder)));
+    return present;
+}
+
+void CountSharedLibraries(const std::string &installFolder, const std::string &systemFolder,
+                          const std::string &recordFile, const std::vector<bool> &presentBefore)
+{
+    if (recordFile.empty() || !FileExists(recordFile))
+        return;
     HKEY key = NULL;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key, NULL) !=
         ERROR_SUCCESS)
         return;
+    const char *record = recordFile.c_str();
     for (size_t i = 0; i < kSharedFileCount; ++i) {
         std::string path = SharedFilePath(kSharedFiles[i], installFolder, systemFolder);
         // Outside files this system does not ship are not counted.
@@ -68,20 +81,21 @@ void CountSharedLibraries(const std::string &installFolder, const std::string &s
         if (ReadCount(key, path, count, result))
             ++count;
         else if (result == ERROR_FILE_NOT_FOUND)
-            count = 1;
+            count = i < presentBefore.size() && presentBefore[i] ? 2 : 1;
         else
             continue;
-        if (RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count) !=
-                ERROR_SUCCESS ||
-            recordFile.empty())
+        // Recorded first: a raise that the uninstall cannot find is never
+        // taken back.
+        UINT raised = GetPrivateProfileIntA(kRecordSection, path.c_str(), 0, record);
+        if (!WritePrivateProfileStringA(kRecordSection, path.c_str(), std::to_string(raised + 1).c_str(), record))
             continue;
-        UINT raised = GetPrivateProfileIntA(kRecordSection, path.c_str(), 0, recordFile.c_str());
-        WritePrivateProfileStringA(kRecordSection, path.c_str(), std::to_string(raised + 1).c_str(),
-                                   recordFile.c_str());
+        if (RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count) !=
+            ERROR_SUCCESS)
+            WritePrivateProfileStringA(kRecordSection, path.c_str(),
+                                       raised ? std::to_string(raised).c_str() : NULL, record);
     }
     RegCloseKey(key);
-    if (!recordFile.empty())
-        WritePrivateProfileStringA(NULL, NULL, NULL, recordFile.c_str());
+    WritePrivateProfileStringA(NULL, NULL, NULL, record);
 }
 
 std::vector<UINT> RaisedCounts(const std::string &installFolder, const std::string &systemFolder,
@@ -112,7 +126,8 @@ void ReleaseSharedLibraries(const std::vector<UINT> &raised, const std::string &
             RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count);
         } else {
             RegDeleteValueA(key, path.c_str());
-            RemoveSharedFile(kSharedFiles[i], path);
+            if (kSharedFiles[i].shipped)
+                RemoveSharedFile(kSharedFiles[i], path);
         }
     }
     RegCloseKey(key);

@@ -6,15 +6,6 @@
 
 namespace {
 
-std::string RegText(HKEY root, const char *key, const char *value)
-{
-    char buffer[MAX_PATH] = "";
-    DWORD size = sizeof buffer;
-    if (RegGetValueA(root, key, value, RRF_RT_REG_SZ, NULL, buffer, &size) != ERROR_SUCCESS)
-        return std::string();
-    return buffer;
-}
-
 // Only a key without values and subkeys goes: it may be shared.
 void DeleteKeyIfEmpty(HKEY root, const char *key)
 {
@@ -28,16 +19,49 @@ void DeleteKeyIfEmpty(HKEY root, const char *key)
         RegDeleteKeyA(root, key);
 }
 
+// A folder's full, long and upper-cased form without a closing "\", so
+// that two spellings of one folder compare equal.
+std::string FolderKey(const std::string &folder)
+{
+    char full[MAX_PATH] = "", longer[MAX_PATH] = "";
+    DWORD length = GetFullPathNameA(folder.c_str(), MAX_PATH, full, NULL);
+    std::string key = length && length < MAX_PATH ? full : folder;
+    length = GetLongPathNameA(key.c_str(), longer, MAX_PATH);
+    if (length && length < MAX_PATH)
+        key = longer;
+    while (key.size() > 3 && key.back() == '\\')
+        key.pop_back();
+    CharUpperBuffA(&key[0], DWORD(key.size()));
+    return key;
+}
+
+const char kUninstallTitle[] = "Veltrane QOR Driver Setup";
+
 } // namespace
 
-bool UninstallAllowed(CSetupReporter &reporter, HWND owner)
+bool UninstallAllowed(const std::string &libraryFolder, CSetupReporter &reporter, HWND owner)
 {
+    std::string installed = RegText(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath");
+    if (installed.empty()) {
+        reporter.Show(owner,
+                      "The Veltrane QOR Driver is not installed: no installation folder is registered. Nothing was "
+                      "removed.",
+                      kUninstallTitle, MB_OK | MB_ICONSTOP);
+        return false;
+    }
+    if (libraryFolder.empty() || FolderKey(libraryFolder) != FolderKey(installed)) {
+        reporter.Show(owner,
+                      "This uninstall runs from " + libraryFolder + ", but the Veltrane QOR Driver is installed in " +
+                          installed + ". Nothing was removed; use the uninstall of the installation folder.",
+                      kUninstallTitle, MB_OK | MB_ICONSTOP);
+        return false;
+    }
     if (!DriverRunning())
         return true;
     reporter.Show(owner,
                   "The Veltrane QOR Driver is running. Please shutdown the Veltrane QOR Driver application and the "
                   "programs that use its data before uninstalling.",
-                  "Veltrane QOR Driver Setup", MB_OK | MB_ICONSTOP);
+                  kUninstallTitle, MB_OK | MB_ICONSTOP);
     return false;
 }
 
@@ -79,7 +103,10 @@ DWORD RemoveInstallation(const std::string &installFolder, CSetupReporter &repor
         SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHA, links, NULL);
     DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers");
     DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, "Software\\Veltrane");
-    // What is left there (the user's configuration files) keeps the folder.
+    // What is left there (the user's configuration files) keeps the folder;
+    // so does anything else in the help folder.
     RemoveDirectoryA(installFolder.c_str());
+    if (!language.empty())
+        RemoveDirectoryA(language.c_str());
     return 0;
 }

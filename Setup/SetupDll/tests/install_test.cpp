@@ -3,7 +3,8 @@
 // whole installation from the distribution folder that the build assembles
 // (server node into a folder with a blank, a second installation over it, a
 // client node), undone by the command that the installation leaves under the
-// Uninstall key, which refuses while the server runs.
+// Uninstall key, which refuses while the server runs and from any folder but
+// the installation's; other software's shared files and counts stay.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <ole2.h>
@@ -12,9 +13,12 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <sddl.h>
+#include <setupapi.h>
 #include "InstallDriver.h"
 #include "SetupShared.h"
 #include "SharedCounts.h"
+#include "Uninstall.h"
 
 namespace {
 
@@ -306,13 +310,45 @@ TEST(SetupLibrary, StopsWithItsTextBeforeInstallingAnything)
     InstallS7Software();
 }
 
+struct CSharedFolders {
+    std::string install, system, record;
+};
+
+// An installation and a system folder of the test's own, below the
+// temporary folder, without any of the shared files or their counts (an
+// earlier run may have left some), and no record file yet.
+CSharedFolders FreshSharedFolders(const std::string &name)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string base = std::string(temp) + name;
+    CSharedFolders folders{base + "\\install", base + "\\system", base + "\\install\\QOR.inf"};
+    EXPECT_TRUE(CreateFolderLevels(folders.install));
+    EXPECT_TRUE(CreateFolderLevels(folders.system));
+    for (size_t i = 0; i < kSharedFileCount; ++i) {
+        std::string path = SharedFilePath(kSharedFiles[i], folders.install, folders.system);
+        DeleteFileA(path.c_str());
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, path.c_str());
+    }
+    SetFileAttributesA(folders.record.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(folders.record.c_str());
+    return folders;
+}
+
+void SetCount(const std::string &path, DWORD count)
+{
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&count), sizeof count);
+    RegCloseKey(key);
+}
+
 // The shared counts in folders of the test's own: each installation adds 1
 // and records it; the uninstall takes back what was recorded, so a count
 // that other software holds stays, and a file nobody counts any more goes.
 TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
     struct Case {
         const char *name;
         int installations;
@@ -327,13 +363,12 @@ TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
     int run = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string base = std::string(temp) + "shared_counts_" + std::to_string(run++);
-        std::string install = base + "\\install", system = base + "\\system", record = install + "\\QOR.inf";
-        ASSERT_TRUE(CreateFolderLevels(install));
-        ASSERT_TRUE(CreateFolderLevels(system));
+        CSharedFolders folders = FreshSharedFolders("shared_counts_" + std::to_string(run++));
+        const std::string &install = folders.install, &system = folders.system, &record = folders.record;
         WriteFile(record, "[SharedDlls]\r\n");
-        // Present: two of the installation folder's files and two proxies;
-        // the others are not counted.
+        // Placed by the installation: two of the installation folder's files
+        // and two proxies; the others are not counted.
+        std::vector<bool> before = SharedFilesPresent(install, system);
         for (const std::string &file : {install + "\\Tessary.dll", install + "\\ZorbErr.dll",
                                         system + "\\OPCProxy.dll", system + "\\opc_aeps.dll"})
             WriteFile(file, "not a library");
@@ -349,7 +384,7 @@ TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
         RegCloseKey(key);
 
         for (int i = 0; i < c.installations; ++i)
-            CountSharedLibraries(install, system, record);
+            CountSharedLibraries(install, system, record, i == 0 ? before : SharedFilesPresent(install, system));
         EXPECT_EQ(RegCount(install + "\\Tessary.dll"), DWORD(c.installations));
         EXPECT_EQ(RegCount(proxy), c.othersProxyCount + c.installations);
         EXPECT_FALSE(CountValueExists(install + "\\Dornel.OCX")) << "absent files are not counted";
@@ -365,6 +400,215 @@ TEST(SetupLibrary, SharedCountsAreTakenBackAsTheyWereRaised)
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, proxy.c_str());
         RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, aeProxy.c_str());
     }
+}
+
+// Files that other software put there: one that it placed without a count
+// survives the uninstall, and so does one that this system does not ship,
+// whatever the counts; counts are taken back only by what was raised.
+TEST(SetupLibrary, SharedFilesOfOtherSoftwareSurviveTheUninstall)
+{
+    struct Case {
+        const char *name;
+        const char *file;
+        bool systemFolder;
+        bool presentBefore;  // there before the installation copied its files
+        DWORD othersCount;   // another product's count before the installation, 0 none
+        DWORD othersRelease; // what that product took back before the uninstall
+        DWORD countInstalled, countLeft; // 0: no value
+        bool fileLeft;
+    } cases[] = {
+        {"our proxy placed by us", "opc_aeps.dll", true, false, 0, 0, 1, 0, false},
+        {"our proxy there before without a count", "opc_aeps.dll", true, true, 0, 0, 2, 1, true},
+        {"our proxy there before with a count", "OPCProxy.dll", true, true, 3, 0, 4, 3, true},
+        {"our store there before without a count", "Tessary.dll", false, true, 0, 0, 2, 1, true},
+        {"an outside proxy without a count", "opccomn_ps.dll", true, true, 0, 0, 2, 1, true},
+        {"an outside proxy whose other user left first", "QORPS.dll", true, true, 1, 1, 2, 0, true},
+        {"the outside help control, its other user left first", "Dornel.OCX", false, true, 1, 1, 2, 0, true},
+        {"our proxy, its other user left first", "OPCProxy.dll", true, true, 1, 1, 2, 0, false},
+    };
+    int run = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CSharedFolders folders = FreshSharedFolders("shared_owners_" + std::to_string(run++));
+        const std::string &install = folders.install, &system = folders.system, &record = folders.record;
+        std::string path = (c.systemFolder ? system : install) + "\\" + c.file;
+        if (c.presentBefore)
+            WriteFile(path, "placed by other software");
+        if (c.othersCount)
+            SetCount(path, c.othersCount);
+        std::vector<bool> before = SharedFilesPresent(install, system);
+        // The installation's copy: the record and, unless it was there, the file.
+        WriteFile(record, "[SharedDlls]\r\n");
+        if (!c.presentBefore)
+            WriteFile(path, "placed by the installation");
+
+        CountSharedLibraries(install, system, record, before);
+        EXPECT_EQ(RegCount(path), c.countInstalled);
+        if (c.othersRelease)
+            SetCount(path, RegCount(path) - c.othersRelease);
+        ReleaseSharedLibraries(RaisedCounts(install, system, record), install, system);
+        EXPECT_EQ(RegCount(path), c.countLeft);
+        EXPECT_EQ(CountValueExists(path), c.countLeft != 0);
+        EXPECT_EQ(Exists(path), c.fileLeft);
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, path.c_str());
+    }
+}
+
+// A raise that no record holds could never be taken back: without a record
+// file, or with one that cannot be written (held open by another without
+// sharing), no count moves.
+TEST(SetupLibrary, NoCountIsRaisedWithoutItsRecord)
+{
+    struct Case {
+        const char *name;
+        bool recordFile;
+        DWORD othersCount;
+    } cases[] = {
+        {"no record file", false, 0},
+        {"a record file that cannot be written", true, 0},
+        {"a record file that cannot be written, a count of others", true, 2},
+    };
+    int run = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CSharedFolders folders = FreshSharedFolders("shared_unrecorded_" + std::to_string(run++));
+        const std::string &install = folders.install, &system = folders.system, &record = folders.record;
+        std::string store = install + "\\Tessary.dll", proxy = system + "\\OPCProxy.dll";
+        std::vector<bool> before = SharedFilesPresent(install, system);
+        WriteFile(store, "placed by the installation");
+        WriteFile(proxy, "placed by the installation");
+        if (c.othersCount)
+            SetCount(proxy, c.othersCount);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.recordFile) {
+            WriteFile(record, "[SharedDlls]\r\n");
+            held = CreateFileA(record.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        CountSharedLibraries(install, system, record, before);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_FALSE(CountValueExists(store));
+        EXPECT_EQ(RegCount(proxy), c.othersCount);
+        EXPECT_EQ(Exists(record), c.recordFile) << "no record file is made";
+        if (c.recordFile) {
+            EXPECT_EQ(ReadFile(record), "[SharedDlls]\r\n");
+        }
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, proxy.c_str());
+    }
+}
+
+// Which shared files the installation may remove: those that the INF copies,
+// each in its folder (the system folder's from its system section).
+TEST(SetupLibrary, OnlyTheFilesTheInfCopiesCountAsShipped)
+{
+    std::string inf = DistFolder() + "\\QOR.inf";
+    HINF handle = SetupOpenInfFileA(inf.c_str(), NULL, INF_STYLE_WIN4, NULL);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << inf;
+    auto listed = [&](const char *section, const char *name) {
+        INFCONTEXT line;
+        for (BOOL found = SetupFindFirstLineA(handle, section, NULL, &line); found;
+             found = SetupFindNextLine(&line, &line)) {
+            char field[MAX_PATH] = "";
+            if (SetupGetStringFieldA(&line, 1, field, sizeof field, NULL) && lstrcmpiA(field, name) == 0)
+                return true;
+        }
+        return false;
+    };
+    for (size_t i = 0; i < kSharedFileCount; ++i) {
+        const CSharedFile &file = kSharedFiles[i];
+        SCOPED_TRACE(file.name);
+        bool copied = file.systemFolder ? listed("NtSystem32.Files", file.name)
+                                        : listed("ScadaNode.Files", file.name) || listed("ViewNode.Files", file.name);
+        EXPECT_EQ(file.shipped, copied);
+        // The uninstall's own file list leaves shared files to their counts.
+        EXPECT_FALSE(listed("Uninstall.Files", file.name));
+    }
+    SetupCloseInfFile(handle);
+}
+
+// The store's input mutex tells a running driver, also when it belongs to
+// another account and grants this one nothing, or nothing beyond waiting.
+TEST(SetupLibrary, AMutexThatMayNotBeOpenedStillExists)
+{
+    struct Case {
+        const char *name;
+        const char *dacl; // none: no mutex
+    } cases[] = {
+        {"no mutex", nullptr},
+        {"everyone has all access", "D:(A;;GA;;;WD)"},
+        {"waiting only", "D:(A;;0x00100000;;;WD)"},
+        {"no access at all", "D:"},
+    };
+    std::string name = "QOR_SetupTest_Lock_" + std::to_string(GetCurrentProcessId());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        HANDLE mutex = NULL;
+        if (c.dacl) {
+            PSECURITY_DESCRIPTOR descriptor = NULL;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.dacl, SDDL_REVISION_1, &descriptor,
+                                                                             NULL));
+            SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+            mutex = CreateMutexA(&attributes, FALSE, name.c_str());
+            LocalFree(descriptor);
+            ASSERT_NE(mutex, nullptr);
+        }
+        EXPECT_EQ(MutexExists(name.c_str()), c.dacl != nullptr);
+        if (mutex)
+            CloseHandle(mutex);
+    }
+}
+
+// The uninstall goes ahead only from the registered installation folder,
+// however that folder is spelled.
+TEST(SetupLibrary, UninstallOnlyFromTheRegisteredFolder)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string installed = std::string(temp) + "uninstall_from_here", other = std::string(temp) + "uninstall_other";
+    ASSERT_TRUE(CreateFolderLevels(installed));
+    ASSERT_TRUE(CreateFolderLevels(other));
+    bool keyBefore = KeyExists(HKEY_LOCAL_MACHINE, kDriverKey);
+    std::string previous = RegText(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath"); // "<none>" when missing
+    const std::string notInstalled = "[Veltrane QOR Driver Setup] The Veltrane QOR Driver is not installed: no "
+                                     "installation folder is registered. Nothing was removed.";
+    struct Case {
+        const char *name;
+        std::string registered; // empty: no BasePath
+        std::string library;
+        std::string box;        // empty: allowed
+    } cases[] = {
+        {"the installation folder", installed, installed, ""},
+        {"another spelling of it", installed, Upper(installed) + "\\", ""},
+        {"registered with a closing backslash", installed + "\\", installed, ""},
+        {"another folder", installed, other,
+         "[Veltrane QOR Driver Setup] This uninstall runs from " + other +
+             ", but the Veltrane QOR Driver is installed in " + installed +
+             ". Nothing was removed; use the uninstall of the installation folder."},
+        {"a folder below it", installed, installed + "\\sub",
+         "[Veltrane QOR Driver Setup] This uninstall runs from " + installed +
+             "\\sub, but the Veltrane QOR Driver is installed in " + installed +
+             ". Nothing was removed; use the uninstall of the installation folder."},
+        {"nothing registered", "", installed, notInstalled},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.registered.empty())
+            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath");
+        else
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath", REG_SZ, c.registered.c_str(),
+                            DWORD(c.registered.size() + 1));
+        CRecordingReporter reporter;
+        EXPECT_EQ(UninstallAllowed(c.library, reporter, NULL), c.box.empty());
+        EXPECT_EQ(reporter.boxes, c.box.empty() ? std::vector<std::string>() : std::vector<std::string>{c.box});
+    }
+    if (previous == "<none>")
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath");
+    else
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDriverKey, "BasePath", REG_SZ, previous.c_str(),
+                        DWORD(previous.size() + 1));
+    if (!keyBefore)
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kDriverKey);
 }
 
 // Scripted account calls: each answers from its row.
@@ -523,8 +767,13 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     // in this prefix: they are checked as what each installation adds.
     std::vector<std::pair<std::string, DWORD>> proxies;
     for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"})
-        if (Exists(DistFolder() + "\\" + proxy))
-            proxies.emplace_back(proxy, RegCount(SystemFolder() + "\\" + proxy));
+        if (Exists(DistFolder() + "\\" + proxy)) {
+            // One there without a count belongs to software that does not
+            // count: the installation counts 1 for it.
+            std::string path = SystemFolder() + "\\" + proxy;
+            DWORD count = RegCount(path);
+            proxies.emplace_back(proxy, count == 0 && Exists(path) ? 1 : count);
+        }
 
     // First installation of a server node.
     ASSERT_EQ(Install(1, server, config), 1);
@@ -573,6 +822,28 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
                                    "ACCOUNT AddToGroup Administrators BrentaIOUser",
                                    "ACCOUNT GrantRight BrentaIOUser SeServiceLogonRight"}));
     EXPECT_EQ(ReadFile(config + "\\NODE1.QOR"), ReadFile(DistFolder() + "\\default.QOR"));
+
+    // A Setup.dll elsewhere, as in a distribution folder, refuses to
+    // uninstall: neither its own folder's files nor the installation go.
+    const std::string copy = root + "\\Copy";
+    CreateDirectoryA(copy.c_str(), NULL);
+    for (const char *file : {"Setup.dll", "QOR.inf", "Tolvane.exe", "License"})
+        ASSERT_TRUE(CopyFileA((DistFolder() + "\\" + file).c_str(), (copy + "\\" + file).c_str(), FALSE)) << file;
+    DeleteFileA(m_log.c_str());
+    EXPECT_EQ(RunCommand("rundll32.exe \"" + copy + "\\Setup.dll\",UninstallDriver"), 1u);
+    EXPECT_EQ(Log("BOX "), std::vector<std::string>{"BOX [Veltrane QOR Driver Setup] This uninstall runs from " +
+                                                     copy + ", but the Veltrane QOR Driver is installed in " +
+                                                     server + ". Nothing was removed; use the uninstall of the "
+                                                     "installation folder. -> ok"});
+    for (const char *file : {"Setup.dll", "QOR.inf", "Tolvane.exe", "License"}) {
+        EXPECT_TRUE(Exists(copy + "\\" + file)) << file;
+        DeleteFileA((copy + "\\" + file).c_str());
+    }
+    RemoveDirectoryA(copy.c_str());
+    for (const char *file : {"Hadrel.exe", "Tessary.dll", "Setup.dll", "QOR.inf"})
+        EXPECT_TRUE(Exists(server + "\\" + file)) << file;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_EQ(RegCount(server + "\\Tessary.dll"), 1u);
 
     // The installed server answers a client.
     IUnknown *unknown = nullptr;
@@ -678,12 +949,21 @@ TEST_F(SetupInstallation, InstallsTwiceAndAsClientThenTheUninstallCommandRemoves
     // settings, links and the service, the counts its installations raised,
     // and the folders and keys it leaves empty. (Other tests in this prefix
     // may keep keys of other drivers beside it.)
+    // Another product that counts the message texts keeps them.
     bool othersUnderDrivers = EntryCount(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Drivers") != 1;
+    const std::string texts = server + "\\ZorbErr.dll";
+    SetCount(texts, RegCount(texts) + 1);
     earlier = Log("BOX ").size();
     ASSERT_EQ(Uninstall(), 0u);
     EXPECT_EQ(Log("BOX ", earlier), std::vector<std::string>());
-    EXPECT_FALSE(Exists(server)) << "the empty installation folder";
+    EXPECT_TRUE(Exists(texts)) << "a file that another product counts";
+    EXPECT_EQ(RegCount(texts), 1u);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSharedDlls, texts.c_str());
+    DeleteFileA(texts.c_str());
+    RemoveDirectoryA(server.c_str());
+    EXPECT_FALSE(Exists(server)) << "the installation folder, empty but for that file";
     EXPECT_FALSE(Exists(help + "\\QOR.chm"));
+    EXPECT_FALSE(Exists(help)) << "the empty help folder";
     EXPECT_FALSE(Exists(links)) << "the empty Start-menu folder";
     for (const std::string &key : {classKey, std::string("Veltrane.Hadrel"), std::string("TypeLib\\") + kLibId,
                                    std::string("CLSID\\") + kBriskoClsid, std::string("CLSID\\") + kAleronClsid})
@@ -729,10 +1009,23 @@ TEST_F(SetupInstallation, AFolderThatCannotBeMadeFailsTheCommit)
         {"a folder of 299 characters", longFolder, "", ERROR_FILENAME_EXCED_RANGE},
         {"the help folder in the way", "C:\\QOR Help Blocked", blocked + "\\Help", ERROR_ALREADY_EXISTS},
     };
+    // The system folder's proxies are there from earlier installations; a
+    // failed copy raises none of their counts, not even into the record of
+    // an earlier installation in that folder.
+    CreateDirectoryA("C:\\QOR Help Blocked", NULL);
+    WriteFile("C:\\QOR Help Blocked\\QOR.inf", "[SharedDlls]\r\n");
+    std::vector<std::string> proxies;
+    for (const char *proxy : {"OPCProxy.dll", "opc_aeps.dll"})
+        proxies.push_back(SystemFolder() + "\\" + proxy);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         DeleteFileA(m_log.c_str());
+        std::vector<DWORD> counts;
+        for (const std::string &proxy : proxies)
+            counts.push_back(RegCount(proxy));
         ASSERT_EQ(Install(1, c.install, c.install, c.language), 1) << "InstallDriver did not return";
+        for (size_t i = 0; i < proxies.size(); ++i)
+            EXPECT_EQ(RegCount(proxies[i]), counts[i]) << proxies[i];
         std::vector<std::string> boxes = Log("BOX ");
         ASSERT_FALSE(boxes.empty());
         EXPECT_EQ(boxes[0], "BOX [I/O Server Setup Error] Failed to commit the file queue\\nWin32 error code: " +
@@ -746,6 +1039,7 @@ TEST_F(SetupInstallation, AFolderThatCannotBeMadeFailsTheCommit)
     for (const char *link : {"QOR Tolvane.lnk", "QOR Help.lnk", "QOR Release Notes.lnk"})
         DeleteFileA((links + "\\" + link).c_str());
     RemoveDirectoryA(links.c_str());
+    DeleteFileA("C:\\QOR Help Blocked\\QOR.inf");
     RemoveDirectoryA("C:\\QOR Help Blocked");
     DeleteFileA(blocked.c_str());
 }
