@@ -26,6 +26,9 @@
 
 namespace {
 
+// How long a start by COM waits for the object it was started for.
+const DWORD kUnusedEmbeddingMs = 60000;
+
 // The status box on screen; the thread waits through the pauses (painting,
 // taking no input), as the activation call itself blocks it.
 class CStatusBoxSink : public IStatusSink {
@@ -237,6 +240,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
             embedded.SetHooks(server);
             // No window until the container shows the object.
             if (SUCCEEDED(templateServer.RegisterClassObject())) {
+                // COM asks for the object as soon as the class is there; a
+                // start whose caller gave up, or a stray one, ends instead
+                // of waiting for ever.
+                templateServer.QuitIfUnused(kUnusedEmbeddingMs);
                 MSG msg;
                 while (GetMessageA(&msg, NULL, 0, 0) > 0) {
                     HWND inside = inPlace ? inPlace->Window() : NULL;

@@ -773,7 +773,20 @@ CTemplateServer::CTemplateServer(const Registration &registration, std::function
 {
 }
 
-CTemplateServer::~CTemplateServer() { RevokeClassObject(); }
+namespace {
+// The one template server whose start waits for its object (a thread
+// timer's procedure is told only the timer).
+CTemplateServer *g_unusedWatch = nullptr;
+}
+
+CTemplateServer::~CTemplateServer()
+{
+    if (m_unusedTimer)
+        KillTimer(NULL, m_unusedTimer);
+    if (g_unusedWatch == this)
+        g_unusedWatch = nullptr;
+    RevokeClassObject();
+}
 
 namespace {
 
@@ -848,6 +861,26 @@ void CTemplateServer::RevokeClassObject()
     if (m_cookie)
         CoRevokeClassObject(m_cookie);
     m_cookie = 0;
+}
+
+void CTemplateServer::QuitIfUnused(DWORD ms)
+{
+    if (m_unusedTimer)
+        KillTimer(NULL, m_unusedTimer);
+    g_unusedWatch = this;
+    m_unusedTimer = SetTimer(NULL, 0, ms, UnusedTimer);
+}
+
+void CALLBACK CTemplateServer::UnusedTimer(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(NULL, timer);
+    CTemplateServer *server = g_unusedWatch;
+    if (!server || server->m_unusedTimer != timer)
+        return;
+    server->m_unusedTimer = 0;
+    g_unusedWatch = nullptr;
+    if (!server->m_created)
+        PostQuitMessage(0);
 }
 
 STDMETHODIMP CTemplateServer::QueryInterface(REFIID riid, void **object)

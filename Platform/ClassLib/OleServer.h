@@ -221,6 +221,12 @@ public:
     // The class object, single-use: a second object starts another process.
     HRESULT RegisterClassObject();
     void RevokeClassObject();
+    // Whether the class object has made its object.
+    bool Created() const { return m_created; }
+    // A process that COM started for an object that never came (its caller
+    // gave up, or the start was a stray): the thread's message loop is told
+    // to quit when no object was made within ms.
+    void QuitIfUnused(DWORD ms);
 
     // IUnknown: the class object lives as long as the program.
     STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
@@ -231,10 +237,13 @@ public:
     STDMETHODIMP LockServer(BOOL) override;
 
 private:
+    static void CALLBACK UnusedTimer(HWND, UINT, UINT_PTR timer, DWORD);
+
     Registration m_reg;
     std::function<COleServerObject *()> m_create;
     DWORD m_cookie = 0;
     bool m_created = false;
+    UINT_PTR m_unusedTimer = 0;
 };
 
 // The class id in its registry form, "{...}".

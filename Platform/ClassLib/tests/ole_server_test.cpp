@@ -303,4 +303,52 @@ TEST_F(OleServerTest, TemplateStringSplitsIntoItsSevenFields)
     EXPECT_EQ(1u, CTemplateServer::TemplateFields("").size());
 }
 
+void CALLBACK QuitWithSeven(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(NULL, timer);
+    PostQuitMessage(7);
+}
+
+// The thread's message loop until it is told to quit, at the latest after
+// ms (code 7); the quit code.
+int LoopAtMost(DWORD ms)
+{
+    UINT_PTR latest = SetTimer(NULL, 0, ms, QuitWithSeven);
+    MSG msg{};
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    KillTimer(NULL, latest);
+    return int(msg.wParam);
+}
+
+// A start by COM whose object never comes ends its loop; one that made its
+// object keeps it running.
+TEST_F(OleServerTest, TemplateServerQuitsWhenNoObjectCameInTime)
+{
+    struct Case {
+        const char *what;
+        bool create;
+        DWORD latestMs;
+        int quitCode;
+    } cases[] = {
+        {"no object", false, 20000, 0},
+        {"object made", true, 1500, 7},
+    };
+    for (const Case &c : cases) {
+        FakeDocument doc;
+        CTemplateServer::Registration reg;
+        reg.clsid = kClsid;
+        CTemplateServer server(reg, [&] { return new COleServerObject(kClsid, doc); });
+        if (c.create) {
+            IOleObject *object = nullptr;
+            ASSERT_HRESULT_SUCCEEDED(server.CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void **>(&object)))
+                << c.what;
+            object->Release();
+        }
+        EXPECT_EQ(c.create, server.Created()) << c.what;
+        server.QuitIfUnused(50);
+        EXPECT_EQ(c.quitCode, LoopAtMost(c.latestMs)) << c.what;
+    }
+}
+
 } // namespace
