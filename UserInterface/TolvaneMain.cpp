@@ -118,10 +118,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         std::unique_ptr<CInPlaceFrame> inPlace;
         auto makeFrame = [&]() -> CMainFrame * {
             if (embedding)
-                frame.reset(new CEmbeddedFrame(instance, document, profile, embedded, [&] {
-                    if (embedded.Object())
-                        embedded.Object()->CloseFromUser();
-                }));
+                frame.reset(new CEmbeddedFrame(instance, document, profile, embedded, [&] { embedded.CloseFromUser(); }));
             else
                 frame.reset(new CMainFrame(instance, document, profile));
             frame->SetHelp(&help, &viewHelp);
@@ -274,8 +271,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
                 }
             }
         }
-        // The windows go before the objects behind them (the frame hands
-        // the document its tree back as its window goes).
+        // The windows go before the objects they show: as its window goes,
+        // the in-place frame gives the document back the tree it had before,
+        // and the main window leaves it the do-nothing tree, so the document
+        // keeps no tree of a frame that is gone.
         inPlace.reset();
         if (frameWindow && IsWindow(frameWindow))
             DestroyWindow(frameWindow);
