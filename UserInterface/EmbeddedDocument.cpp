@@ -36,6 +36,19 @@ void CEmbeddedDocument::Changed()
     m_object->NotifyChanged();
 }
 
+namespace {
+const char kContainerSaveFailed[] = "The container could not save the object.";
+}
+
+void CEmbeddedDocument::CloseFromUser()
+{
+    if (!m_object)
+        return;
+    HRESULT hr = m_object->CloseFromUser();
+    if (FAILED(hr) && hr != OLE_E_PROMPTSAVECANCELLED)
+        m_doc.ShowText(kContainerSaveFailed);
+}
+
 bool CEmbeddedDocument::OnNewEmbedding()
 {
     if (!m_doc.NewDocumentStep())
@@ -141,7 +154,8 @@ bool CEmbeddedDocument::OnCmdMsg(UINT id)
         // The container saves the object now and shows its new picture.
         if (m_object) {
             m_item.Refresh();
-            m_object->SaveToContainer();
+            if (FAILED(m_object->SaveToContainer()))
+                m_doc.ShowText(kContainerSaveFailed);
         }
         return true;
     case ID_FILE_SAVE_COPY_AS:

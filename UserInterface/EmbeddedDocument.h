@@ -53,6 +53,9 @@ public:
     CUserInterfaceSrvrItem &SrvrItem() { return m_item; }
     // The document changed: the picture is read again and the container told.
     void Changed();
+    // The user closed the object's own window; a save the container failed
+    // is said, and the object stays open.
+    void CloseFromUser();
     State Current() const;
 
     // IServerDocument

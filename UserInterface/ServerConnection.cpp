@@ -265,12 +265,12 @@ CServerConnection::Outcome CServerConnection::AfterFailure()
     int answer = m_messages.Box(FailedQuestion, ToolCaption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES)
         return ShowDialog;
-    return Attached() ? EndOK : EndCancel;
+    return Usable() ? EndOK : EndCancel;
 }
 
 CServerConnection::Outcome CServerConnection::Cancel()
 {
-    if (!Attached())
+    if (!Usable())
         return EndCancel;
     m_show = m_dialogShow;
     m_profile.WriteString(Section, ShowEntry, m_show ? "TRUE" : "FALSE");

@@ -101,6 +101,8 @@ private:
     // The outcome of a failed attempt: the question whether to choose again.
     Outcome AfterFailure();
     void RestoreSaved();
+    // A server to go on with: attached and not lost.
+    bool Usable() const { return Attached() && !m_lost; }
     void WriteSettings(bool remoteChanged);
 
     IProfile &m_profile;

@@ -11,6 +11,8 @@ CInPlaceFrame::CInPlaceFrame(HINSTANCE instance, CUserInterfaceDoc &document, st
     SetRoute({&m_view, &m_doc});
 }
 
+CInPlaceFrame::~CInPlaceFrame() { DestroyInPlace(); }
+
 bool CInPlaceFrame::OnCreate()
 {
     m_previous = &m_doc.Tree();

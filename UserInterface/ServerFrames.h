@@ -18,6 +18,10 @@ public:
 
     // endInPlace: Escape ends the activation, as the container would.
     CInPlaceFrame(HINSTANCE instance, CUserInterfaceDoc &document, std::function<void()> endInPlace);
+    // The window goes while this frame's part still stands, so that its
+    // OnDestroy hands the document its tree back (the base's destructor
+    // reaches only the base's).
+    ~CInPlaceFrame() override;
     CObjectView &View() { return m_view; }
 
     bool OnCmdMsg(UINT id) override;

@@ -26,6 +26,9 @@
 
 namespace {
 
+// How long a start by COM waits for the object it was started for.
+const DWORD kUnusedEmbeddingMs = 60000;
+
 // The status box on screen; the thread waits through the pauses (painting,
 // taking no input), as the activation call itself blocks it.
 class CStatusBoxSink : public IStatusSink {
@@ -115,10 +118,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
         std::unique_ptr<CInPlaceFrame> inPlace;
         auto makeFrame = [&]() -> CMainFrame * {
             if (embedding)
-                frame.reset(new CEmbeddedFrame(instance, document, profile, embedded, [&] {
-                    if (embedded.Object())
-                        embedded.Object()->CloseFromUser();
-                }));
+                frame.reset(new CEmbeddedFrame(instance, document, profile, embedded, [&] { embedded.CloseFromUser(); }));
             else
                 frame.reset(new CMainFrame(instance, document, profile));
             frame->SetHelp(&help, &viewHelp);
@@ -237,6 +237,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
             embedded.SetHooks(server);
             // No window until the container shows the object.
             if (SUCCEEDED(templateServer.RegisterClassObject())) {
+                // COM asks for the object as soon as the class is there; a
+                // start whose caller gave up, or a stray one, ends instead
+                // of waiting for ever.
+                templateServer.QuitIfUnused(kUnusedEmbeddingMs);
                 MSG msg;
                 while (GetMessageA(&msg, NULL, 0, 0) > 0) {
                     HWND inside = inPlace ? inPlace->Window() : NULL;
@@ -267,8 +271,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
                 }
             }
         }
-        // The windows go before the objects behind them (the frame hands
-        // the document its tree back as its window goes).
+        // The windows go before the objects they show: as its window goes,
+        // the in-place frame gives the document back the tree it had before,
+        // and the main window leaves it the do-nothing tree, so the document
+        // keeps no tree of a frame that is gone.
         inPlace.reset();
         if (frameWindow && IsWindow(frameWindow))
             DestroyWindow(frameWindow);

@@ -54,12 +54,13 @@ void CInPlaceFrameWnd::SetObjectRects(const RECT &position, const RECT &clip)
     RECT outer = Inflated(position);
     MoveWindow(m_hwnd, outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top, TRUE);
     // What the container's clip rectangle leaves of the window, in its own
-    // coordinates.
+    // coordinates; nothing at all when the object is scrolled out of sight.
     RECT visible;
-    if (IntersectRect(&visible, &outer, &clip)) {
+    if (IntersectRect(&visible, &outer, &clip))
         OffsetRect(&visible, -outer.left, -outer.top);
-        SetWindowRgn(m_hwnd, CreateRectRgnIndirect(&visible), TRUE);
-    }
+    else
+        SetRectEmpty(&visible);
+    SetWindowRgn(m_hwnd, CreateRectRgnIndirect(&visible), TRUE);
 }
 
 std::vector<int> CInPlaceFrameWnd::SharedPositions(const OLEMENUGROUPWIDTHS &container, const int (&groups)[3])

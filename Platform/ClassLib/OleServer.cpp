@@ -1,5 +1,6 @@
 #include "OleServer.h"
 #include "InPlaceFrame.h"
+#include "WindowClass.h"
 #include <shlobj.h>
 
 const wchar_t COleServerObject::ContentsStream[] = L"Contents";
@@ -84,14 +85,8 @@ COleServerObject::COleServerObject(const CLSID &clsid, IServerDocument &document
     CreateDataAdviseHolder(&m_dataAdvise);
     static const char kNotifyClass[] = "ClassLibServerObject";
     HINSTANCE instance = GetModuleHandleA(NULL);
-    WNDCLASSA wc = {};
-    if (!GetClassInfoA(instance, kNotifyClass, &wc)) {
-        wc.lpfnWndProc = NotifyProc;
-        wc.hInstance = instance;
-        wc.lpszClassName = kNotifyClass;
-        RegisterClassA(&wc);
-    }
-    m_notify = CreateWindowExA(0, kNotifyClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, instance, NULL);
+    if (RegisterWindowClass(instance, kNotifyClass, NotifyProc))
+        m_notify = CreateWindowExA(0, kNotifyClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, instance, NULL);
     if (m_notify)
         SetWindowLongPtrA(m_notify, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
@@ -147,6 +142,15 @@ STDMETHODIMP_(ULONG) COleServerObject::Release()
 
 void COleServerObject::Destroy()
 {
+    // A container that let go while the object was active in its window
+    // (or ended without deactivating it) leaves the frame there, and the
+    // frame calls back into this object: it goes first. The count keeps a
+    // container's AddRef and Release during the calls from ending the
+    // object twice.
+    if (m_inPlaceActive) {
+        InterlockedIncrement(&m_refs);
+        InPlaceDeactivate();
+    }
     IServerDocument &doc = m_doc;
     delete this;
     doc.OnReleased();
@@ -183,20 +187,33 @@ HRESULT COleServerObject::SaveToContainer()
 {
     if (!m_site)
         return E_UNEXPECTED;
+    // The container may let the object go while it saves.
+    AddRef();
     HRESULT hr = m_site->SaveObject();
     if (SUCCEEDED(hr))
         NotifyChanged();
+    Release();
     return hr;
 }
 
-void COleServerObject::CloseFromUser()
+HRESULT COleServerObject::SaveAndClose(bool ask, bool save)
 {
-    if (!m_doc.QueryClose())
-        return;
-    if (m_doc.IsEmbeddingModified() && m_site)
-        m_site->SaveObject();
-    CloseObject();
+    // The container may let the object go while the question is up or
+    // while it saves.
+    AddRef();
+    HRESULT hr = S_OK;
+    if (ask && !m_doc.QueryClose())
+        hr = OLE_E_PROMPTSAVECANCELLED;
+    else if (save && m_doc.IsEmbeddingModified() && m_site)
+        hr = m_site->SaveObject();
+    // What the container could not save stays open rather than lost.
+    if (SUCCEEDED(hr))
+        CloseObject();
+    Release();
+    return hr;
 }
+
+HRESULT COleServerObject::CloseFromUser() { return SaveAndClose(true, true); }
 
 void COleServerObject::EndInPlace()
 {
@@ -268,12 +285,8 @@ STDMETHODIMP COleServerObject::SetHostNames(LPCOLESTR containerApp, LPCOLESTR co
 
 STDMETHODIMP COleServerObject::Close(DWORD saveOption)
 {
-    if (saveOption == OLECLOSE_PROMPTSAVE && !m_doc.QueryClose())
-        return OLE_E_PROMPTSAVECANCELLED;
-    if (saveOption != OLECLOSE_NOSAVE && m_doc.IsEmbeddingModified() && m_site)
-        m_site->SaveObject();
-    CloseObject();
-    return S_OK;
+    HRESULT hr = SaveAndClose(saveOption == OLECLOSE_PROMPTSAVE, saveOption != OLECLOSE_NOSAVE);
+    return SUCCEEDED(hr) ? S_OK : hr;
 }
 
 STDMETHODIMP COleServerObject::GetMoniker(DWORD, DWORD, IMoniker **moniker)
@@ -570,25 +583,29 @@ STDMETHODIMP COleServerObject::Save(IStorage *storage, BOOL sameAsLoad)
         stream->SetSize(size);
     }
     stream->Release();
+    m_pendingSave = FAILED(hr) ? PendingSave::None : sameAsLoad ? PendingSave::Own : PendingSave::Other;
     if (FAILED(hr))
         return hr;
     m_storageState = StorageState::NoScribble;
-    if (sameAsLoad)
-        m_doc.SetEmbeddingSaved();
     return S_OK;
 }
 
 STDMETHODIMP COleServerObject::SaveCompleted(IStorage *storage)
 {
+    if (!storage && m_storageState == StorageState::HandsOff)
+        return E_UNEXPECTED;
+    // The container holds the data only now, and only what a save that
+    // succeeded wrote: into the object's own storage, or into the one it
+    // takes from now on (a copy saved elsewhere leaves the object as it was).
+    PendingSave pending = m_pendingSave;
+    m_pendingSave = PendingSave::None;
     if (storage) {
-        // Saved as: the new storage is the object's from now on.
         storage->AddRef();
         ReleaseInto(m_storage);
         m_storage = storage;
-        m_doc.SetEmbeddingSaved();
-    } else if (m_storageState == StorageState::HandsOff) {
-        return E_UNEXPECTED;
     }
+    if (pending == PendingSave::Own || (storage && pending != PendingSave::None))
+        m_doc.SetEmbeddingSaved();
     m_storageState = StorageState::Normal;
     if (m_oleAdvise)
         m_oleAdvise->SendOnSave();
@@ -706,8 +723,9 @@ STDMETHODIMP COleServerObject::InPlaceDeactivate()
 {
     if (!m_inPlaceActive)
         return S_OK;
-    UIDeactivate();
+    // Before the calls out: the container may deactivate again from them.
     m_inPlaceActive = false;
+    UIDeactivate();
     if (m_frame) {
         m_frame->OnPositionChanged(nullptr);
         m_frame->DestroyInPlace();
@@ -773,7 +791,20 @@ CTemplateServer::CTemplateServer(const Registration &registration, std::function
 {
 }
 
-CTemplateServer::~CTemplateServer() { RevokeClassObject(); }
+namespace {
+// The one template server whose start waits for its object (a thread
+// timer's procedure is told only the timer).
+CTemplateServer *g_unusedWatch = nullptr;
+}
+
+CTemplateServer::~CTemplateServer()
+{
+    if (m_unusedTimer)
+        KillTimer(NULL, m_unusedTimer);
+    if (g_unusedWatch == this)
+        g_unusedWatch = nullptr;
+    RevokeClassObject();
+}
 
 namespace {
 
@@ -848,6 +879,26 @@ void CTemplateServer::RevokeClassObject()
     if (m_cookie)
         CoRevokeClassObject(m_cookie);
     m_cookie = 0;
+}
+
+void CTemplateServer::QuitIfUnused(DWORD ms)
+{
+    if (m_unusedTimer)
+        KillTimer(NULL, m_unusedTimer);
+    g_unusedWatch = this;
+    m_unusedTimer = SetTimer(NULL, 0, ms, UnusedTimer);
+}
+
+void CALLBACK CTemplateServer::UnusedTimer(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(NULL, timer);
+    CTemplateServer *server = g_unusedWatch;
+    if (!server || server->m_unusedTimer != timer)
+        return;
+    server->m_unusedTimer = 0;
+    g_unusedWatch = nullptr;
+    if (!server->m_created)
+        PostQuitMessage(0);
 }
 
 STDMETHODIMP CTemplateServer::QueryInterface(REFIID riid, void **object)

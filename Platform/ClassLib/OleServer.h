@@ -79,15 +79,15 @@ public:
 
     // The document changed what the picture shows or what the storage holds.
     void NotifyChanged();
-    // The user's Update: the container saves the object now.
+    // The user's Update: the container saves the object now; its failure.
     HRESULT SaveToContainer();
     // The user closed the object's window: the container is told, saves
-    // what changed and lets the object go.
-    void CloseFromUser();
+    // what changed and lets the object go. A close the document refused
+    // (OLE_E_PROMPTSAVECANCELLED) or a save the container failed leaves the
+    // object open; the failure.
+    HRESULT CloseFromUser();
     // Ends the in-place activation (Escape), as the container would.
     void EndInPlace();
-    bool InPlaceActive() const { return m_inPlaceActive; }
-    bool UIActive() const { return m_uiActive; }
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
@@ -157,6 +157,10 @@ public:
 private:
     virtual ~COleServerObject();
     void Destroy();
+    // The document's question (ask), the container's save of what changed
+    // (save), then the close; the object stays open on a refusal or a
+    // failed save.
+    HRESULT SaveAndClose(bool ask, bool save);
     // A failed InitNew or Load: the container's references are severed.
     HRESULT Refuse(HRESULT hr);
     static LRESULT CALLBACK NotifyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -181,6 +185,8 @@ private:
     IDataAdviseHolder *m_dataAdvise = nullptr;
     IStorage *m_storage = nullptr;
     StorageState m_storageState = StorageState::Uninitialised;
+    // What the last Save wrote, for SaveCompleted to mark the document saved.
+    enum class PendingSave { None, Own, Other } m_pendingSave = PendingSave::None;
     std::wstring m_containerApp, m_containerObject;
     bool m_closing = false;
 
@@ -221,6 +227,12 @@ public:
     // The class object, single-use: a second object starts another process.
     HRESULT RegisterClassObject();
     void RevokeClassObject();
+    // Whether the class object has made its object.
+    bool Created() const { return m_created; }
+    // A process that COM started for an object that never came (its caller
+    // gave up, or the start was a stray): the thread's message loop is told
+    // to quit when no object was made within ms.
+    void QuitIfUnused(DWORD ms);
 
     // IUnknown: the class object lives as long as the program.
     STDMETHODIMP QueryInterface(REFIID riid, void **object) override;
@@ -231,10 +243,13 @@ public:
     STDMETHODIMP LockServer(BOOL) override;
 
 private:
+    static void CALLBACK UnusedTimer(HWND, UINT, UINT_PTR timer, DWORD);
+
     Registration m_reg;
     std::function<COleServerObject *()> m_create;
     DWORD m_cookie = 0;
     bool m_created = false;
+    UINT_PTR m_unusedTimer = 0;
 };
 
 // The class id in its registry form, "{...}".

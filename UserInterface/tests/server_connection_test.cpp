@@ -160,11 +160,12 @@ TEST_F(ServerConnectionTest, AServerThatNoLongerAnswersIsConnectedAgain)
     EXPECT_EQ("status:Connecting to Remote Server on PLANT3...", screen.events.at(0));
     EXPECT_EQ(&second, connection.Server());
 
-    // When no other can be reached, the dead one stays, marked lost.
+    // When no other can be reached, the dead one stays, marked lost; it is
+    // no server to go on with, so No ends without one.
     second.statusResult = HRESULT(0x800706BA);
     activator.answers.push_back({HRESULT(0x800706BA)});
     screen.answers = {IDNO};
-    EXPECT_EQ(CServerConnection::EndOK, connection.Connect(true, "PLANT3", true));
+    EXPECT_EQ(CServerConnection::EndCancel, connection.Connect(true, "PLANT3", true));
     EXPECT_EQ(&second, connection.Server());
     EXPECT_TRUE(connection.Lost());
 }
@@ -278,6 +279,10 @@ TEST_F(ServerConnectionTest, CancelEndsByWhetherAServerIsAttached)
     EXPECT_EQ(CServerConnection::EndOK, connection.Cancel());
     EXPECT_FALSE(connection.ShowOnStartup());
     EXPECT_EQ(std::vector<std::string>{"ShowOnStartup=FALSE"}, profile.writes);
+
+    // A server that stopped answering is none to go back to.
+    connection.MarkLost();
+    EXPECT_EQ(CServerConnection::EndCancel, connection.Cancel());
 }
 
 TEST_F(ServerConnectionTest, NoAfterAFailureKeepsAnAttachedServer)

@@ -138,6 +138,9 @@ public:
         GetExitCodeProcess(m_info.hProcess, &code);
         return code;
     }
+    // Whether the program reached its message loop (and so, started by
+    // COM, registered its class) within ms.
+    bool WaitIdle(DWORD ms) { return WaitForInputIdle(m_info.hProcess, ms) == 0; }
     HWND WaitWindow(const char *className, const char *title, DWORD ms)
     {
         HWND found = NULL;
@@ -1544,14 +1547,30 @@ TEST_F(TolvaneProcessTest, EmbeddingAndAutomationStartsServeOneObjectWithoutAWin
     for (const char *line : {"-Embedding", "/Automation"}) {
         ToolProcess tool(line);
         ASSERT_TRUE(tool.Started());
-        EXPECT_EQ(STILL_ACTIVE, tool.Wait(2000)) << line;
+        // Asked before the class is registered, COM would start a second
+        // tool of its own.
+        ASSERT_TRUE(tool.WaitIdle(30000)) << line;
+        EXPECT_EQ(STILL_ACTIVE, tool.Wait(0)) << line;
         EXPECT_EQ(NULL, FindProcessWindow(tool.Pid(), nullptr, nullptr)) << line;
         IUnknown *object = nullptr;
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(document, NULL, CLSCTX_LOCAL_SERVER, IID_IOleObject,
                                                   reinterpret_cast<void **>(&object)))
             << line;
+        EXPECT_EQ(1u, kivserver::Processes("Tolvane.exe").size()) << line << ": the started tool served the object";
         object->Release();
         EXPECT_EQ(0u, tool.Wait(20000)) << line;
         EXPECT_TRUE(ServerProcesses().empty()) << line;
     }
+}
+
+// A start by COM that never gets its object (its caller gave up) ends by
+// itself instead of staying for ever.
+TEST_F(TolvaneProcessTest, EmbeddingStartWithoutAnObjectEndsByItself)
+{
+    ASSERT_EQ(0u, kivserver::RunProgram("Tolvane.exe", "/RegServer"));
+    ToolProcess tool("-Embedding");
+    ASSERT_TRUE(tool.Started());
+    ASSERT_TRUE(tool.WaitIdle(30000));
+    EXPECT_EQ(0u, tool.Wait(120000)) << "Tolvane still waits for an object";
+    EXPECT_TRUE(ServerProcesses().empty());
 }

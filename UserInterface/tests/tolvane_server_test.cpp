@@ -195,8 +195,16 @@ protected:
     void TearDown() override
     {
         container.Discard();
-        // A failed test may leave a tool behind that Wine never lets go.
-        if (HasFailure() && !container.PumpUntil([] { return ToolProcesses().empty(); }, 5000)) {
+        // Each case leaves no tool and no server for the next. A failed one
+        // may leave a tool that Wine never lets go, or, its tool gone, a
+        // server that still holds the dead tool's references; a tool COM
+        // started for an activation that gave up waits for its object. What
+        // is left goes, with COM's activation service that remembers it.
+        if (!container.PumpUntil([] { return ToolProcesses().empty() && ServerProcesses().empty(); },
+                                 HasFailure() ? 5000 : 20000)) {
+            if (!HasFailure())
+                ADD_FAILURE() << ToolProcesses().size() << " tool(s) and " << ServerProcesses().size()
+                              << " server(s) still run after the case";
             kivserver::KillProcesses("Tolvane.exe");
             kivserver::KillServers();
             kivserver::KillProcesses("rpcss.exe");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <ole2.h>
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 #include "InPlaceFrame.h"
@@ -28,7 +30,12 @@ class FakeDocument : public IServerDocument {
 public:
     std::string text = "plant", loadedText;
     bool acceptNew = true, acceptLoad = true, modified = true;
-    int loadedCalls = 0, released = 0;
+    int loadedCalls = 0, released = 0, inPlaceDeactivated = 0;
+    // How often the object had gone when it asked whether the data changed.
+    int releasedWhenAsked = -1;
+    // What the user does while the close question is up.
+    std::function<void()> onQueryClose;
+    CInPlaceFrameWnd *inPlaceFrame = nullptr;
     FakeItem item;
 
     bool OnNewEmbedding() override { return acceptNew; }
@@ -46,25 +53,42 @@ public:
         ++loadedCalls;
         return acceptLoad;
     }
-    bool IsEmbeddingModified() override { return modified; }
+    bool IsEmbeddingModified() override
+    {
+        releasedWhenAsked = released;
+        return modified;
+    }
     void SetEmbeddingSaved() override { modified = false; }
     CServerItem &Item() override { return item; }
     bool ShowOpenWindow(const std::string &) override { return false; }
     void HideOpenWindow() override {}
     bool OpenWindowShown() override { return false; }
-    CInPlaceFrameWnd *InPlaceFrame() override { return nullptr; }
-    void OnInPlaceDeactivated() override {}
-    bool QueryClose() override { return true; }
+    CInPlaceFrameWnd *InPlaceFrame() override { return inPlaceFrame; }
+    void OnInPlaceDeactivated() override { ++inPlaceDeactivated; }
+    bool QueryClose() override
+    {
+        if (onQueryClose)
+            onQueryClose();
+        return true;
+    }
     void OnReleased() override { ++released; }
 };
 
-IStorage *MemoryStorage()
+// A new storage in memory; readOnly: one whose streams cannot be written.
+IStorage *MemoryStorage(bool readOnly = false)
 {
     ILockBytes *bytes = nullptr;
     IStorage *storage = nullptr;
     EXPECT_HRESULT_SUCCEEDED(CreateILockBytesOnHGlobal(NULL, TRUE, &bytes));
     EXPECT_HRESULT_SUCCEEDED(
         StgCreateDocfileOnILockBytes(bytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage));
+    if (readOnly) {
+        storage->Commit(STGC_DEFAULT);
+        storage->Release();
+        storage = nullptr;
+        EXPECT_HRESULT_SUCCEEDED(
+            StgOpenStorageOnILockBytes(bytes, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &storage));
+    }
     bytes->Release();
     return storage;
 }
@@ -301,6 +325,317 @@ TEST_F(OleServerTest, TemplateStringSplitsIntoItsSevenFields)
     EXPECT_EQ((std::vector<std::string>{"Tolvane", "", "UserIn", "", "", "UserInterface.Document", "UserIn Document"}),
               fields);
     EXPECT_EQ(1u, CTemplateServer::TemplateFields("").size());
+}
+
+void CALLBACK QuitWithSeven(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(NULL, timer);
+    PostQuitMessage(7);
+}
+
+// The thread's message loop until it is told to quit, at the latest after
+// ms (code 7); the quit code.
+int LoopAtMost(DWORD ms)
+{
+    UINT_PTR latest = SetTimer(NULL, 0, ms, QuitWithSeven);
+    MSG msg{};
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    KillTimer(NULL, latest);
+    return int(msg.wParam);
+}
+
+// A start by COM whose object never comes ends its loop; one that made its
+// object keeps it running.
+TEST_F(OleServerTest, TemplateServerQuitsWhenNoObjectCameInTime)
+{
+    struct Case {
+        const char *what;
+        bool create;
+        DWORD latestMs;
+        int quitCode;
+    } cases[] = {
+        {"no object", false, 20000, 0},
+        {"object made", true, 1500, 7},
+    };
+    for (const Case &c : cases) {
+        FakeDocument doc;
+        CTemplateServer::Registration reg;
+        reg.clsid = kClsid;
+        CTemplateServer server(reg, [&] { return new COleServerObject(kClsid, doc); });
+        if (c.create) {
+            IOleObject *object = nullptr;
+            ASSERT_HRESULT_SUCCEEDED(server.CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void **>(&object)))
+                << c.what;
+            object->Release();
+        }
+        EXPECT_EQ(c.create, server.Created()) << c.what;
+        server.QuitIfUnused(50);
+        EXPECT_EQ(c.quitCode, LoopAtMost(c.latestMs)) << c.what;
+    }
+}
+
+// The container's site in the same process: it saves the object into its
+// storage as containers do (Save, then SaveCompleted) and lends a window,
+// the frame above and a place for the object to be active in.
+class FakeSite : public IOleClientSite, public IOleInPlaceSite {
+public:
+    COleServerObject *object = nullptr;
+    IStorage *storage = nullptr;
+    HRESULT saveResult = S_OK;  // what SaveObject answers
+    HWND parent = NULL;
+    FakeFrame frame;
+    std::function<void()> onUIDeactivate;
+    std::vector<std::string> calls;
+    int Count(const std::string &call) const { return int(std::count(calls.begin(), calls.end(), call)); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void **out) override
+    {
+        *out = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+            *out = static_cast<IOleClientSite *>(this);
+        else if (riid == IID_IOleInPlaceSite || riid == IID_IOleWindow)
+            *out = static_cast<IOleInPlaceSite *>(this);
+        else
+            return E_NOINTERFACE;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    // IOleClientSite
+    STDMETHODIMP SaveObject() override
+    {
+        calls.push_back("SaveObject");
+        if (FAILED(saveResult))
+            return saveResult;
+        HRESULT hr = object->Save(storage, TRUE);
+        object->SaveCompleted(nullptr);
+        return hr;
+    }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker **moniker) override
+    {
+        *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetContainer(IOleContainer **container) override
+    {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    // IOleInPlaceSite
+    STDMETHODIMP GetWindow(HWND *window) override
+    {
+        *window = parent;
+        return S_OK;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return S_OK; }
+    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnInPlaceActivate() override
+    {
+        calls.push_back("OnInPlaceActivate");
+        return S_OK;
+    }
+    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame **outFrame, IOleInPlaceUIWindow **doc, LPRECT position,
+                                  LPRECT clip, LPOLEINPLACEFRAMEINFO) override
+    {
+        *outFrame = &frame;
+        *doc = nullptr;
+        *position = RECT{10, 10, 110, 90};
+        *clip = RECT{0, 0, 400, 300};
+        return S_OK;
+    }
+    STDMETHODIMP Scroll(SIZE) override { return S_OK; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override
+    {
+        calls.push_back("OnUIDeactivate");
+        if (onUIDeactivate)
+            onUIDeactivate();
+        return S_OK;
+    }
+    STDMETHODIMP OnInPlaceDeactivate() override
+    {
+        calls.push_back("OnInPlaceDeactivate");
+        return S_OK;
+    }
+    STDMETHODIMP DiscardUndoState() override { return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+};
+
+// The document counts as saved once the container has the data: after a
+// save into the object's own storage that the container completed, or
+// after one into the storage it takes from now on; not after a copy saved
+// elsewhere, a save never completed, or one that failed.
+TEST_F(OleServerTest, DocumentIsSavedOnlyWhenTheContainerCompletedASave)
+{
+    enum Into { Own, Other, ReadOnly };
+    enum Completed { NotCompleted, WithNone, WithTarget };
+    struct Case {
+        const char *what;
+        Into into;
+        BOOL sameAsLoad;
+        Completed completed;
+        bool saves;
+        HRESULT dirty;
+    } cases[] = {
+        {"own storage", Own, TRUE, WithNone, true, S_FALSE},
+        {"own storage, never completed", Own, TRUE, NotCompleted, true, S_OK},
+        {"a copy elsewhere", Other, FALSE, WithNone, true, S_OK},
+        {"saved as", Other, FALSE, WithTarget, true, S_FALSE},
+        {"failed", ReadOnly, TRUE, WithNone, false, S_OK},
+    };
+    for (const Case &c : cases) {
+        FakeDocument doc;
+        COleServerObject *object = new COleServerObject(kClsid, doc);
+        IStorage *own = MemoryStorage(), *target = c.into == Own ? own : MemoryStorage(c.into == ReadOnly);
+        ASSERT_HRESULT_SUCCEEDED(object->InitNew(own)) << c.what;
+        EXPECT_EQ(c.saves, SUCCEEDED(object->Save(target, c.sameAsLoad))) << c.what;
+        if (c.completed != NotCompleted)
+            EXPECT_HRESULT_SUCCEEDED(object->SaveCompleted(c.completed == WithTarget ? target : nullptr)) << c.what;
+        EXPECT_EQ(c.dirty, object->IsDirty()) << c.what;
+        object->Release();
+        if (target != own)
+            target->Release();
+        own->Release();
+    }
+}
+
+// A save the container failed is no success: the user's Update and close
+// and the container's own close with saving report it, and the object
+// stays open with its changes.
+TEST_F(OleServerTest, FailedSaveIntoTheContainerIsReportedAndKeepsTheObjectOpen)
+{
+    struct Case {
+        const char *what;
+        std::function<HRESULT(COleServerObject *)> act;
+    } cases[] = {
+        {"Update", [](COleServerObject *o) { return o->SaveToContainer(); }},
+        {"the user's close", [](COleServerObject *o) { return o->CloseFromUser(); }},
+        {"the container's close", [](COleServerObject *o) { return o->Close(OLECLOSE_SAVEIFDIRTY); }},
+    };
+    for (const Case &c : cases) {
+        FakeDocument doc;
+        FakeSite site;
+        COleServerObject *object = new COleServerObject(kClsid, doc);
+        IStorage *storage = MemoryStorage();
+        ASSERT_HRESULT_SUCCEEDED(object->InitNew(storage)) << c.what;
+        site.object = object;
+        site.storage = storage;
+        site.saveResult = STG_E_MEDIUMFULL;
+        object->SetClientSite(&site);
+        EXPECT_EQ(STG_E_MEDIUMFULL, c.act(object)) << c.what;
+        EXPECT_EQ(S_OK, object->IsDirty()) << c.what;
+        IOleClientSite *held = nullptr;
+        object->GetClientSite(&held);
+        EXPECT_EQ(&site, held) << c.what << ": still open in its container";
+        // Saved after all, the object closes.
+        site.saveResult = S_OK;
+        EXPECT_HRESULT_SUCCEEDED(c.act(object)) << c.what;
+        EXPECT_EQ(S_FALSE, object->IsDirty()) << c.what;
+        object->Release();
+        EXPECT_EQ(1, doc.released) << c.what;
+        storage->Release();
+    }
+}
+
+// The container lets the object go while the document's question is up:
+// the object lives until its close is done.
+TEST_F(OleServerTest, ObjectOutlivesAReleaseDuringTheCloseQuestion)
+{
+    FakeDocument doc;
+    FakeSite site;
+    COleServerObject *object = new COleServerObject(kClsid, doc);
+    IStorage *storage = MemoryStorage();
+    ASSERT_HRESULT_SUCCEEDED(object->InitNew(storage));
+    site.object = object;
+    site.storage = storage;
+    object->SetClientSite(&site);
+    doc.onQueryClose = [&] { object->Release(); };
+    EXPECT_HRESULT_SUCCEEDED(object->CloseFromUser());
+    EXPECT_EQ(0, doc.releasedWhenAsked) << "the object was gone before it asked whether it changed";
+    EXPECT_EQ(1, site.Count("SaveObject"));
+    EXPECT_EQ(1, doc.released);
+    storage->Release();
+}
+
+// The object active in its container's window: let go without being
+// deactivated, it takes its frame away first; a container that deactivates
+// again from inside the deactivation deactivates once.
+TEST_F(OleServerTest, InPlaceObjectDeactivatesOnceAndBeforeItGoes)
+{
+    HWND parent = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, NULL, NULL,
+                                  GetModuleHandleA(NULL), NULL);
+    ASSERT_TRUE(parent != NULL);
+    const int groups[3] = {1, 1, 1};
+    struct Case {
+        const char *what;
+        bool reenter;
+    } cases[] = {{"released while active", false}, {"deactivated again from inside", true}};
+    for (const Case &c : cases) {
+        FakeDocument doc;
+        CInPlaceFrameWnd frame(GetModuleHandleA(NULL), 4, groups);
+        doc.inPlaceFrame = &frame;
+        FakeSite site;
+        site.parent = parent;
+        COleServerObject *object = new COleServerObject(kClsid, doc);
+        object->SetClientSite(&site);
+        ASSERT_HRESULT_SUCCEEDED(object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, parent, nullptr)) << c.what;
+        HWND window = frame.Window();
+        ASSERT_TRUE(IsWindow(window)) << c.what;
+        if (c.reenter) {
+            site.onUIDeactivate = [&] { object->InPlaceDeactivate(); };
+            EXPECT_HRESULT_SUCCEEDED(object->InPlaceDeactivate()) << c.what;
+        }
+        object->Release();
+        EXPECT_FALSE(IsWindow(window)) << c.what;
+        EXPECT_EQ(1, doc.inPlaceDeactivated) << c.what;
+        EXPECT_EQ(1, site.Count("OnInPlaceDeactivate")) << c.what;
+        EXPECT_EQ(NULL, site.frame.shownMenu) << c.what << ": the shared menu went back";
+        EXPECT_EQ(1, doc.released) << c.what;
+    }
+    DestroyWindow(parent);
+}
+
+// The container's clip rectangle shapes the window; one that leaves
+// nothing of the object leaves nothing of the window on screen.
+TEST_F(OleServerTest, InPlaceFrameShowsWhatTheClipLeaves)
+{
+    HWND parent = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, NULL, NULL,
+                                  GetModuleHandleA(NULL), NULL);
+    ASSERT_TRUE(parent != NULL);
+    const int groups[3] = {1, 1, 1};
+    CInPlaceFrameWnd frame(GetModuleHandleA(NULL), 4, groups);
+    const RECT position = {20, 20, 120, 100};
+    ASSERT_TRUE(frame.CreateInPlace(parent, position, RECT{0, 0, 400, 300}));
+    const int b = CInPlaceFrameWnd::BorderWidth;
+    struct Case {
+        const char *what;
+        RECT clip;
+        int kind;
+        RECT box;  // in the window's own coordinates
+    } cases[] = {
+        {"all of it", {0, 0, 400, 300}, SIMPLEREGION, {0, 0, 100 + 2 * b, 80 + 2 * b}},
+        {"its left half", {0, 0, 70, 300}, SIMPLEREGION, {0, 0, 70 - 20 + b, 80 + 2 * b}},
+        {"nothing", {200, 200, 300, 300}, NULLREGION, {0, 0, 0, 0}},
+    };
+    for (const Case &c : cases) {
+        frame.SetObjectRects(position, c.clip);
+        HRGN region = CreateRectRgn(0, 0, 0, 0);
+        int kind = GetWindowRgn(frame.Window(), region);
+        RECT box{};
+        GetRgnBox(region, &box);
+        DeleteObject(region);
+        EXPECT_EQ(c.kind, kind) << c.what;
+        if (kind == SIMPLEREGION)
+            EXPECT_TRUE(EqualRect(&c.box, &box)) << c.what << ": " << box.left << "," << box.top << "," << box.right
+                                                 << "," << box.bottom;
+    }
+    frame.DestroyInPlace();
+    DestroyWindow(parent);
 }
 
 } // namespace
