@@ -12,6 +12,9 @@ namespace {
 
 const CS7Types &Types() { return CS7Types::Instance(); }
 
+// The server names items by the kind byte that Oxley puts in the item word.
+static_assert(int(KIV_DIGITAL) == int(S7ItemDigital) && int(KIV_TEXT) == int(S7ItemText), "item kinds differ");
+
 std::string Upper(std::string text)
 {
     for (char &c : text)
@@ -75,7 +78,7 @@ CBlockAnswers::~CBlockAnswers()
 unsigned CBlockAnswers::ParsedWidth(uint16_t area) const
 {
     uint16_t type = m_defaultType;
-    if (!Types().TypeAllowedInArea(area, type) && Types().DefaultType(area, &type) != S7_OK)
+    if (Types().TypeInArea(area, type, &type) != S7_OK)
         return 0;
     int units = Types().UnitsPerElement(type);
     return units > 0 ? unsigned(units) : 0;
@@ -83,29 +86,20 @@ unsigned CBlockAnswers::ParsedWidth(uint16_t area) const
 
 bool CBlockAnswers::Read(const char *text, Position *position)
 {
-    // As the server reads an HMI address: leading white space goes, every
-    // separator becomes ':', a leading '!' names a control item, the device
-    // is the part before the first ':' and an S7 address follows it.
-    std::string t = text ? text : "";
-    size_t first = t.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
+    // A data address of a named device, as the server reads it; control
+    // names are left to the server.
+    const S7HmiAddress hmi = CS7Types::ReadHmiAddress(text);
+    if (hmi.IsControl() || !hmi.separated || hmi.device.empty())
         return false;
-    t.erase(0, first);
-    for (char &c : t)
-        if (std::strchr(";,./\\ ", c))
-            c = ':';
-    size_t colon = t.find(':');
-    if (t[0] == '!' || colon == 0 || colon == std::string::npos)
-        return false;
-    position->device = Upper(t.substr(0, colon));
-    std::string rest = t.substr(colon + 1);
-    if (Types().ParseAddress(rest.c_str(), &position->address, false) != S7_OK)
+    position->device = Upper(hmi.device);
+    const char *rest = hmi.position.c_str();
+    if (Types().ParseAddress(rest, &position->address, false) != S7_OK)
         return false;
     // The server refuses a bit where its default data type has none; the
     // same shape of address is accepted or refused alike.
     S7Address probe;
     probe.dataType = S7TypeWord;
-    position->bit = Types().ParseAddress(rest.c_str(), &probe, true) != S7_OK;
+    position->bit = Types().ParseAddress(rest, &probe, true) != S7_OK;
     return true;
 }
 
@@ -169,7 +163,7 @@ void CBlockAnswers::Learn(const char *text, BYTE kind, const KivBlock &block)
     known.reference = device.deviceReference;
     // Digital and text items come back as the server's device name, ':' and
     // the position.
-    if (kind == KIV_DIGITAL || kind == KIV_TEXT) {
+    if (CS7Types::NamesItem(kind)) {
         const char *colon = std::strchr(address.text, ':');
         if (colon)
             known.name.assign(address.text, colon);
@@ -191,7 +185,7 @@ bool CBlockAnswers::Answer(const char *text, BYTE kind, KivBlock *block)
     if (found == m_devices.end())
         return false;
     const Device &device = found->second;
-    bool named = kind == KIV_DIGITAL || kind == KIV_TEXT;
+    const bool named = CS7Types::NamesItem(kind);
     if (named && device.name.empty())
         return false;
     const S7Address &x = position.address;
@@ -199,20 +193,21 @@ bool CBlockAnswers::Answer(const char *text, BYTE kind, KivBlock *block)
     for (LONG handle : device.blocks) {
         Block &b = Ask(handle);
         const S7Address &e = b.extent;
-        int units = Types().UnitsPerElement(e.dataType);
         unsigned end = unsigned(e.start) + e.length;
         // The server joins an address to the first block that the parsed
         // element overlaps: inside one block that is the block itself, since
         // the blocks of a device never overlap. It answers only on the
         // block's element boundaries, for an element that the block holds.
-        if (!b.hasExtent || e.area != x.area || e.dbNumber != x.dbNumber || units < 1 || width < 1 ||
-            x.start < e.start || x.start + width > end || x.start + unsigned(units) > end ||
-            (x.start - e.start) % units != 0)
+        if (!b.hasExtent || e.area != x.area || e.dbNumber != x.dbNumber || width < 1 || x.start < e.start ||
+            x.start + width > end)
+            continue;
+        const unsigned units = Types().ElementAt(e, long(x.start));
+        if (units == 0 || x.start + units > end)
             continue;
         KivDevice &d = *block->device;
         KivAddress &a = *block->address;
         d.blockHandle = uint32_t(handle);
-        d.addressWord = uint32_t(x.area & 0xF) << 28 | uint32_t(x.dbNumber & 0x1FFF) << 15 | uint32_t(x.start & 0x7FFF);
+        d.addressWord = CS7Types::AddressWord(x);
         d.deviceReference = device.reference;
         a.internalAddress = x.bit;
         a.blockIndex = b.index;
@@ -223,8 +218,7 @@ bool CBlockAnswers::Answer(const char *text, BYTE kind, KivBlock *block)
             S7Address at = e;
             at.start = x.start;
             at.bit = x.bit;
-            Types().FormatAddress(at, canonical, kind == KIV_DIGITAL ? 1 : 0);
-            canonical = device.name + ":" + canonical;
+            Types().FormatItemName(device.name, at, kind, canonical);
         } else {
             canonical = text + std::strspn(text, " \t");
         }

@@ -33,8 +33,9 @@ struct RecordFields {
 
 RecordFields FieldsOf(const OutputRecord &r)
 {
-    return {uint16_t(r.address >> 28), uint16_t((r.address >> 15) & 0x1FFF), uint16_t(r.address & 0x7FFF),
-            uint16_t((r.bitAndType >> 4) & 0x1F), uint16_t(r.bitAndType & 0x0F)};
+    S7Address a;
+    CS7Types::FromAddressWord(r.address, &a);
+    return {a.area, a.dbNumber, a.start, uint16_t((r.bitAndType >> 4) & 0x1F), uint16_t(r.bitAndType & 0x0F)};
 }
 
 bool IsByteType(uint16_t type) { return type == S7TypeChar || type == S7TypeByte; }
@@ -301,7 +302,9 @@ LONG CDataBlock::FormWriteRecord(LONG first, LONG bit, unsigned sigCond, float h
     if (FAILED(VariantCopyInd(&v, const_cast<VARIANT *>(&value))))
         return 1;
     memset(&r, 0, sizeof r);
-    r.address = uint32_t(a.area) << 28 | uint32_t(a.dbNumber & 0x1FFF) << 15 | (uint32_t(a.start + first) & 0x7FFF);
+    S7Address at = a;
+    at.start = uint16_t(a.start + first);
+    r.address = CS7Types::AddressWord(at);
     r.bitAndType = uint32_t(a.dataType) << 4 | (uint32_t(bit) & 0x0F);
     r.owner = Handle();
     r.kind = OUTPUT_ANALOG;

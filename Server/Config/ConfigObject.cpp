@@ -4,6 +4,7 @@
 #include "EventCode.h"
 #include "HmiAlarm.h"
 #include "Registry.h"
+#include "S7Types.h"
 #include "ServerMsg.h"
 #include <algorithm>
 #include <atomic>
@@ -217,7 +218,7 @@ LONG CConfigObject::SetNameValue(const VARIANT &value)
     std::wstring text = V_BSTR(&value) ? V_BSTR(&value) : L"";
     size_t first = text.find_first_not_of(L" \t\r\n\v\f");
     text = first == std::wstring::npos ? std::wstring() : text.substr(first);
-    if (text.empty() || text.find_first_of(L":;,./\\ ") != std::wstring::npos)
+    if (text.empty() || std::any_of(text.begin(), text.end(), CS7Types::IsSeparator))
         return CFG_E_INVALID_VALUE;
     if (text.size() > 12)
         text.resize(12);

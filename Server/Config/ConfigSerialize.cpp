@@ -11,6 +11,7 @@
 #include "DataBlock.h"
 #include "Device.h"
 #include "Driver.h"
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 
@@ -41,7 +42,7 @@ public:
     void Name(const std::string &name) const
     {
         std::wstring wide = ConfigValue::Widen(name);
-        Require(wide.size() <= 12 && wide.find_first_of(L":;,./\\ ") == std::wstring::npos,
+        Require(wide.size() <= 12 && std::none_of(wide.begin(), wide.end(), CS7Types::IsSeparator),
                 "the name \"" + name + "\" is not a valid object name");
     }
     bool Flag(uint32_t value, const char *field) const
@@ -200,7 +201,7 @@ void CDataBlock::Serialize(CArchive &archive)
     }
     // The address resolution may clear the low four bits of the start in
     // the word; anything else in it must be the address itself.
-    uint32_t word = InternalAddressOf(a);
+    uint32_t word = types.AddressWord(a);
     check.Require(internal == word || internal == (word & ~0xFu),
                   "internal address word does not match its address");
     check.Range(primary, 0, kNone - 1, true, "PrimaryPollTime");

@@ -131,11 +131,6 @@ CDataBlock::~CDataBlock()
 
 const CPropertyTable &CDataBlock::Properties() const { return DataBlockTable(); }
 
-uint32_t CDataBlock::InternalAddressOf(const S7Address &a)
-{
-    return uint32_t(a.area & 0xF) << 28 | uint32_t(a.dbNumber & 0x1FFF) << 15 | uint32_t(a.start & 0x7FFF);
-}
-
 unsigned CDataBlock::BytesInUse() const
 {
     unsigned bytes = 0;
@@ -256,7 +251,7 @@ void CDataBlock::ApplyAddress(const S7Address &address)
     {
         std::lock_guard<std::recursive_mutex> guard(m_lock);
         m_address = address;
-        m_internalAddress = InternalAddressOf(address);
+        m_internalAddress = Types().AddressWord(address);
         m_readBuilt = false;
         PublishAddress();
     }
@@ -266,12 +261,8 @@ void CDataBlock::ApplyAddress(const S7Address &address)
 
 LONG CDataBlock::CheckAndApply(S7Address c, unsigned length)
 {
-    if (!Types().TypeAllowedInArea(c.area, c.dataType)) {
-        uint16_t type;
-        if (Types().DefaultType(c.area, &type) != S7_OK)
-            return CFG_E_TYPE_NOT_IN_AREA;
-        c.dataType = type;
-    }
+    if (Types().TypeInArea(c.area, c.dataType, &c.dataType) != S7_OK)
+        return CFG_E_TYPE_NOT_IN_AREA;
     int units = Types().UnitsPerElement(c.dataType);
     if (units < 1)
         return CFG_E_INVALID_VALUE;

@@ -141,7 +141,6 @@ public:
     const S7Address &Address() const { return m_address; }
     // Area in bits 28-31, data-block number in 15-27, start in 0-14.
     uint32_t InternalAddress() const { return m_internalAddress; }
-    static uint32_t InternalAddressOf(const S7Address &address);
     unsigned BytesInUse() const;
 
     uint32_t PrimaryPollTime() const { return m_primaryPoll; }

@@ -71,8 +71,8 @@ public:
                         uint32_t *internalAddress, unsigned short *index, uint32_t *handle);
     // The canonical text of an HMI item: "!Keyword:Object" for a control
     // item (internal address 0x10000000 or more), "Device:StartAddr" for
-    // an analog item (kind 3 in the low byte of item), with ":Bit" for a
-    // digital one (kind 2); the hint text for anything else. Answers 0.
+    // a text item (S7ItemText in the low byte of item), with ":Bit" for a
+    // digital one (S7ItemDigital); the hint text for anything else. Answers 0.
     LONG GetDataAddress(uint32_t addressWord, uint32_t internalAddress, uint32_t blockHandle, uint32_t item,
                         std::string *text) const;
     // Copy or move of a device with its data blocks to a channel under a new

@@ -264,17 +264,12 @@ LONG CDriver::SetDataAddress(const char *text, uint32_t, uint32_t *deviceRef, ui
     uint32_t word = 0, internal = 0, objectHandle = 0;
     unsigned short blockIndex = 0;
     LONG result = 0;
-    std::string address = text ? text : "";
-    if (!address.empty() && address != kDataAddressHint) {
-        address.erase(0, address.find_first_not_of(" \t\r\n"));
-        for (char &c : address)
-            if (strchr(";,./\\ ", c))
-                c = ':';
-        if (!address.empty() && address[0] == '!') {
-            result = ResolveControlName(address, &internal, &objectHandle);
+    if (text && *text && strcmp(text, kDataAddressHint) != 0) {
+        const S7HmiAddress address = Types().ReadHmiAddress(text);
+        if (address.IsControl()) {
+            result = ResolveControlName(address.text, &internal, &objectHandle);
         } else {
-            size_t colon = address.find(':');
-            std::string deviceName = address.substr(0, colon);
+            const std::string &deviceName = address.device;
             uint32_t wanted = deviceRef ? *deviceRef : 0;
             CDevice *found = nullptr;
             for (CChannel *channel : Channels()) {
@@ -295,8 +290,7 @@ LONG CDriver::SetDataAddress(const char *text, uint32_t, uint32_t *deviceRef, ui
             } else {
                 if (deviceRef)
                     *deviceRef = found->Reference();
-                std::string rest = colon == std::string::npos ? std::string() : Upper(address.substr(colon + 1));
-                result = ResolveInDevice(found, rest, &word, &internal, &blockIndex, &objectHandle);
+                result = ResolveInDevice(found, Upper(address.position), &word, &internal, &blockIndex, &objectHandle);
             }
         }
     }
@@ -330,18 +324,15 @@ LONG CDriver::GetDataAddress(uint32_t addressWord, uint32_t internalAddress, uin
     }
     CDataBlock *block = LiveObjectAs<CDataBlock>(blockHandle);
     unsigned kind = item & 0xFF;
-    if (!block || !block->Device() || (kind != 2 && kind != 3))
+    if (!block || !block->Device() || !Types().NamesItem(kind))
         return 0;
     // The position comes from the address word, the type from the block.
     S7Address address = block->Address();
-    address.area = uint16_t(addressWord >> 28);
-    address.dbNumber = uint16_t((addressWord >> 15) & 0x1FFF);
-    address.start = uint16_t(addressWord & 0x7FFF);
+    Types().FromAddressWord(addressWord, &address);
     address.bit = uint16_t(internalAddress & 0xF);
-    std::string position;
-    if (Types().FormatAddress(address, position, kind == 2 ? 1 : 0) != S7_OK)
-        return 0;
-    *text = block->Device()->Name() + ":" + position;
+    std::string name;
+    if (Types().FormatItemName(block->Device()->Name(), address, kind, name) == S7_OK)
+        *text = name;
     return 0;
 }
 
@@ -433,14 +424,13 @@ LONG CDriver::ResolveInDevice(CDevice *device, const std::string &addressText, u
 
     // The address must fall on an element boundary of the block it joins.
     const S7Address &a = existing->Address();
-    int units = Types().UnitsPerElement(a.dataType);
-    long offset = long(wanted.start) - long(a.start);
-    if (units < 1 || offset % units != 0) {
+    const unsigned units = Types().ElementAt(a, long(wanted.start));
+    if (units == 0) {
         delete temp;
         return E_FAIL;
     }
     Range have = RangeOf(a);
-    unsigned needEnd = wanted.start + unsigned(units);   // the element holding the address
+    unsigned needEnd = wanted.start + units;   // the element holding the address
     if (wanted.start < have.start || needEnd > have.end) {
         bool wasEnabled = existing->IsEnabled();
         if (wasEnabled)

@@ -65,8 +65,6 @@ const char *const kUserTypeNames[] = {
 
 const char kSeparators[] = ":;,./\\ ";
 
-bool IsSeparator(char c) { return c != '\0' && std::strchr(kSeparators, c) != nullptr; }
-
 // A non-empty run of decimal digits and nothing else, below limit. Refuses
 // overflow instead of wrapping, so that "M65636" is not taken as M100.
 bool ParseNumber(const std::string &text, unsigned limit, unsigned *value)
@@ -191,6 +189,68 @@ uint32_t CS7Types::ParseAddress(const char *input, S7Address *address, bool chec
     address->start = uint16_t(start);
     address->bit = uint16_t(bit);
     return S7_OK;
+}
+
+bool CS7Types::IsSeparator(int c) { return c > 0 && c < 0x80 && std::strchr(kSeparators, c) != nullptr; }
+
+S7HmiAddress CS7Types::ReadHmiAddress(const char *input)
+{
+    S7HmiAddress a;
+    a.text = input ? input : "";
+    a.text.erase(0, a.text.find_first_not_of(" \t\r\n"));
+    for (char &c : a.text)
+        if (IsSeparator((unsigned char)c))
+            c = ':';
+    size_t colon = a.text.find(':');
+    a.separated = colon != std::string::npos;
+    a.device = a.text.substr(0, colon);
+    if (a.separated)
+        a.position = a.text.substr(colon + 1);
+    return a;
+}
+
+uint32_t CS7Types::FormatItemName(const std::string &device, const S7Address &address, unsigned kind,
+                                  std::string &text) const
+{
+    text.clear();
+    if (!NamesItem(kind))
+        return S7_E_TYPE;
+    std::string position;
+    if (uint32_t result = FormatAddress(address, position, kind == S7ItemDigital ? 1 : 0))
+        return result;
+    text = device + ":" + position;
+    return S7_OK;
+}
+
+uint32_t CS7Types::AddressWord(const S7Address &a)
+{
+    return uint32_t(a.area & 0xF) << 28 | uint32_t(a.dbNumber & 0x1FFF) << 15 | uint32_t(a.start & 0x7FFF);
+}
+
+void CS7Types::FromAddressWord(uint32_t word, S7Address *address)
+{
+    address->area = uint16_t(word >> 28);
+    address->dbNumber = uint16_t((word >> 15) & 0x1FFF);
+    address->start = uint16_t(word & 0x7FFF);
+}
+
+uint32_t CS7Types::TypeInArea(uint16_t area, uint16_t dataType, uint16_t *type) const
+{
+    if (!type)
+        return S7_E_NULL;
+    if (TypeAllowedInArea(area, dataType)) {
+        *type = dataType;
+        return S7_OK;
+    }
+    return DefaultType(area, type);
+}
+
+unsigned CS7Types::ElementAt(const S7Address &block, long start) const
+{
+    int units = UnitsPerElement(block.dataType);
+    if (units < 1 || (start - long(block.start)) % units != 0)
+        return 0;
+    return unsigned(units);
 }
 
 namespace {

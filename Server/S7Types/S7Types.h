@@ -49,6 +49,21 @@ enum : uint16_t {
     S7VtEmpty = 0, S7VtI2 = 2, S7VtI4 = 3, S7VtR4 = 4, S7VtBstr = 8, S7VtUi1 = 17,
 };
 
+// Item kinds in the low byte of the HMI's item word.
+enum S7ItemKind : uint8_t { S7ItemAnalog = 1, S7ItemDigital = 2, S7ItemText = 3 };
+
+// An HMI address text ("PLC1 DB10,4", "plc1/M7.1", "!Poll:Line3") as the
+// server reads it: leading white space dropped and every separator made ':'
+// (text), then split at the first ':' into the device part and the position.
+struct S7HmiAddress {
+    std::string text;
+    std::string device;    // as typed; the whole text when there is no ':'
+    std::string position;  // empty when there is no ':'
+    bool separated = false;  // text holds a ':'
+    // A control name ("!Keyword:Object") rather than a data address.
+    bool IsControl() const { return !text.empty() && text[0] == '!'; }
+};
+
 class CS7Types {
 public:
     // The process's one instance.
@@ -67,6 +82,35 @@ public:
     uint32_t FormatEndAddress(const S7Address &address, std::string &text) const;
     // The S7 library's variable text of a request ('DB10,W100,5', 'AX4.1').
     uint32_t FormatSapiAddress(const S7Address &address, std::string &text) const;
+
+    // Whether c separates the parts of an address text (":;,./\" or a
+    // blank). Object names hold none, since an HMI address names its device
+    // in front of one.
+    static bool IsSeparator(int c);
+    static S7HmiAddress ReadHmiAddress(const char *text);
+    // The server's name of an HMI item of this kind at address on device:
+    // "PLC1:DB10,4", and for a digital item with ':' and the bit. Only
+    // digital and text items are named (NamesItem); S7_E_TYPE for another
+    // kind, S7_E_AREA for an unknown area (text empty then).
+    static bool NamesItem(unsigned kind) { return kind == S7ItemDigital || kind == S7ItemText; }
+    uint32_t FormatItemName(const std::string &device, const S7Address &address, unsigned kind,
+                            std::string &text) const;
+
+    // The address word of the store and the HMI: area in bits 28-31,
+    // data-block number in 15-27, start in 0-14.
+    static uint32_t AddressWord(const S7Address &address);
+    // Area, data-block number and start from an address word; the other
+    // fields stay.
+    static void FromAddressWord(uint32_t word, S7Address *address);
+    // The data type a block in the area takes when given dataType: dataType
+    // where the area allows it, else the area's default type. S7_E_AREA
+    // above 14.
+    uint32_t TypeInArea(uint16_t area, uint16_t dataType, uint16_t *type) const;
+    // Address units of the element that begins at start in a block at
+    // block (its area, start and data type), counted from the block's start
+    // either way; 0 when start falls inside an element or the type has no
+    // element size. The server resolves an address into a block only there.
+    unsigned ElementAt(const S7Address &block, long start) const;
 
     // Checks received data against the address, then converts its byte order
     // into destination (which holds length bytes). *count is the number of

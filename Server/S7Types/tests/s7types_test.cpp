@@ -389,4 +389,107 @@ TEST(Lookups, TypesAllowedInAreas)
         EXPECT_EQ(c.allowed, Types().TypeAllowedInArea(c.area, c.type)) << c.area << "/" << c.type;
 }
 
+// An HMI address is split where the server splits it: any separator, only
+// the first one, leading white space dropped but the position left as typed.
+TEST(HmiAddress, SplitsAtTheFirstSeparator)
+{
+    const struct { const char *text, *normal, *device, *position; bool separated, control; } cases[] = {
+        {"PLC1 DB10,4", "PLC1:DB10:4", "PLC1", "DB10:4", true, false},
+        {" \t plc1/db10.4:1", "plc1:db10:4:1", "plc1", "db10:4:1", true, false},
+        {"PLC1;M7\\2", "PLC1:M7:2", "PLC1", "M7:2", true, false},
+        {"PLC1", "PLC1", "PLC1", "", false, false},
+        {":DB10,4", ":DB10:4", "", "DB10:4", true, false},
+        {"PLC1 ", "PLC1:", "PLC1", "", true, false},
+        {"!Poll Line3", "!Poll:Line3", "!Poll", "Line3", true, true},
+        {"  !P", "!P", "!P", "", false, true},
+        {"\xe9t\xe9 M1", "\xe9t\xe9:M1", "\xe9t\xe9", "M1", true, false},
+        {"   ", "", "", "", false, false},
+        {nullptr, "", "", "", false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(null)");
+        S7HmiAddress a = CS7Types::ReadHmiAddress(c.text);
+        EXPECT_EQ(c.normal, a.text);
+        EXPECT_EQ(c.device, a.device);
+        EXPECT_EQ(c.position, a.position);
+        EXPECT_EQ(c.separated, a.separated);
+        EXPECT_EQ(c.control, a.IsControl());
+    }
+    for (int c : std::initializer_list<int>{0, '\t', '-', '_', '|', '!', 0xE9, 0x2215})
+        EXPECT_FALSE(CS7Types::IsSeparator(c)) << c;
+    for (int c : std::initializer_list<int>{':', ';', ',', '.', '/', '\\', ' ', int(L':')})
+        EXPECT_TRUE(CS7Types::IsSeparator(c)) << c;
+}
+
+// An address joins a block only on one of the block's element boundaries,
+// also in front of the block (where the block grows to it).
+TEST(HmiAddress, ElementBoundariesOfABlock)
+{
+    const struct { uint16_t type, blockStart; long start; unsigned units; } cases[] = {
+        {S7TypeInt, 10, 10, 2}, {S7TypeInt, 10, 14, 2}, {S7TypeInt, 10, 13, 0}, {S7TypeInt, 10, 6, 2},
+        {S7TypeInt, 10, 7, 0},  {S7TypeReal, 4, 12, 4}, {S7TypeReal, 4, 10, 0}, {S7TypeReal, 4, 0, 4},
+        {S7TypeByte, 3, 0, 1},  {S7TypeTimer, 5, 6, 1}, {S7TypeNone, 0, 0, 0},  {13, 0, 0, 0},
+    };
+    for (const auto &c : cases) {
+        S7Address block;
+        block.dataType = c.type;
+        block.start = c.blockStart;
+        EXPECT_EQ(c.units, Types().ElementAt(block, c.start)) << c.type << " at " << c.blockStart << ": " << c.start;
+    }
+
+    const struct { uint16_t area, wanted, type; uint32_t result; } types[] = {
+        {S7AreaDB, S7TypeReal, S7TypeReal, S7_OK},     {S7AreaT, S7TypeWord, S7TypeTimer, S7_OK},
+        {S7AreaC, S7TypeInt, S7TypeCounter, S7_OK},    {S7AreaM, S7TypeCounter, S7TypeByte, S7_OK},
+        {S7AreaDB, 13, S7TypeByte, S7_OK},             {15, S7TypeByte, 99, S7_E_AREA},
+    };
+    for (const auto &c : types) {
+        uint16_t type = 99;
+        EXPECT_EQ(c.result, Types().TypeInArea(c.area, c.wanted, &type)) << c.area << "/" << c.wanted;
+        EXPECT_EQ(c.type, type) << c.area << "/" << c.wanted;
+    }
+}
+
+// The address word carries the position exactly, and the item name that
+// the HMI gets back for a digital or text item is built from it.
+TEST(HmiAddress, AddressWordAndItemName)
+{
+    const struct { uint16_t area, db, start, bit; uint32_t word; unsigned kind; const char *name; uint32_t result; } cases[] = {
+        {S7AreaDB, 10, 4, 3, 0x10050004u, S7ItemDigital, "PLC1:DB10,4:3", S7_OK},
+        {S7AreaDB, 8191, 32767, 0, 0x1FFFFFFFu, S7ItemText, "PLC1:DB8191,32767", S7_OK},
+        {S7AreaDI, 1, 0, 7, 0x20008000u, S7ItemText, "PLC1:DI1,0", S7_OK},
+        {S7AreaM, 0, 100, 5, 0x60000064u, S7ItemDigital, "PLC1:M100:5", S7_OK},
+        {S7AreaPI, 0, 2, 0, 0xE0000002u, S7ItemText, "PLC1:PI2", S7_OK},
+        {S7AreaM, 0, 100, 0, 0x60000064u, S7ItemAnalog, "", S7_E_TYPE},
+        {S7AreaM, 0, 100, 0, 0x60000064u, 0, "", S7_E_TYPE},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        S7Address a;
+        a.area = c.area;
+        a.dbNumber = c.db;
+        a.start = c.start;
+        a.bit = c.bit;
+        a.length = 6;
+        a.dataType = S7TypeWord;
+        EXPECT_EQ(c.word, CS7Types::AddressWord(a));
+        S7Address back;
+        back.bit = 9;
+        back.length = 7;
+        CS7Types::FromAddressWord(c.word, &back);
+        EXPECT_EQ(c.area, back.area);
+        EXPECT_EQ(c.db, back.dbNumber);
+        EXPECT_EQ(c.start, back.start);
+        EXPECT_EQ(9, back.bit) << "the bit is not in the word";
+        EXPECT_EQ(7, back.length);
+        std::string name = "old";
+        EXPECT_EQ(c.result, Types().FormatItemName("PLC1", a, c.kind, name));
+        EXPECT_EQ(c.name, name);
+    }
+    S7Address unknown;
+    unknown.area = 15;
+    std::string name = "old";
+    EXPECT_EQ(S7_E_AREA, Types().FormatItemName("PLC1", unknown, S7ItemDigital, name));
+    EXPECT_EQ("", name);
+}
+
 } // namespace
