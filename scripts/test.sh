@@ -23,7 +23,8 @@ retried=$(sed -n 's/^.*Test *#[0-9]*: \([^ ]*\) \.*\*\*\*.*$/\1/p' "$log" | sort
             grep -q "Test *#[0-9]*: $name \.* *Passed" "$log" && echo "$name"
           done || true)
 end=$(date +%s)
-echo "build $((built - start)) s, tests $((end - built)) s"
+arch=$(sed -n 's/^QOR_TARGET_ARCH:STRING=//p' "$build/CMakeCache.txt")
+echo "build $((built - start)) s, tests $((end - built)) s ($arch, $(wine --version 2>/dev/null || echo 'no wine'))"
 for name in $retried; do
   if [[ $end_to_end == *" $name "* ]]; then
     echo "passed only on its second run: $name"

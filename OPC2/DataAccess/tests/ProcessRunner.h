@@ -58,8 +58,14 @@ inline DWORD RunProgram(const std::string &commandLine, std::string *output = nu
             GetExitCodeProcess(pi.hProcess, &code);
             break;
         }
-        if (GetTickCount() - start > timeoutMs)
+        if (GetTickCount() - start > timeoutMs) {
+            // A program that outlives its time is ended: left running, it
+            // would keep its servers and the test's own output open.
+            TerminateProcess(pi.hProcess, DWORD(-1));
+            WaitForSingleObject(pi.hProcess, 10000);
+            text += "\n[the program did not end within " + std::to_string(timeoutMs / 1000) + " s and was ended]\n";
             break;
+        }
         Sleep(20);
     }
     CloseHandle(readEnd);
