@@ -164,7 +164,7 @@ void CFormPane::DropDown(int id)
 
 bool CFormPane::OnCommand(int id, int code, HWND control)
 {
-    m_form.Document().SetHelpContext(DWORD(100000 + id));
+    m_form.Document().SetHelpContextFromPane(id, code);
     if (id == IDC_DB_MONITOR) {
         if (m_monitor)
             m_monitor();

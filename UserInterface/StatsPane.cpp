@@ -113,7 +113,7 @@ void CStatsPane::FillErrors()
 
 bool CStatsPane::OnCommand(int id, int code, HWND control)
 {
-    m_doc.SetHelpContext(DWORD(100000 + id));
+    m_doc.SetHelpContextFromPane(id, code);
     if (id == TroubleshootingControl() && code == BN_CLICKED) {
         if (m_help)
             m_help(CStatsForm::TroubleshootingTopic(m_helpFile));
@@ -184,7 +184,7 @@ void CDriverPane::Refresh()
 
 bool CDriverPane::OnCommand(int id, int code, HWND control)
 {
-    m_doc.SetHelpContext(DWORD(100000 + id));
+    m_doc.SetHelpContextFromPane(id, code);
     if (id == IDC_GETTING_STARTED && code == BN_CLICKED) {
         if (m_help)
             m_help(CDriverFormData::GettingStartedTopic(m_helpFile));

@@ -127,6 +127,14 @@ public:
             m_hooks.helpTopic(id);
     }
     DWORD HelpContext() const { return m_helpContext; }
+    // A pane's control notification: the help window follows what the user
+    // does with a control, not a field whose text the program set (the
+    // statistics change theirs at every tick, the forms at every selection).
+    void SetHelpContextFromPane(int id, int code)
+    {
+        if (code != EN_CHANGE && code != EN_UPDATE)
+            SetHelpContext(DWORD(100000 + id));
+    }
 
     // True while the document itself changes the tree.
     bool Building() const { return m_building; }

@@ -212,6 +212,15 @@ TEST_F(StatsTest, BlockPaneReadsShowsAndListsTheError)
     EXPECT_EQ("42", form.Text(1));
     EXPECT_EQ(std::vector<std::string>{"No Simatic Error"}, form.ErrorLines());
     EXPECT_EQ(199999u, doc.HelpContext());
+    // The figures a tick sets leave the help window where it was; what the
+    // user does with a control leads it to that control's topic.
+    for (int code : {EN_CHANGE, EN_UPDATE})
+        doc.SetHelpContextFromPane(8009, code);
+    EXPECT_EQ(199999u, doc.HelpContext());
+    for (int code : {BN_CLICKED, EN_SETFOCUS}) {
+        doc.SetHelpContextFromPane(code == BN_CLICKED ? 1187 : 8002, code);
+        EXPECT_EQ(code == BN_CLICKED ? 101187u : 108002u, doc.HelpContext());
+    }
 
     driver.values["SapiIecErrorNo"] = "3";
     driver.values["SapiIecErrorMsg"] = "Object access";
