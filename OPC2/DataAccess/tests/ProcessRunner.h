@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +15,52 @@ inline std::string BinFolder()
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string dir(path);
     return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+// The threads' stacks of the process pid and of the I/O server, from Wine's
+// debugger: where a program that does not end waits. The debugger writes to
+// a file: it holds each process it reads, this one too, and so must never
+// wait for a reader.
+inline std::string StacksOf(DWORD pid)
+{
+    char dir[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, dir);
+    const std::string path = std::string(dir) + "stacks_" + std::to_string(pid) + ".txt";
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::string();
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = file;
+    si.hStdError = file;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof(pi));
+    std::string line = "winedbg --command \"bt all\"";
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    CloseHandle(file);
+    char mark[32];
+    std::snprintf(mark, sizeof mark, "in process %04lx ", static_cast<unsigned long>(pid));
+    std::ifstream in(path);
+    std::string text, kept;
+    bool keep = false;
+    while (std::getline(in, text)) {
+        if (text.compare(0, 20, "Backtracing for thre") == 0)
+            keep = text.find(mark) != std::string::npos || text.find("Hadrel.exe") != std::string::npos;
+        if (keep)
+            kept += text + "\n";
+    }
+    in.close();
+    DeleteFileA(path.c_str());
+    return kept;
 }
 
 inline DWORD RunProgram(const std::string &commandLine, std::string *output = nullptr, DWORD timeoutMs = 60000)
@@ -61,6 +109,7 @@ inline DWORD RunProgram(const std::string &commandLine, std::string *output = nu
         if (GetTickCount() - start > timeoutMs) {
             // A program that outlives its time is ended: left running, it
             // would keep its servers and the test's own output open.
+            text += "\n" + StacksOf(pi.dwProcessId);
             TerminateProcess(pi.hProcess, DWORD(-1));
             WaitForSingleObject(pi.hProcess, 10000);
             text += "\n[the program did not end within " + std::to_string(timeoutMs / 1000) + " s and was ended]\n";
