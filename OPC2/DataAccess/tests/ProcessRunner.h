@@ -17,6 +17,21 @@ inline std::string BinFolder()
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
+// Starts commandLine in folder (null: this one) with its output and errors
+// going to output, an inheritable handle.
+inline bool StartWithOutput(std::string commandLine, HANDLE output, const char *folder, PROCESS_INFORMATION &pi)
+{
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = output;
+    si.hStdError = output;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    ZeroMemory(&pi, sizeof(pi));
+    return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder, &si, &pi) != FALSE;
+}
+
 // The threads' stacks of the process pid and of the I/O server, from Wine's
 // debugger: where a program that does not end waits. The debugger writes to
 // a file: it holds each process it reads, this one too, and so must never
@@ -30,17 +45,8 @@ inline std::string StacksOf(DWORD pid)
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::string();
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi;
-    ZeroMemory(&pi, sizeof(pi));
-    std::string line = "winedbg --command \"bt all\"";
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    if (StartWithOutput("winedbg --command \"bt all\"", file, nullptr, pi)) {
         if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0)
             TerminateProcess(pi.hProcess, 1);
         CloseHandle(pi.hProcess);
@@ -70,18 +76,8 @@ inline DWORD RunProgram(const std::string &commandLine, std::string *output = nu
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
         return DWORD(-1);
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi;
-    ZeroMemory(&pi, sizeof(pi));
-    std::string line = commandLine;
-    std::string dir = BinFolder();
-    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &si, &pi);
+    const bool started = StartWithOutput(commandLine, writeEnd, BinFolder().c_str(), pi);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
